@@ -1,0 +1,1 @@
+#include "app/global_keys.h"

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "audio/player.h"
+#include "browser/file_browser_state.h"
+#include "tui/component/event.h"
+#include "tui/component/screen_interactive.h"
+
+// The keys that work everywhere: Space pauses and resumes, Escape quits, and while the tag
+// overlay shows, Escape or Tab closes it and no event reaches the browser.
+struct HandleGlobalEvent {
+  FileBrowserState& browser;
+  Player*& player;
+  tui::ScreenInteractive& screen;
+
+  bool operator()(tui::Event event) const;
+};

@@ -1,0 +1,1 @@
+#include "app/track_selection.h"

@@ -1,0 +1,1 @@
+#include "audio/playback_state.h"

@@ -1,0 +1,252 @@
+#pragma once
+
+// The audio services the engine stands on: audio files parsed from memory, a decoder that
+// delivers 16-bit signed interleaved PCM, an output queue that calls back on its own thread for
+// each buffer it has played, and the small dictionary and string types of the info dictionary.
+//
+// Every operation returns a status of 0 on success and a non-zero code on failure, and never
+// throws. The program links exactly one implementation: FFmpeg and SDL2 for real, or the fake
+// that the tests drive.
+//
+// Threads: every operation runs on the caller's thread. The only code that runs elsewhere is
+// the refill routine given to AudioQueueNewOutput, which the queue calls on its own audio
+// thread; it may call AudioQueueEnqueueBuffer, AudioQueueStop(queue, false) and ExtAudioFileRead
+// from there.
+
+#include <cstdint>
+
+using OSStatus = std::int32_t;
+using UInt32 = std::uint32_t;
+using SInt64 = std::int64_t;
+using UInt64 = std::uint64_t;
+using Float32 = float;
+using Float64 = double;
+using Boolean = bool;
+using CFIndex = long;
+
+using AudioFileTypeID = UInt32;
+using AudioFilePropertyID = UInt32;
+using ExtAudioFilePropertyID = UInt32;
+using AudioFormatID = UInt32;
+using AudioFormatFlags = UInt32;
+using AudioQueueParameterID = UInt32;
+using AudioQueueParameterValue = Float32;
+using CFStringEncoding = UInt32;
+
+// A four-character code as one big-endian 32-bit value: FourCharCode("info").
+constexpr UInt32 FourCharCode(const char (&code)[5]) {
+  return (UInt32(UInt32(code[0]) & 0xFF) << 24) | (UInt32(UInt32(code[1]) & 0xFF) << 16) |
+         (UInt32(UInt32(code[2]) & 0xFF) << 8) | UInt32(UInt32(code[3]) & 0xFF);
+}
+
+constexpr OSStatus noErr = 0;
+
+// Failure codes. Callers only test for non-zero; the codes tell a reader of a trace which way
+// an operation failed.
+constexpr OSStatus kAudio_ParamError = -50;
+constexpr OSStatus kAudio_MemFullError = -108;
+constexpr OSStatus kAudioFileUnspecifiedError = 0x7768743F;          // 'wht?'
+constexpr OSStatus kAudioFileUnsupportedFileTypeError = 0x7479703F;  // 'typ?'
+constexpr OSStatus kAudioFileInvalidFileError = 0x6474613F;          // 'dta?'
+constexpr OSStatus kAudioFileUnsupportedPropertyError = 0x7074793F;  // 'pty?'
+constexpr OSStatus kAudioFileBadPropertySizeError = 0x2173697A;      // '!siz'
+constexpr OSStatus kAudioQueueErr_InvalidBuffer = -66687;
+constexpr OSStatus kAudioQueueErr_InvalidRunState = -66671;
+constexpr OSStatus kAudioQueueErr_CannotStart = -66681;
+constexpr OSStatus kAudioQueueErr_InvalidDevice = -66680;
+
+constexpr AudioFileTypeID kAudioFileMP3Type = FourCharCode("MPG3");
+constexpr AudioFilePropertyID kAudioFilePropertyInfoDictionary = FourCharCode("info");
+constexpr AudioFilePropertyID kAudioFilePropertyAudioDataPacketCount = FourCharCode("pcnt");
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = FourCharCode("ffmt");
+constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat = FourCharCode("cfmt");
+constexpr AudioFormatID kAudioFormatLinearPCM = FourCharCode("lpcm");
+constexpr AudioFormatFlags kAudioFormatFlagIsSignedInteger = 4;
+constexpr AudioFormatFlags kAudioFormatFlagIsPacked = 8;
+constexpr AudioQueueParameterID kAudioQueueParam_Volume = 1;
+constexpr CFStringEncoding kCFStringEncodingUTF8 = 0x08000100;
+
+// Keys of the info dictionary.
+inline constexpr const char* kAFInfoDictionary_Title = "title";
+inline constexpr const char* kAFInfoDictionary_Artist = "artist";
+inline constexpr const char* kAFInfoDictionary_Album = "album";
+inline constexpr const char* kAFInfoDictionary_Year = "year";
+inline constexpr const char* kAFInfoDictionary_Genre = "genre";
+
+// A stream's sample layout. 40 bytes, fields in this order.
+struct AudioStreamBasicDescription {
+  Float64 mSampleRate;
+  AudioFormatID mFormatID;
+  AudioFormatFlags mFormatFlags;
+  UInt32 mBytesPerPacket;
+  UInt32 mFramesPerPacket;
+  UInt32 mBytesPerFrame;
+  UInt32 mChannelsPerFrame;
+  UInt32 mBitsPerChannel;
+  UInt32 mReserved;
+};
+static_assert(sizeof(AudioStreamBasicDescription) == 40);
+
+struct AudioTimeStamp {
+  Float64 mSampleTime;  // Frames played, at the client rate.
+  UInt64 mHostTime;
+  UInt32 mFlags;
+  UInt32 mReserved;
+};
+
+struct AudioStreamPacketDescription {
+  SInt64 mStartOffset;
+  UInt32 mVariableFramesInPacket;
+  UInt32 mDataByteSize;
+};
+
+struct AudioBuffer {
+  UInt32 mNumberChannels;
+  UInt32 mDataByteSize;
+  void* mData;
+};
+
+// Only lists of one buffer (interleaved PCM) are used.
+struct AudioBufferList {
+  UInt32 mNumberBuffers;
+  AudioBuffer mBuffers[1];
+};
+
+// A buffer that the output queue owns; freed with the queue.
+struct AudioQueueBuffer {
+  const UInt32 mAudioDataBytesCapacity;
+  void* const mAudioData;
+  UInt32 mAudioDataByteSize;  // Bytes to play, set before enqueueing.
+  void* mUserData;
+};
+using AudioQueueBufferRef = AudioQueueBuffer*;
+
+struct OpaqueAudioFileID;
+using AudioFileID = OpaqueAudioFileID*;
+struct OpaqueExtAudioFile;
+using ExtAudioFileRef = OpaqueExtAudioFile*;
+struct OpaqueAudioQueue;
+using AudioQueueRef = OpaqueAudioQueue*;
+struct OpaqueAudioQueueTimeline;
+using AudioQueueTimelineRef = OpaqueAudioQueueTimeline*;
+struct OpaqueCFRunLoop;
+using CFRunLoopRef = OpaqueCFRunLoop*;
+
+struct OpaqueCFType;
+using CFTypeRef = const void*;
+struct OpaqueCFString;
+using CFStringRef = const OpaqueCFString*;
+struct OpaqueCFDictionary;
+using CFDictionaryRef = const OpaqueCFDictionary*;
+
+// Reads up to `request_count` bytes at `position`; sets `actual_count`.
+using AudioFile_ReadProc = OSStatus (*)(void* client_data, SInt64 position, UInt32 request_count,
+                                        void* buffer, UInt32* actual_count);
+using AudioFile_WriteProc = OSStatus (*)(void* client_data, SInt64 position, UInt32 request_count,
+                                         const void* buffer, UInt32* actual_count);
+using AudioFile_GetSizeProc = SInt64 (*)(void* client_data);
+using AudioFile_SetSizeProc = OSStatus (*)(void* client_data, SInt64 size);
+
+// Called on the queue's own audio thread, once for every enqueued buffer that has played.
+using AudioQueueOutputCallback = void (*)(void* user_data, AudioQueueRef queue,
+                                          AudioQueueBufferRef buffer);
+
+// --- Audio files, parsed from memory -----------------------------------------------------------
+
+// Opens audio data that is read only through `read` and `get_size` (no write or set-size
+// callback). The content decides the format; `type_hint` is only a hint. MP3, WAV, FLAC and
+// M4A (AAC or ALAC) open; anything else, empty, truncated or garbage data fails.
+OSStatus AudioFileOpenWithCallbacks(void* client_data, AudioFile_ReadProc read,
+                                    AudioFile_WriteProc write, AudioFile_GetSizeProc get_size,
+                                    AudioFile_SetSizeProc set_size, AudioFileTypeID type_hint,
+                                    AudioFileID* out_file);
+
+// kAudioFilePropertyInfoDictionary (size 8): a CFDictionaryRef that the caller releases, of
+// strings under "title", "artist", "album", "year", "genre" (a key is absent when the file has
+// no such tag; "year" holds the year of a full date).
+// kAudioFilePropertyAudioDataPacketCount (size 8): a UInt64 packet count such that
+// count x mFramesPerPacket / mSampleRate is the track's exact length, encoder delay and padding
+// excluded.
+OSStatus AudioFileGetProperty(AudioFileID file, AudioFilePropertyID property, UInt32* io_size,
+                              void* out_data);
+
+OSStatus AudioFileClose(AudioFileID file);
+
+// --- The decoder over an open audio file -----------------------------------------------------
+
+// A decoder over `file` (reading only); `file` stays open and is closed by its owner after the
+// decoder is disposed.
+OSStatus ExtAudioFileWrapAudioFileID(AudioFileID file, Boolean for_writing,
+                                     ExtAudioFileRef* out_decoder);
+
+// kExtAudioFileProperty_FileDataFormat (size 40): the file's own format; mSampleRate and
+// mChannelsPerFrame are the file's, mFramesPerPacket agrees with the packet count.
+OSStatus ExtAudioFileGetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID property,
+                                 UInt32* io_size, void* out_data);
+
+// kExtAudioFileProperty_ClientDataFormat (size 40): the PCM format reads deliver. Only 16-bit
+// signed packed interleaved PCM at the file's own rate and channel count is accepted.
+OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID property,
+                                 UInt32 size, const void* data);
+
+// Decodes up to `*io_frames` frames into the list's one buffer (bounded by its mDataByteSize);
+// sets `*io_frames` to the frames delivered, 0 at the end of the data. Frames decoded beyond
+// the request are kept for the next read. A damaged packet is skipped; only an unrecoverable
+// error fails. May run on the audio thread.
+OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBufferList* io_data);
+
+OSStatus ExtAudioFileDispose(ExtAudioFileRef decoder);
+
+// --- The output queue ------------------------------------------------------------------------
+
+// A queue in `format` (16-bit signed interleaved PCM). `callback` runs on the queue's own audio
+// thread, with `user_data`, once for every buffer that has played. No run loop, flags 0.
+OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
+                             AudioQueueOutputCallback callback, void* user_data,
+                             CFRunLoopRef run_loop, CFStringRef run_loop_mode, UInt32 flags,
+                             AudioQueueRef* out_queue);
+
+OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID parameter,
+                                AudioQueueParameterValue value);
+
+// A buffer of `capacity` bytes that the queue owns and frees with itself.
+OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
+                                  AudioQueueBufferRef* out_buffer);
+
+// Plays the buffer's mAudioDataByteSize bytes after everything enqueued before it, whole.
+// May run on the audio thread (from the refill routine).
+OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
+                                 UInt32 packet_count,
+                                 const AudioStreamPacketDescription* packets);
+
+// Starts, or resumes after a pause; `start_time` may be null or the stamp saved at the pause.
+OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
+
+// Returns once output has halted: no refill call runs while paused, and time stands still.
+OSStatus AudioQueuePause(AudioQueueRef queue);
+
+// Immediate: stops at once and drops what is queued. Not immediate: queued buffers play out
+// first. The not-immediate form may be called from inside the refill routine.
+OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
+
+// mSampleTime = frames played since the first start, at the client rate, standing still while
+// paused. Fails when the queue is not running.
+OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef timeline,
+                                  AudioTimeStamp* out_time, Boolean* out_discontinuity);
+
+// Frees the queue and its buffers. Immediate: when it returns, no refill call is running and
+// none will start.
+OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
+
+// --- The info dictionary ---------------------------------------------------------------------
+
+// The value under `key`, not owned by the caller, or null.
+const void* CFDictionaryGetValue(CFDictionaryRef dictionary, const char* key);
+
+// Copies `string` as NUL-terminated UTF-8 into `buffer`; false (and nothing usable in `buffer`)
+// when the UTF-8 form with its NUL needs more than `buffer_size` bytes.
+Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex buffer_size,
+                           CFStringEncoding encoding);
+
+// Releases a dictionary handed out by AudioFileGetProperty, with the strings it holds.
+void CFRelease(CFTypeRef object);

@@ -1,0 +1,1 @@
+#include "audio/platform/audio_platform.h"

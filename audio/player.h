@@ -1,0 +1,47 @@
+#pragma once
+
+#include <atomic>
+
+#include "audio/platform/audio_platform.h"
+#include "audio/track.h"
+
+// Three buffers in circulation per Player, each of 2^15 frames.
+inline constexpr int kPlayerBufferCount = 3;
+inline constexpr int kPlayerBufferFrameShift = 15;
+
+// The output queue of one playing track. Created with calloc, released only by FreePlayer.
+struct Player {
+  AudioQueueRef queue;
+  // Written on the audio thread at the end of the data; read on the main thread.
+  std::atomic<bool> finished;
+  // Set on the main thread by StartPlayer; cleared on the audio thread, after `finished` is set.
+  std::atomic<bool> running;
+  // Set before the queue starts; read-only after. Not owned.
+  AudioTrack* track;
+  AudioTimeStamp pause_stamp;  // Queue time at the last pause.
+  Float64 paused_at;           // pause_stamp in seconds.
+  // Written on the main thread; read on the audio thread.
+  std::atomic<bool> paused;
+  Float64 paused_total;  // Seconds of queue time spent paused, summed.
+};
+
+// A Player over a loaded track, ready to start; null on failure (only an allocation failure
+// prints, "Failed to allocate Player").
+Player* CreatePlayer(AudioTrack* track);
+
+// Primes up to three buffers and starts the queue. False leaves the Player for FreePlayer.
+bool StartPlayer(Player* player);
+
+// The queue's refill routine: decodes into `buffer` and enqueues it, or marks the Player
+// finished when the data has ended. Runs on the audio thread (and on the main thread while
+// StartPlayer primes).
+void RefillBuffer(void* player, AudioQueueRef queue, AudioQueueBufferRef buffer);
+
+void PausePlayer(Player* player);
+void ResumePlayer(Player* player);
+
+// Seconds played, paused spans left out; -1 when the queue is missing or not running.
+Float64 PlayerCurrentTime(Player* player);
+
+// Stops and disposes the queue and frees the Player; null is ignored.
+void FreePlayer(Player* player);

@@ -1,0 +1,1 @@
+#include "audio/track.h"

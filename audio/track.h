@@ -1,0 +1,43 @@
+#pragma once
+
+#include <string>
+
+#include "audio/platform/audio_platform.h"
+
+// The five tag texts of a file, UTF-8, each empty when the file has no such tag.
+struct TrackMetadata {
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string year;
+  std::string genre;
+};
+
+// An audio file held whole in memory with its decoder. Its address is the client data of its
+// open audio file, so a loaded track is never moved or copied.
+struct AudioTrack {
+  unsigned char* data = nullptr;  // malloc'd file bytes, owned; null when none.
+  SInt64 size = 0;
+  ExtAudioFileRef decoder = nullptr;
+  AudioFileID audio_file = nullptr;
+  AudioStreamBasicDescription client_format{};  // The PCM format frames are decoded in.
+  Float64 duration = 0;                         // Seconds.
+  TrackMetadata metadata;
+};
+
+// Reads the file at `path` into `track`, opens it from memory, reads its tags and length and
+// sets 16-bit PCM as the client format. 0 when ready to play, -1 on any failure (the track then
+// holds no data, decoder or audio file). A track that holds data must be closed first.
+int LoadTrack(AudioTrack* track, const char* path);
+
+// Releases the decoder, the audio file and the bytes; the texts, size, duration and format of
+// the last load stay.
+void CloseTrack(AudioTrack* track);
+
+// The read callback over the track's bytes: a bounded copy, status 0 even when nothing is
+// copied. May run on the audio thread, through the decoder.
+OSStatus ReadTrackBytes(void* track, SInt64 position, UInt32 request_count, void* destination,
+                        UInt32* actual_count);
+
+// The get-size callback: the track's byte count.
+SInt64 GetTrackSize(void* track);

@@ -1,0 +1,1 @@
+#include "browser/browser_view.h"

@@ -1,0 +1,1 @@
+#include "browser/directory_listing.h"

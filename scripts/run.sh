@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Sets up and runs Brevalo: scripts/run.sh [PATH]
+set -eu
+source "$(dirname "$0")/setup.sh"
+brevalo_install_packages "${BREVALO_RUN_PACKAGES[@]}"
+brevalo_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+exec "$BREVALO_ROOT/build/brevalo" "$@"

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "tui/component/component.h"
+#include "tui/component/screen_interactive.h"
+
+namespace tui {
+
+// Holds the terminal for as long as it lives and runs `component` on `screen`, one pass at a
+// time.
+class Loop {
+ public:
+  Loop(ScreenInteractive* screen, Component component);
+  ~Loop();
+  Loop(const Loop&) = delete;
+  Loop& operator=(const Loop&) = delete;
+
+  // True once a RunOnce has processed an exit request (or a quitting signal).
+  bool HasQuitted();
+  // Never waits: reads the input already there, dispatches every pending event, draws once.
+  void RunOnce();
+
+ private:
+  ScreenInteractive* screen_;
+  Component component_;
+};
+
+}  // namespace tui

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "tui/component/event.h"
+
+namespace tui {
+
+class Loop;
+
+// The terminal as a full-screen interface. The terminal itself is taken by a Loop made over
+// this screen, and given back when that Loop is destroyed.
+class ScreenInteractive {
+ public:
+  static ScreenInteractive Fullscreen();
+  // A screen of a fixed size that never touches a terminal unless a Loop is made over it: for
+  // driving component trees off-screen.
+  static ScreenInteractive FixedSize(int width, int height);
+
+  ScreenInteractive(ScreenInteractive&&) noexcept;
+  ScreenInteractive& operator=(ScreenInteractive&&) noexcept;
+  ~ScreenInteractive();
+
+  // Queues an event for the next RunOnce. Safe from any thread.
+  void PostEvent(Event event);
+  // A closure that asks the loop to quit; the loop has quit once a RunOnce processed it.
+  std::function<void()> ExitLoopClosure();
+  // True once the exit closure has been called.
+  bool ExitRequested() const;
+
+  // Columns and rows of the frame being drawn.
+  int dimx() const;
+  int dimy() const;
+
+  struct Impl;
+
+ private:
+  friend class Loop;
+  explicit ScreenInteractive(std::unique_ptr<Impl> impl);
+
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tui

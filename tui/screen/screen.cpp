@@ -1,0 +1,1 @@
+#include "tui/screen/screen.h"

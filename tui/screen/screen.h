@@ -1,0 +1,54 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tui/screen/box.h"
+#include "tui/screen/color.h"
+
+namespace tui {
+
+// One terminal cell. A wide glyph occupies its own cell and the next one, whose glyph is "".
+struct Cell {
+  std::string glyph = " ";
+  bool bold = false;
+  bool dim = false;
+  bool inverted = false;
+  Color fg;
+  Color bg;
+
+  friend bool operator==(const Cell&, const Cell&) = default;
+};
+
+// A grid of cells, W columns by H rows: what a frame draws into, on or off a terminal.
+class Screen {
+ public:
+  Screen(int width, int height);
+
+  int dimx() const { return width_; }
+  int dimy() const { return height_; }
+  // The whole grid as a box: (0, 0) to (dimx - 1, dimy - 1).
+  Box Bounds() const { return {0, width_ - 1, 0, height_ - 1}; }
+
+  bool Contains(int x, int y) const { return Bounds().Contains(x, y); }
+  // Callers keep (x, y) inside the grid.
+  Cell& At(int x, int y) { return cells_[static_cast<size_t>(y) * width_ + x]; }
+  const Cell& At(int x, int y) const { return cells_[static_cast<size_t>(y) * width_ + x]; }
+
+  // Back to blank cells, keeping the size.
+  void Clear();
+  // Changes the size and clears.
+  void Resize(int width, int height);
+
+  // Each row as UTF-8 text: every glyph once, continuation cells adding nothing.
+  std::vector<std::string> Lines() const;
+  // Lines() joined with '\n'.
+  std::string ToString() const;
+
+ private:
+  int width_;
+  int height_;
+  std::vector<Cell> cells_;
+};
+
+}  // namespace tui

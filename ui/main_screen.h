@@ -1,0 +1,25 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "audio/playback_state.h"
+#include "browser/file_browser_state.h"
+#include "tui/component/component.h"
+#include "tui/component/screen_interactive.h"
+
+// The frame: now-playing line, progress row, title line and the browser under its folder
+// header. Each call also does the frame's playback bookkeeping: it publishes the terminal size,
+// refreshes position and duration, and starts the next file when the track has ended.
+struct RenderMainScreen {
+  const tui::ScreenInteractive& screen;
+  PlaybackState& playback;
+  FileBrowserState& browser;
+  const std::function<void(const std::string&)>& on_track_selected;
+  tui::Component browser_component;
+
+  tui::Element operator()() const;
+};
+
+// The title line's notice after "Brevalo - v0.3 - ".
+inline constexpr const char* kTitleNotice = "Space pause \u00b7 Tab info \u00b7 Esc quit";

@@ -1,0 +1,1 @@
+#include "ui/metadata_overlay.h"
