@@ -1,0 +1,174 @@
+#include "tests/support/tmux.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "tests/support/temp_dir.h"
+
+namespace test_support {
+namespace {
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+std::string RunCommand(const std::string& command) {
+  std::string output;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return output;
+  }
+  char buffer[4096];
+  size_t count;
+  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    output.append(buffer, count);
+  }
+  pclose(pipe);
+  return output;
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  return text;
+}
+
+template <typename Predicate>
+bool PollUntil(std::chrono::milliseconds timeout, Predicate done) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+}  // namespace
+
+std::string ProgramPath() { return BREVALO_PROGRAM_PATH; }
+
+TmuxSession::TmuxSession(const std::string& command,
+                         const std::map<std::string, std::string>& environment, int width,
+                         int height) {
+  static std::atomic<int> sessions{0};
+  socket_ = "brevalo-test-" + std::to_string(getpid()) + "-" + std::to_string(sessions++);
+  std::string pattern =
+      (std::filesystem::temp_directory_path() / "brevalo-tmux-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    throw std::runtime_error("mkdtemp failed");
+  }
+  work_dir_ = pattern;
+
+  std::string run = "#!/bin/sh\necho $$ > " + Quote(work_dir_ + "/pid") + "\nexec env";
+  for (const auto& [name, value] : environment) {
+    run += " " + Quote(name + "=" + value);
+  }
+  run += " " + command + "\n";
+  WriteFile(work_dir_ + "/run.sh", run);
+
+  // The program starts only once the pane's output is being recorded.
+  const std::string w = Quote(work_dir_);
+  WriteFile(work_dir_ + "/launch.sh",
+            "#!/bin/sh\nwhile [ ! -f " + w + "/go ]; do sleep 0.01; done\n"
+            "stty -g > " + w + "/stty_before\n"
+            "sh " + w + "/run.sh\ns=$?\necho $s > " + w + "/status.tmp\n"
+            "stty -g > " + w + "/stty_after\nmv " + w + "/status.tmp " + w + "/status\n"
+            "printf '\\nEXIT=%s\\n' $s\nexec sleep 86400\n");
+  WriteFile(work_dir_ + "/tmux.conf",
+            "set -g default-terminal tmux-256color\nset -g window-size manual\n"
+            "set -g status off\nset -g history-limit 0\n");
+
+  Tmux("-f " + Quote(work_dir_ + "/tmux.conf") + " new-session -d -s main -x " +
+       std::to_string(width) + " -y " + std::to_string(height) + " " +
+       Quote("sh " + w + "/launch.sh"));
+  Tmux("pipe-pane -o -t main " + Quote("cat >> " + w + "/output"));
+  WriteFile(work_dir_ + "/go", "");
+}
+
+TmuxSession::~TmuxSession() {
+  const int pid = ProgramPid();
+  if (pid > 0 && !std::filesystem::exists(work_dir_ + "/status")) {
+    kill(pid, SIGKILL);
+  }
+  Tmux("kill-server");
+  std::error_code error;
+  std::filesystem::remove_all(work_dir_, error);
+}
+
+std::string TmuxSession::Tmux(const std::string& arguments) {
+  return RunCommand("tmux -L " + socket_ + " " + arguments + " 2>/dev/null");
+}
+
+void TmuxSession::SendKeys(const std::vector<std::string>& keys) {
+  for (const std::string& key : keys) {
+    Tmux("send-keys -t main " + Quote(key));
+  }
+}
+
+void TmuxSession::Resize(int width, int height) {
+  Tmux("resize-window -t main -x " + std::to_string(width) + " -y " + std::to_string(height));
+}
+
+void TmuxSession::Signal(int signal_number) {
+  const int pid = ProgramPid();
+  if (pid > 0) {
+    kill(pid, signal_number);
+  }
+}
+
+std::vector<std::string> TmuxSession::Screen() {
+  std::vector<std::string> lines;
+  std::istringstream text(Tmux("capture-pane -p -t main"));
+  for (std::string line; std::getline(text, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+std::string TmuxSession::ScreenText() { return Tmux("capture-pane -p -t main"); }
+
+bool TmuxSession::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
+  return PollUntil(timeout, [&] { return ScreenText().find(text) != std::string::npos; });
+}
+
+bool TmuxSession::WaitUntilGone(const std::string& text, std::chrono::milliseconds timeout) {
+  return PollUntil(timeout, [&] { return ScreenText().find(text) == std::string::npos; });
+}
+
+std::optional<int> TmuxSession::WaitForExit(std::chrono::milliseconds timeout) {
+  const std::string status_file = work_dir_ + "/status";
+  if (!PollUntil(timeout, [&] { return std::filesystem::exists(status_file); })) {
+    return std::nullopt;
+  }
+  // The pane's closing lines follow the status file by a moment.
+  WaitFor("EXIT=", std::chrono::seconds(5));
+  return std::stoi(ReadFile(status_file));
+}
+
+std::string TmuxSession::PaneFormat(const std::string& format) {
+  return Trim(Tmux("display-message -p -t main " + Quote(format)));
+}
+
+std::string TmuxSession::OutputBytes() { return ReadFile(work_dir_ + "/output"); }
+
+int TmuxSession::ProgramPid() {
+  const std::string pid = Trim(ReadFile(work_dir_ + "/pid"));
+  return pid.empty() ? -1 : std::stoi(pid);
+}
+
+}  // namespace test_support

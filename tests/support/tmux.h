@@ -1,0 +1,55 @@
+#pragma once
+
+#include <chrono>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// The built program's path, from the build that compiled the tests.
+std::string ProgramPath();
+
+// A program running in a private tmux server, in a pane of a fixed size: keys go in, the screen
+// and the terminal's modes come out. After the program exits, the pane keeps its shell line
+// "EXIT=<status>" and stays open, so the restored terminal can be examined.
+class TmuxSession {
+ public:
+  // Starts `command` (run by sh) with `environment` added, in a width x height pane.
+  TmuxSession(const std::string& command, const std::map<std::string, std::string>& environment,
+              int width = 80, int height = 24);
+  ~TmuxSession();
+  TmuxSession(const TmuxSession&) = delete;
+  TmuxSession& operator=(const TmuxSession&) = delete;
+
+  // tmux key names: "Escape", "Space", "Tab", "Enter", "Down", "NPage", or literal text.
+  void SendKeys(const std::vector<std::string>& keys);
+  void Resize(int width, int height);
+  // Sends a signal to the program (the pane's foreground process group).
+  void Signal(int signal_number);
+
+  std::vector<std::string> Screen();
+  std::string ScreenText();
+  // Waits until the screen contains `text`; false after `timeout`.
+  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool WaitUntilGone(const std::string& text,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // The program's exit status, once it has exited; nullopt after `timeout`.
+  std::optional<int> WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  // A tmux format of the pane, e.g. "#{alternate_on}", "#{cursor_flag}", "#{mouse_any_flag}".
+  std::string PaneFormat(const std::string& format);
+  // Every byte the program has written to the terminal so far.
+  std::string OutputBytes();
+  // The program's process id, or -1.
+  int ProgramPid();
+
+ private:
+  std::string Tmux(const std::string& arguments);
+
+  std::string socket_;
+  std::string work_dir_;
+};
+
+}  // namespace test_support
