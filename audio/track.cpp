@@ -1,1 +1,246 @@
 #include "audio/track.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr CFIndex kTagBufferSize = 512;
+
+// The errno that tells why a path that is no regular file cannot be played.
+int ErrorForNonRegularFile(mode_t mode) {
+  if (S_ISFIFO(mode) || S_ISSOCK(mode)) {
+    return ESPIPE;  // An endless stream: it has no size to read whole.
+  }
+  return ENOTSUP;  // A device: nothing this program plays.
+}
+
+// Opens `path` for reading as fopen(path, "rb") would, but refuses, without blocking, anything
+// that is not a regular file: a FIFO would block the interface in open and a device would be read
+// forever. Prints the failure and returns null.
+FILE* OpenRegularFile(const char* path) {
+  // O_NONBLOCK keeps open() from waiting for a FIFO's writer; O_NOCTTY keeps a terminal device
+  // from becoming ours.
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    perror("Failed to open file");
+    return nullptr;
+  }
+  struct stat info {};
+  const char* failure = nullptr;
+  if (fstat(fd, &info) != 0) {
+    failure = "Failed to open file";
+  } else if (S_ISDIR(info.st_mode)) {
+    errno = EISDIR;
+    failure = "Failed to read file";
+  } else if (!S_ISREG(info.st_mode)) {
+    errno = ErrorForNonRegularFile(info.st_mode);
+    failure = "Failed to open file";
+  } else {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      failure = "Failed to open file";
+    }
+  }
+  FILE* file = failure == nullptr ? fdopen(fd, "rb") : nullptr;
+  if (file == nullptr) {
+    int saved = errno;
+    close(fd);
+    errno = saved;
+    perror(failure != nullptr ? failure : "Failed to open file");
+  }
+  return file;
+}
+
+// The file's size, or -1 when it cannot be told; leaves the file at its start.
+SInt64 MeasureFile(FILE* file) {
+  if (std::fseek(file, 0, SEEK_END) != 0) {
+    return -1;
+  }
+  long size = std::ftell(file);
+  if (size < 0 || std::fseek(file, 0, SEEK_SET) != 0) {
+    return -1;
+  }
+  return size;
+}
+
+// Reads the whole file into track->data with a single read. Prints and releases on failure.
+bool ReadWholeFile(AudioTrack* track, FILE* file) {
+  track->size = MeasureFile(file);
+  bool ok = false;
+  if (track->size >= 0) {
+    // At least one byte, so that an empty file still gets a block and fails later as undecodable
+    // rather than as an allocation failure.
+    auto byte_count = static_cast<size_t>(track->size);
+    track->data = static_cast<unsigned char*>(std::malloc(std::max<size_t>(byte_count, 1)));
+    if (track->data != nullptr) {
+      errno = 0;
+      ok = std::fread(track->data, 1, byte_count, file) == byte_count;
+      if (!ok && errno == 0) {
+        errno = EIO;  // The file shrank under us: a short read sets no errno of its own.
+      }
+    }
+  }
+  if (!ok) {
+    perror("Failed to read file");
+  }
+  std::fclose(file);
+  if (!ok) {
+    std::free(track->data);
+    track->data = nullptr;
+  }
+  return ok;
+}
+
+// The tag under `value`, or empty when absent or too long for the tag buffer.
+std::string TagText(const void* value) {
+  char buffer[kTagBufferSize];
+  if (value != nullptr &&
+      CFStringGetCString(static_cast<CFStringRef>(value), buffer, kTagBufferSize,
+                         kCFStringEncodingUTF8)) {
+    return buffer;
+  }
+  return {};
+}
+
+// The five tags of the file's info dictionary; empty texts when it has none.
+TrackMetadata ReadMetadata(AudioFileID audio_file) {
+  TrackMetadata metadata;
+  CFDictionaryRef dictionary = nullptr;
+  UInt32 size = sizeof(dictionary);
+  if (AudioFileGetProperty(audio_file, kAudioFilePropertyInfoDictionary, &size, &dictionary) !=
+          noErr ||
+      dictionary == nullptr) {
+    return metadata;
+  }
+  const void* title = CFDictionaryGetValue(dictionary, kAFInfoDictionary_Title);
+  const void* artist = CFDictionaryGetValue(dictionary, kAFInfoDictionary_Artist);
+  const void* album = CFDictionaryGetValue(dictionary, kAFInfoDictionary_Album);
+  const void* year = CFDictionaryGetValue(dictionary, kAFInfoDictionary_Year);
+  const void* genre = CFDictionaryGetValue(dictionary, kAFInfoDictionary_Genre);
+  metadata.title = TagText(title);
+  metadata.artist = TagText(artist);
+  metadata.album = TagText(album);
+  metadata.year = TagText(year);
+  metadata.genre = TagText(genre);
+  CFRelease(dictionary);
+  return metadata;
+}
+
+// 16-bit signed interleaved PCM at the file's own rate and channel count.
+AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format) {
+  AudioStreamBasicDescription format{};
+  format.mSampleRate = file_format.mSampleRate;
+  format.mFormatID = kAudioFormatLinearPCM;
+  format.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+  format.mBytesPerPacket = 2 * file_format.mChannelsPerFrame;
+  format.mFramesPerPacket = 1;
+  format.mBytesPerFrame = 2 * file_format.mChannelsPerFrame;
+  format.mChannelsPerFrame = file_format.mChannelsPerFrame;
+  format.mBitsPerChannel = 16;
+  format.mReserved = 0;
+  return format;
+}
+
+// Releases what a load had acquired, newest first.
+void ReleaseTrackHandles(AudioTrack* track) {
+  if (track->decoder != nullptr) {
+    ExtAudioFileDispose(track->decoder);
+    track->decoder = nullptr;
+  }
+  if (track->audio_file != nullptr) {
+    AudioFileClose(track->audio_file);
+    track->audio_file = nullptr;
+  }
+  std::free(track->data);
+  track->data = nullptr;
+}
+
+// Reads the length and sets the client format on an opened track; false on any failure.
+bool PrepareDecoding(AudioTrack* track) {
+  UInt64 packet_count = 0;
+  UInt32 size = sizeof(packet_count);
+  if (AudioFileGetProperty(track->audio_file, kAudioFilePropertyAudioDataPacketCount, &size,
+                           &packet_count) != noErr) {
+    return false;
+  }
+  AudioStreamBasicDescription file_format{};
+  size = sizeof(file_format);
+  if (ExtAudioFileGetProperty(track->decoder, kExtAudioFileProperty_FileDataFormat, &size,
+                              &file_format) != noErr) {
+    return false;
+  }
+  track->duration = static_cast<Float64>(static_cast<SInt64>(packet_count)) *
+                    static_cast<Float64>(file_format.mFramesPerPacket) / file_format.mSampleRate;
+  track->client_format = ClientFormatFor(file_format);
+  return ExtAudioFileSetProperty(track->decoder, kExtAudioFileProperty_ClientDataFormat,
+                                 sizeof(track->client_format), &track->client_format) == noErr;
+}
+
+}  // namespace
+
+int LoadTrack(AudioTrack* track, const char* path) {
+  if (track == nullptr) {
+    return -1;
+  }
+  track->data = nullptr;
+  track->size = 0;
+  track->decoder = nullptr;
+  track->audio_file = nullptr;
+  track->client_format = {};
+  track->duration = 0;
+  track->metadata = {};
+
+  FILE* file = OpenRegularFile(path);
+  if (file == nullptr || !ReadWholeFile(track, file)) {
+    return -1;
+  }
+  if (AudioFileOpenWithCallbacks(track, ReadTrackBytes, nullptr, GetTrackSize, nullptr,
+                                 kAudioFileMP3Type, &track->audio_file) != noErr) {
+    track->audio_file = nullptr;
+    ReleaseTrackHandles(track);
+    return -1;
+  }
+  if (ExtAudioFileWrapAudioFileID(track->audio_file, false, &track->decoder) != noErr) {
+    track->decoder = nullptr;
+    ReleaseTrackHandles(track);
+    return -1;
+  }
+  track->metadata = ReadMetadata(track->audio_file);
+  if (!PrepareDecoding(track)) {
+    ReleaseTrackHandles(track);
+    return -1;
+  }
+  return 0;
+}
+
+void CloseTrack(AudioTrack* track) {
+  if (track == nullptr) {
+    return;
+  }
+  ReleaseTrackHandles(track);
+}
+
+OSStatus ReadTrackBytes(void* track, SInt64 position, UInt32 request_count, void* destination,
+                        UInt32* actual_count) {
+  const auto* source = static_cast<const AudioTrack*>(track);
+  *actual_count = 0;
+  if (source->data == nullptr || position < 0 || position >= source->size) {
+    return noErr;
+  }
+  auto count = static_cast<UInt32>(std::min<SInt64>(source->size - position, request_count));
+  std::memcpy(destination, source->data + position, count);
+  *actual_count = count;
+  return noErr;
+}
+
+SInt64 GetTrackSize(void* track) {
+  return static_cast<const AudioTrack*>(track)->size;
+}
