@@ -1,0 +1,154 @@
+#include "audio/platform/ffmpeg_demuxer.h"
+
+#include <array>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <string_view>
+#include <vector>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/log.h>
+}
+
+namespace ffmpeg_platform {
+namespace {
+
+// FFmpeg's names of the demuxers whose files the program plays.
+constexpr std::array<std::string_view, 4> kAllowedDemuxers = {
+    "mp3", "wav", "flac", "mov,mp4,m4a,3gp,3g2,mj2"};
+
+// Probing reads up to this much, so that an MP3 behind a large ID3v2 tag (cover art) is still
+// recognised by its frames.
+constexpr unsigned kMaxProbeBytes = 32u << 20;
+
+bool IsAllowedDemuxer(const AVInputFormat* format) {
+  for (std::string_view name : kAllowedDemuxers) {
+    if (name == format->name) {
+      return true;
+    }
+  }
+  return false;
+}
+
+bool IsPcm(AVCodecID id) {
+  // The PCM codec ids form one block at the start of the audio ids, before ADPCM.
+  return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
+}
+
+bool IsAllowedCodec(AVCodecID id) {
+  return id == AV_CODEC_ID_MP3 || id == AV_CODEC_ID_FLAC || id == AV_CODEC_ID_AAC ||
+         id == AV_CODEC_ID_ALAC || IsPcm(id);
+}
+
+// A file never makes FFmpeg open anything else (external references in MP4 files).
+int RefuseIoOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary**) {
+  return AVERROR(EPERM);
+}
+
+void SilenceFfmpegOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+}
+
+OSStatus OpenContainer(Demuxer& demuxer) {
+  const AVInputFormat* input_format = nullptr;
+  if (av_probe_input_buffer2(demuxer.io, &input_format, "", nullptr, 0, kMaxProbeBytes) < 0 ||
+      input_format == nullptr) {
+    return kAudioFileUnsupportedFileTypeError;
+  }
+  if (!IsAllowedDemuxer(input_format)) {
+    return kAudioFileUnsupportedFileTypeError;
+  }
+  demuxer.format = avformat_alloc_context();
+  if (demuxer.format == nullptr) {
+    return kAudio_MemFullError;
+  }
+  demuxer.format->pb = demuxer.io;
+  demuxer.format->flags |= AVFMT_FLAG_CUSTOM_IO;
+  demuxer.format->io_open = RefuseIoOpen;
+  // On failure avformat_open_input frees the context and nulls the pointer.
+  if (avformat_open_input(&demuxer.format, "", input_format, nullptr) < 0) {
+    return kAudioFileInvalidFileError;
+  }
+  return noErr;
+}
+
+OSStatus ChooseAudioStream(Demuxer& demuxer) {
+  AVFormatContext* format = demuxer.format;
+  // Taken before stream info: afterwards FFmpeg may have filled in an estimate.
+  std::vector<int64_t> header_durations(format->nb_streams);
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    header_durations[i] = format->streams[i]->duration;
+  }
+  if (avformat_find_stream_info(format, nullptr) < 0) {
+    return kAudioFileInvalidFileError;
+  }
+  const AVCodec* decoder = nullptr;
+  const int index = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+  if (index < 0 || static_cast<unsigned>(index) >= header_durations.size() || decoder == nullptr) {
+    return kAudioFileInvalidFileError;
+  }
+  AVStream* stream = format->streams[index];
+  const AVCodecParameters* parameters = stream->codecpar;
+  if (!IsAllowedCodec(parameters->codec_id) || parameters->sample_rate <= 0 ||
+      parameters->ch_layout.nb_channels <= 0) {
+    return kAudioFileUnsupportedFileTypeError;
+  }
+  for (unsigned i = 0; i < format->nb_streams; ++i) {
+    if (static_cast<int>(i) != index) {
+      format->streams[i]->discard = AVDISCARD_ALL;
+    }
+  }
+  demuxer.stream = stream;
+  demuxer.stream_index = index;
+  demuxer.header_duration = header_durations[index];
+
+  demuxer.codec = avcodec_alloc_context3(decoder);
+  if (demuxer.codec == nullptr) {
+    return kAudio_MemFullError;
+  }
+  if (avcodec_parameters_to_context(demuxer.codec, parameters) < 0) {
+    return kAudioFileInvalidFileError;
+  }
+  demuxer.codec->pkt_timebase = stream->time_base;
+  if (avcodec_open2(demuxer.codec, decoder, nullptr) < 0) {
+    return kAudioFileUnsupportedFileTypeError;
+  }
+  return noErr;
+}
+
+}  // namespace
+
+Demuxer::~Demuxer() {
+  avcodec_free_context(&codec);
+  avformat_close_input(&format);
+  CloseMemoryIo(io);
+}
+
+std::unique_ptr<Demuxer> OpenDemuxer(const ByteSource* source, OSStatus* out_status) {
+  SilenceFfmpegOnce();
+  std::unique_ptr<Demuxer> demuxer(new (std::nothrow) Demuxer);
+  if (demuxer == nullptr) {
+    *out_status = kAudio_MemFullError;
+    return nullptr;
+  }
+  demuxer->io = OpenMemoryIo(source);
+  if (demuxer->io == nullptr) {
+    *out_status = kAudio_MemFullError;
+    return nullptr;
+  }
+  OSStatus status = OpenContainer(*demuxer);
+  if (status == noErr) {
+    status = ChooseAudioStream(*demuxer);
+  }
+  *out_status = status;
+  if (status != noErr) {
+    return nullptr;
+  }
+  return demuxer;
+}
+
+}  // namespace ffmpeg_platform

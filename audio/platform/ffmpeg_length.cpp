@@ -1,0 +1,74 @@
+#include "audio/platform/ffmpeg_length.h"
+
+#include <cstring>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/intreadwrite.h>
+}
+
+namespace ffmpeg_platform {
+namespace {
+
+AVRational SampleTimeBase(const Demuxer& demuxer) {
+  return AVRational{1, demuxer.stream->codecpar->sample_rate};
+}
+
+// The MP3 demuxer's header length is the frame count of the Xing/Info header, delay and
+// padding included; the LAME padding reaches us only as skip side data on the packets.
+bool HeaderLengthIsExact(const Demuxer& demuxer) {
+  return std::strcmp(demuxer.format->iformat->name, "mp3") != 0 &&
+         demuxer.header_duration != AV_NOPTS_VALUE && demuxer.header_duration > 0;
+}
+
+// Samples that the decoder drops from this packet's start and end, as the file declares.
+int64_t SkippedSamples(const AVPacket* packet) {
+  size_t size = 0;
+  const uint8_t* skip = av_packet_get_side_data(packet, AV_PKT_DATA_SKIP_SAMPLES, &size);
+  if (skip == nullptr || size < 8) {
+    return 0;
+  }
+  return int64_t{AV_RL32(skip)} + int64_t{AV_RL32(skip + 4)};
+}
+
+OSStatus CountPacketFrames(Demuxer& demuxer, UInt64* out_frames) {
+  AVPacket* packet = av_packet_alloc();
+  if (packet == nullptr) {
+    return kAudio_MemFullError;
+  }
+  int64_t total_duration = 0;  // In the stream's time base.
+  int64_t skipped = 0;         // In samples.
+  int64_t packets = 0;
+  while (av_read_frame(demuxer.format, packet) >= 0) {
+    if (packet->stream_index == demuxer.stream_index) {
+      ++packets;
+      total_duration += packet->duration > 0 ? packet->duration : 0;
+      skipped += SkippedSamples(packet);
+    }
+    av_packet_unref(packet);
+  }
+  av_packet_free(&packet);
+  if (packets == 0) {
+    return kAudioFileInvalidFileError;
+  }
+  const int64_t frames =
+      av_rescale_q(total_duration, demuxer.stream->time_base, SampleTimeBase(demuxer)) - skipped;
+  *out_frames = frames > 0 ? static_cast<UInt64>(frames) : 0;
+  return noErr;
+}
+
+}  // namespace
+
+OSStatus CountFrames(Demuxer& demuxer, UInt64* out_frames, bool* out_consumed) {
+  if (HeaderLengthIsExact(demuxer)) {
+    *out_consumed = false;
+    *out_frames = static_cast<UInt64>(
+        av_rescale_q(demuxer.header_duration, demuxer.stream->time_base, SampleTimeBase(demuxer)));
+    return noErr;
+  }
+  *out_consumed = true;
+  return CountPacketFrames(demuxer, out_frames);
+}
+
+}  // namespace ffmpeg_platform
