@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/audio/platform/memory_audio_file.h"
+#include "tests/support/media.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform_test::MemoryAudioFile;
+using test_support::MediaFormat;
+using test_support::MediaSpec;
+
+// The encoder and decoder delay of an MP3 (576 + 529) and one frame of padding: what a file
+// without a LAME header cannot tell apart from the signal.
+constexpr int64_t kMp3UndeclaredDelay = 1105 + 1152;
+
+MediaSpec TaggedSpec(MediaFormat format, int channels) {
+  MediaSpec spec;
+  spec.format = format;
+  spec.channels = channels;
+  spec.seconds = 1.5;
+  spec.tags = {"Unter den Linden", "Brevalo Ensemble", "Études", "2004-05-12", "Ambient"};
+  return spec;
+}
+
+std::string Load(const MediaSpec& spec) {
+  const std::string path = test_support::MakeMedia(spec);
+  return path.empty() ? std::string() : test_support::ReadFile(path);
+}
+
+struct FormatAndChannels {
+  MediaFormat format;
+  int channels;
+};
+
+class AudioFileFormatTest : public ::testing::TestWithParam<FormatAndChannels> {};
+
+TEST_P(AudioFileFormatTest, OpensWithTheMp3HintAndGivesTagsFormatAndLength) {
+  SKIP_WITHOUT_FFMPEG();
+  const MediaSpec spec = TaggedSpec(GetParam().format, GetParam().channels);
+  MemoryAudioFile file(Load(spec));
+  ASSERT_EQ(file.Open(), noErr);
+
+  const platform_test::InfoTexts info = file.Info();
+  EXPECT_EQ(info.values.at("title"), "Unter den Linden");
+  EXPECT_EQ(info.values.at("artist"), "Brevalo Ensemble");
+  EXPECT_EQ(info.values.at("album"), "Études");
+  EXPECT_EQ(info.values.at("year"), "2004");
+  EXPECT_EQ(info.values.at("genre"), "Ambient");
+
+  const AudioStreamBasicDescription format = file.FileFormat();
+  EXPECT_EQ(format.mSampleRate, spec.sample_rate);
+  EXPECT_EQ(format.mChannelsPerFrame, static_cast<UInt32>(spec.channels));
+  ASSERT_GT(format.mFramesPerPacket, 0u);
+
+  const auto frames = static_cast<int64_t>(file.PacketCount() * format.mFramesPerPacket);
+  if (spec.format == MediaFormat::kMp3VbrWithoutXing) {
+    // No header tells the delay: the length is every decoded frame, counted, not estimated.
+    EXPECT_GE(frames, test_support::SourceFrames(spec));
+    EXPECT_LE(frames, test_support::SourceFrames(spec) + kMp3UndeclaredDelay);
+  } else {
+    EXPECT_EQ(frames, test_support::SourceFrames(spec));
+  }
+}
+
+TEST_P(AudioFileFormatTest, DecodesExactlyThePacketCountOfFrames) {
+  SKIP_WITHOUT_FFMPEG();
+  MediaSpec spec = TaggedSpec(GetParam().format, GetParam().channels);
+  const std::string path = test_support::MakeMedia(spec);
+  MemoryAudioFile file(test_support::ReadFile(path));
+  ASSERT_EQ(file.Open(), noErr);
+  const UInt64 packets = file.PacketCount();
+  ASSERT_EQ(file.UseClientPcm(), noErr);
+  const std::vector<int16_t> samples = file.ReadAll(4096, 777);
+  const size_t channels = static_cast<size_t>(spec.channels);
+  EXPECT_EQ(samples.size() / channels, packets * file.FileFormat().mFramesPerPacket);
+
+  // ffmpeg's own decoding keeps padding that an MP4 edit list declares; ours stops at the
+  // declared length, so only that much is compared.
+  const std::vector<int16_t> reference = test_support::ReferencePcm(path);
+  ASSERT_GE(reference.size(), samples.size());
+  const std::vector<int16_t> reference_prefix(reference.begin(),
+                                              reference.begin() + samples.size());
+  if (spec.format == MediaFormat::kM4aAac) {
+    EXPECT_LT(reference.size() / channels - samples.size() / channels, 1024u)
+        << "no more than an AAC frame of padding past the edit list";
+  } else {
+    EXPECT_EQ(reference.size(), samples.size());
+  }
+  EXPECT_TRUE(samples == reference_prefix) << "decoded samples differ from ffmpeg's";
+}
+
+std::vector<FormatAndChannels> AllFormatsMonoAndStereo() {
+  std::vector<FormatAndChannels> cases;
+  for (MediaFormat format : test_support::kPlayableFormats) {
+    cases.push_back({format, 2});
+    cases.push_back({format, 1});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Formats, AudioFileFormatTest, ::testing::ValuesIn(AllFormatsMonoAndStereo()),
+    [](const ::testing::TestParamInfo<FormatAndChannels>& info) {
+      return test_support::FormatName(info.param.format) +
+             (info.param.channels == 1 ? "_mono" : "_stereo");
+    });
+
+}  // namespace

@@ -1,0 +1,222 @@
+#include "tests/support/media.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sstream>
+
+#include "tests/support/temp_dir.h"
+
+extern char** environ;
+
+namespace test_support {
+namespace {
+
+// The media made in this run, by spec, in one folder removed at exit.
+struct MediaCache {
+  std::mutex mutex;
+  std::unique_ptr<TempDir> folder;
+  std::map<std::string, std::string> files;
+  int next_number = 0;
+};
+
+MediaCache& Cache() {
+  static MediaCache cache;
+  return cache;
+}
+
+// A name for the spec that is also a cache key.
+std::string SpecKey(const MediaSpec& spec) {
+  std::ostringstream key;
+  key << FormatName(spec.format) << '|' << spec.sample_rate << '|' << spec.channels << '|'
+      << spec.seconds << '|' << spec.id3v1_only << '|' << spec.tags.title << '|'
+      << spec.tags.artist << '|' << spec.tags.album << '|' << spec.tags.date << '|'
+      << spec.tags.genre;
+  return key.str();
+}
+
+// One tone per channel, 0.4 around a DC offset of 0.5: never zero.
+std::string SourceFilter(const MediaSpec& spec) {
+  std::ostringstream filter;
+  filter << "aevalsrc=exprs=";
+  for (int channel = 0; channel < spec.channels; ++channel) {
+    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << 440 + 110 * channel << "*t)+0.5";
+  }
+  filter << ":s=" << spec.sample_rate << ":d=" << spec.seconds;
+  return filter.str();
+}
+
+std::vector<std::string> CodecArguments(MediaFormat format) {
+  switch (format) {
+    case MediaFormat::kMp3Cbr:
+      return {"-c:a", "libmp3lame", "-b:a", "128k"};
+    case MediaFormat::kMp3Vbr:
+      return {"-c:a", "libmp3lame", "-q:a", "4"};
+    case MediaFormat::kMp3VbrWithoutXing:
+      return {"-c:a", "libmp3lame", "-q:a", "4", "-write_xing", "0"};
+    case MediaFormat::kWav:
+      return {"-c:a", "pcm_s16le"};
+    case MediaFormat::kFlac:
+      return {"-c:a", "flac"};
+    case MediaFormat::kM4aAac:
+      return {"-c:a", "aac", "-b:a", "128k"};
+    case MediaFormat::kM4aAlac:
+      return {"-c:a", "alac"};
+    case MediaFormat::kAiff:
+      return {"-c:a", "pcm_s16be"};
+  }
+  return {};
+}
+
+void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments) {
+  const std::pair<const char*, const std::string*> tags[] = {
+      {"title", &spec.tags.title}, {"artist", &spec.tags.artist}, {"album", &spec.tags.album},
+      {"date", &spec.tags.date},   {"genre", &spec.tags.genre}};
+  for (const auto& [key, value] : tags) {
+    if (!value->empty()) {
+      arguments.insert(arguments.end(), {"-metadata", std::string(key) + "=" + *value});
+    }
+  }
+  if (spec.id3v1_only) {
+    arguments.insert(arguments.end(), {"-id3v2_version", "0", "-write_id3v1", "1"});
+  }
+}
+
+}  // namespace
+
+std::string FormatName(MediaFormat format) {
+  switch (format) {
+    case MediaFormat::kMp3Cbr:
+      return "mp3_cbr";
+    case MediaFormat::kMp3Vbr:
+      return "mp3_vbr";
+    case MediaFormat::kMp3VbrWithoutXing:
+      return "mp3_vbr_without_xing";
+    case MediaFormat::kWav:
+      return "wav";
+    case MediaFormat::kFlac:
+      return "flac";
+    case MediaFormat::kM4aAac:
+      return "m4a_aac";
+    case MediaFormat::kM4aAlac:
+      return "m4a_alac";
+    case MediaFormat::kAiff:
+      return "aiff";
+  }
+  return "unknown";
+}
+
+std::string FormatExtension(MediaFormat format) {
+  switch (format) {
+    case MediaFormat::kMp3Cbr:
+    case MediaFormat::kMp3Vbr:
+    case MediaFormat::kMp3VbrWithoutXing:
+      return ".mp3";
+    case MediaFormat::kWav:
+      return ".wav";
+    case MediaFormat::kFlac:
+      return ".flac";
+    case MediaFormat::kM4aAac:
+    case MediaFormat::kM4aAlac:
+      return ".m4a";
+    case MediaFormat::kAiff:
+      return ".aiff";
+  }
+  return "";
+}
+
+bool IsLossy(MediaFormat format) {
+  return format == MediaFormat::kMp3Cbr || format == MediaFormat::kMp3Vbr ||
+         format == MediaFormat::kMp3VbrWithoutXing || format == MediaFormat::kM4aAac;
+}
+
+int64_t SourceFrames(const MediaSpec& spec) {
+  return std::llround(spec.seconds * spec.sample_rate);
+}
+
+int RunProgram(const std::vector<std::string>& arguments, std::string* error_output) {
+  TempDir folder;
+  const std::string error_path = folder / "stderr";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char*> argv;
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    return -1;
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (error_output != nullptr) {
+    *error_output = ReadFile(error_path);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+bool HaveFfmpeg() {
+  static const bool available = RunProgram({"ffmpeg", "-version"}) == 0;
+  return available;
+}
+
+std::string MakeMedia(const MediaSpec& spec) {
+  MediaCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  const std::string key = SpecKey(spec);
+  if (auto found = cache.files.find(key); found != cache.files.end()) {
+    return found->second;
+  }
+  if (cache.folder == nullptr) {
+    cache.folder = std::make_unique<TempDir>();
+  }
+  const std::string path = *cache.folder / (FormatName(spec.format) + "_" +
+                                            std::to_string(cache.next_number++) +
+                                            FormatExtension(spec.format));
+  std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi",
+                                        "-i", SourceFilter(spec)};
+  for (const std::string& argument : CodecArguments(spec.format)) {
+    arguments.push_back(argument);
+  }
+  AddTagArguments(spec, arguments);
+  arguments.push_back(path);
+  std::string errors;
+  if (RunProgram(arguments, &errors) != 0) {
+    ADD_FAILURE() << "ffmpeg could not make " << key << ": " << errors;
+    return {};
+  }
+  cache.files.emplace(key, path);
+  return path;
+}
+
+std::vector<int16_t> ReferencePcm(const std::string& path) {
+  TempDir folder;
+  const std::string pcm_path = folder / "reference.pcm";
+  std::string errors;
+  if (RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", path, "-f", "s16le", pcm_path},
+                 &errors) != 0) {
+    ADD_FAILURE() << "ffmpeg could not decode " << path << ": " << errors;
+    return {};
+  }
+  const std::string bytes = ReadFile(pcm_path);
+  std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
+  std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
+  return samples;
+}
+
+}  // namespace test_support

@@ -1,0 +1,83 @@
+#pragma once
+
+// Audio files made for the tests with the ffmpeg command-line tool: every format the program
+// plays, with chosen tags, and the PCM that ffmpeg itself decodes from them as a reference.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+enum class MediaFormat {
+  kMp3Cbr,             // 128 kbit/s, with an Info header.
+  kMp3Vbr,             // Variable bit rate, with a Xing header (LAME delay and padding).
+  kMp3VbrWithoutXing,  // Variable bit rate, no Xing header: the length is not in the file.
+  kWav,                // 16-bit PCM.
+  kFlac,
+  kM4aAac,
+  kM4aAlac,
+  kAiff,  // A format the program does not play.
+};
+
+// Every format the program plays.
+inline constexpr MediaFormat kPlayableFormats[] = {
+    MediaFormat::kMp3Cbr, MediaFormat::kMp3Vbr, MediaFormat::kMp3VbrWithoutXing,
+    MediaFormat::kWav,    MediaFormat::kFlac,   MediaFormat::kM4aAac,
+    MediaFormat::kM4aAlac};
+
+struct MediaTags {
+  std::string title;
+  std::string artist;
+  std::string album;
+  std::string date;  // As written to the file, e.g. "2004-05-12".
+  std::string genre;
+};
+
+struct MediaSpec {
+  MediaFormat format = MediaFormat::kWav;
+  int sample_rate = 44100;
+  int channels = 2;
+  double seconds = 1.0;
+  MediaTags tags;
+  // MP3 only: the tags go into an ID3v1 trailer, and no ID3v2 tag is written.
+  bool id3v1_only = false;
+};
+
+// "mp3_cbr", "wav", ...: for test names.
+std::string FormatName(MediaFormat format);
+// The file name extension, with its dot: ".mp3", ".m4a", ...
+std::string FormatExtension(MediaFormat format);
+// MP3, AAC: decoded samples only approximate the source.
+bool IsLossy(MediaFormat format);
+
+// The frames of the source signal: seconds x sample rate.
+int64_t SourceFrames(const MediaSpec& spec);
+
+// True when the ffmpeg command-line tool can be run.
+bool HaveFfmpeg();
+
+// The file for `spec`, made once per test program run and reused by every test that asks for
+// the same spec. The signal is a tone per channel over a DC offset, so that no frame is ever
+// all zeros. Empty (with a test failure recorded) when ffmpeg fails.
+std::string MakeMedia(const MediaSpec& spec);
+
+// Interleaved 16-bit samples at the file's own rate and channel count, as
+// `ffmpeg -i path -f s16le` decodes them. Empty (with a failure recorded) when ffmpeg fails.
+std::vector<int16_t> ReferencePcm(const std::string& path);
+
+// Runs a program (no shell) with its output discarded; its exit status, or -1 when it could not
+// be run. The program's standard error goes to `error_output` when given.
+int RunProgram(const std::vector<std::string>& arguments, std::string* error_output = nullptr);
+
+}  // namespace test_support
+
+// Skips the current test when the ffmpeg command-line tool is missing.
+#define SKIP_WITHOUT_FFMPEG()                                                            \
+  do {                                                                                   \
+    if (!::test_support::HaveFfmpeg()) {                                                 \
+      GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test media";       \
+    }                                                                                    \
+  } while (false)
