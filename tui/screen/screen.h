@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,13 +33,19 @@ class Screen {
 
   bool Contains(int x, int y) const { return Bounds().Contains(x, y); }
   // Callers keep (x, y) inside the grid.
-  Cell& At(int x, int y) { return cells_[static_cast<size_t>(y) * width_ + x]; }
-  const Cell& At(int x, int y) const { return cells_[static_cast<size_t>(y) * width_ + x]; }
+  Cell& At(int x, int y) { return cells_[Index(x, y)]; }
+  const Cell& At(int x, int y) const { return cells_[Index(x, y)]; }
 
   // Back to blank cells, keeping the size.
   void Clear();
   // Changes the size and clears.
   void Resize(int width, int height);
+
+  // Box-drawing connections of the cell at (x, y), left by borders and separators so that the
+  // lines meeting there can be joined; 0 for every other cell. Callers keep (x, y) inside.
+  std::uint8_t LineMaskAt(int x, int y) const { return line_masks_[Index(x, y)]; }
+  void SetLineMask(int x, int y, std::uint8_t mask) { line_masks_[Index(x, y)] = mask; }
+  void ClearLineMasks();
 
   // Each row as UTF-8 text: every glyph once, continuation cells adding nothing.
   std::vector<std::string> Lines() const;
@@ -46,9 +53,14 @@ class Screen {
   std::string ToString() const;
 
  private:
+  size_t Index(int x, int y) const {
+    return static_cast<size_t>(y) * static_cast<size_t>(width_) + static_cast<size_t>(x);
+  }
+
   int width_;
   int height_;
   std::vector<Cell> cells_;
+  std::vector<std::uint8_t> line_masks_;
 };
 
 }  // namespace tui

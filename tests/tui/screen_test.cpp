@@ -1,0 +1,50 @@
+#include "tui/screen/screen.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(ScreenTest, StartsBlankWithDefaultStyle) {
+  const tui::Screen screen(3, 2);
+  EXPECT_EQ(screen.dimx(), 3);
+  EXPECT_EQ(screen.dimy(), 2);
+  EXPECT_EQ(screen.Lines(), (std::vector<std::string>{"   ", "   "}));
+  const tui::Cell& cell = screen.At(2, 1);
+  EXPECT_EQ(cell, tui::Cell{});
+  EXPECT_TRUE(cell.fg.IsDefault());
+  EXPECT_EQ(cell.bg.Index(), -1);
+}
+
+TEST(ScreenTest, LinesSkipContinuationCellsAndToStringJoinsRows) {
+  tui::Screen screen(4, 2);
+  screen.At(0, 0).glyph = "中";
+  screen.At(1, 0).glyph = "";
+  screen.At(2, 0).glyph = "a";
+  screen.At(3, 1).glyph = "z";
+  EXPECT_EQ(screen.Lines(), (std::vector<std::string>{"中a ", "   z"}));
+  EXPECT_EQ(screen.ToString(), "中a \n   z");
+}
+
+TEST(ScreenTest, ClearAndResizeGiveBlankCells) {
+  tui::Screen screen(2, 2);
+  screen.At(1, 1) = {"x", true, true, true, tui::Color::Red, tui::Color::Blue};
+  screen.SetLineMask(1, 1, 3);
+  screen.Clear();
+  EXPECT_EQ(screen.At(1, 1), tui::Cell{});
+  EXPECT_EQ(screen.LineMaskAt(1, 1), 0);
+
+  screen.At(0, 0).glyph = "y";
+  screen.Resize(3, 1);
+  EXPECT_EQ(screen.Lines(), (std::vector<std::string>{"   "}));
+  EXPECT_EQ(screen.Bounds(), (tui::Box{0, 2, 0, 0}));
+}
+
+TEST(ScreenTest, NegativeSizeIsEmpty) {
+  const tui::Screen screen(-4, 3);
+  EXPECT_EQ(screen.dimx(), 0);
+  EXPECT_TRUE(screen.Bounds().IsEmpty());
+  EXPECT_FALSE(screen.Contains(0, 0));
+  EXPECT_EQ(screen.ToString(), "\n\n");
+}
+
+}  // namespace

@@ -1,0 +1,56 @@
+#include "tui/dom/text_glyphs.h"
+
+#include "tui/screen/glyph_width.h"
+#include "tui/screen/utf8.h"
+
+namespace tui {
+namespace {
+
+constexpr char kReplacement[] = "\uFFFD";
+// A terminal cell holds a base character and a few marks; a pile of marks beyond this (a
+// "zalgo" text) would only bloat the cell, so the rest are dropped.
+constexpr size_t kMaxGlyphBytes = 24;
+
+void StartGlyph(TextGlyphs& out, std::string_view bytes, int width) {
+  out.glyphs.push_back({static_cast<std::uint32_t>(out.bytes.size()),
+                        static_cast<std::uint8_t>(bytes.size()), static_cast<std::uint8_t>(width)});
+  out.bytes += bytes;
+  out.width += width;
+}
+
+void JoinMark(TextGlyphs& out, std::string_view mark) {
+  if (out.glyphs.empty()) {
+    StartGlyph(out, " ", 1);
+  }
+  TextGlyph& last = out.glyphs.back();
+  if (last.size + mark.size() > kMaxGlyphBytes) {
+    return;
+  }
+  last.size = static_cast<std::uint8_t>(last.size + mark.size());
+  out.bytes += mark;
+}
+
+}  // namespace
+
+TextGlyphs SplitGlyphs(std::string_view text) {
+  TextGlyphs out;
+  out.bytes.reserve(text.size());
+  out.glyphs.reserve(text.size());
+  while (!text.empty()) {
+    const Utf8Read read = ReadUtf8(text);
+    const std::string_view sequence = text.substr(0, static_cast<size_t>(read.length));
+    text.remove_prefix(static_cast<size_t>(read.length));
+    const int width =
+        read.status == Utf8Read::Status::kValid ? CodePointWidth(read.code_point) : -1;
+    if (width < 0) {
+      StartGlyph(out, kReplacement, 1);
+    } else if (width == 0) {
+      JoinMark(out, sequence);
+    } else {
+      StartGlyph(out, sequence, width);
+    }
+  }
+  return out;
+}
+
+}  // namespace tui
