@@ -76,9 +76,12 @@ std::vector<std::string> CodecArguments(MediaFormat format) {
 }
 
 void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments) {
+  // Without an ID3v2 tag, ffmpeg's MP3 muxer fills the ID3v1 trailer only from ID3v2 frame names.
+  const bool v1 = spec.id3v1_only;
   const std::pair<const char*, const std::string*> tags[] = {
-      {"title", &spec.tags.title}, {"artist", &spec.tags.artist}, {"album", &spec.tags.album},
-      {"date", &spec.tags.date},   {"genre", &spec.tags.genre}};
+      {v1 ? "TIT2" : "title", &spec.tags.title}, {v1 ? "TPE1" : "artist", &spec.tags.artist},
+      {v1 ? "TALB" : "album", &spec.tags.album}, {v1 ? "TYER" : "date", &spec.tags.date},
+      {v1 ? "TCON" : "genre", &spec.tags.genre}};
   for (const auto& [key, value] : tags) {
     if (!value->empty()) {
       arguments.insert(arguments.end(), {"-metadata", std::string(key) + "=" + *value});
