@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "tui/component/event.h"
+#include "tui/screen/screen.h"
 
 namespace tui {
 
@@ -14,7 +15,7 @@ class Loop;
 class ScreenInteractive {
  public:
   static ScreenInteractive Fullscreen();
-  // A screen of a fixed size that never touches a terminal unless a Loop is made over it: for
+  // A screen of a fixed size that never touches a terminal, even with a Loop made over it: for
   // driving component trees off-screen.
   static ScreenInteractive FixedSize(int width, int height);
 
@@ -32,6 +33,8 @@ class ScreenInteractive {
   // Columns and rows of the frame being drawn.
   int dimx() const;
   int dimy() const;
+  // The frame the last RunOnce drew, as cells: for reading back what a Loop showed.
+  const Screen& LastFrame() const;
 
   struct Impl;
 
