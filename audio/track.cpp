@@ -236,7 +236,9 @@ OSStatus ReadTrackBytes(void* track, SInt64 position, UInt32 request_count, void
     return noErr;
   }
   auto count = static_cast<UInt32>(std::min<SInt64>(source->size - position, request_count));
-  std::memcpy(destination, source->data + position, count);
+  if (count > 0) {
+    std::memcpy(destination, source->data + position, count);
+  }
   *actual_count = count;
   return noErr;
 }

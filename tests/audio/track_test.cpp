@@ -266,6 +266,10 @@ struct FailingStep {
   bool keeps_texts;
 };
 
+void PrintTo(const FailingStep& step, std::ostream* out) {
+  *out << step.name;
+}
+
 class TrackFailingStepTest : public TrackTest,
                              public ::testing::WithParamInterface<FailingStep> {};
 

@@ -338,7 +338,10 @@ OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBuffe
   auto count = static_cast<UInt32>(
       std::min<std::int64_t>(std::min(*io_frames, room), available));
   std::vector<std::int16_t> samples = fake_audio::FakePcm(spec, decoder->delivered, count);
-  std::memcpy(io_data->mBuffers[0].mData, samples.data(), samples.size() * sizeof(std::int16_t));
+  if (count > 0) {
+    std::memcpy(io_data->mBuffers[0].mData, samples.data(),
+                samples.size() * sizeof(std::int16_t));
+  }
   decoder->delivered += count;
   *io_frames = count;
   return noErr;

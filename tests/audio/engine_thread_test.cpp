@@ -1,0 +1,112 @@
+// The engine with fake queues that play on threads of their own, so that the refill routine
+// really runs beside the main thread (and ThreadSanitizer sees every crossing).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "audio/playback_state.h"
+#include "tests/audio/fake_engine_test.h"
+
+namespace {
+
+using fake_audio::FakeFileSpec;
+using fake_audio::FakeQueue;
+using std::chrono::microseconds;
+using std::chrono::milliseconds;
+
+constexpr UInt64 kBufferFrames = 32768;
+constexpr microseconds kBufferPeriod{100};
+constexpr milliseconds kPatience{20000};
+
+class EngineThreadTest : public engine_test::FakeEngineTest {
+ protected:
+  void SetUp() override {
+    FakeEngineTest::SetUp();
+    fake_audio::EnableThreadedPlayback(kBufferPeriod);
+  }
+
+  // Waits until the refill routine has marked `player` finished; false on time-out.
+  static bool WaitUntilFinished(const Player* player) {
+    auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!player->finished.load()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(microseconds(200));
+    }
+    return true;
+  }
+};
+
+using PlayerThreadTest = EngineThreadTest;
+using LoadAndPlayThreadTest = EngineThreadTest;
+
+TEST_F(PlayerThreadTest, PlaysToTheEndOnTheQueueThread) {
+  const UInt64 frames = 20 * kBufferFrames + 99;
+  FakeFileSpec spec = engine_test::SpecWithFrames(frames);
+  AudioTrack track;
+  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", spec).c_str()), 0);
+  Player* player = CreatePlayer(&track);
+  ASSERT_TRUE(StartPlayer(player));
+  FakeQueue queue = fake_audio::LastQueue();
+
+  EXPECT_TRUE(WaitUntilFinished(player));
+  EXPECT_TRUE(queue.WaitUntilStopped(kPatience));
+  EXPECT_FALSE(player->running.load());
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec, 0, frames));
+
+  FreePlayer(player);
+  CloseTrack(&track);
+}
+
+TEST_F(PlayerThreadTest, PauseResumeCyclesLoseNothing) {
+  const UInt64 frames = 200 * kBufferFrames + 3;
+  FakeFileSpec spec = engine_test::SpecWithFrames(frames);
+  AudioTrack track;
+  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", spec).c_str()), 0);
+  Player* player = CreatePlayer(&track);
+  ASSERT_TRUE(StartPlayer(player));
+  FakeQueue queue = fake_audio::LastQueue();
+
+  for (int cycle = 0; cycle < 300 && player->running.load(); ++cycle) {
+    PausePlayer(player);
+    ResumePlayer(player);
+    EXPECT_GE(PlayerCurrentTime(player), -1.0);
+  }
+
+  EXPECT_TRUE(WaitUntilFinished(player));
+  EXPECT_TRUE(queue.WaitUntilStopped(kPatience));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec, 0, frames));
+
+  FreePlayer(player);
+  CloseTrack(&track);
+}
+
+TEST_F(LoadAndPlayThreadTest, ThreeHundredSwitchesWhilePlaying) {
+  const std::vector<std::string> paths = {
+      WriteTrack("tiny.mp3", engine_test::SpecWithFrames(1000, 2, 1)),
+      WriteTrack("short.wav", engine_test::SpecWithFrames(3 * kBufferFrames + 7, 1, 2)),
+      WriteTrack("long.flac", engine_test::SpecWithFrames(50 * kBufferFrames, 2, 3)),
+  };
+  PlaybackState state;
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_TRUE(LoadAndPlay(state, paths[i % paths.size()]));
+    std::this_thread::sleep_for(microseconds(100 + (i % 4) * 150));
+    double position = PlayerCurrentTime(state.player);
+    EXPECT_TRUE(position == -1.0 || position >= 0.0) << position;
+    if (i % 3 == 0 && state.player->running.load()) {
+      PausePlayer(state.player);
+      PlayerCurrentTime(state.player);
+      ResumePlayer(state.player);
+    }
+  }
+  StopPlayback(state);
+  EXPECT_EQ(fake_audio::QueueCount(), 300);
+}
+
+}  // namespace

@@ -1,0 +1,382 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "audio/player.h"
+#include "audio/track.h"
+#include "tests/audio/failing_calloc.h"
+#include "tests/audio/fake_engine_test.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
+using fake_audio::FakeFileSpec;
+using fake_audio::FakeQueue;
+using fake_audio::Op;
+using fake_audio::QueueState;
+
+constexpr UInt64 kBufferFrames = 32768;
+
+class PlayerTest : public engine_test::FakeEngineTest {
+ protected:
+  void TearDown() override {
+    FreePlayer(player_);
+    CloseTrack(&track_);
+    FakeEngineTest::TearDown();
+  }
+
+  void LoadSpec(const FakeFileSpec& spec) {
+    spec_ = spec;
+    ASSERT_EQ(LoadTrack(&track_, WriteTrack("track.mp3", spec).c_str()), 0);
+  }
+
+  // A started Player over a track of `frames` stereo frames.
+  void StartOver(UInt64 frames) {
+    LoadSpec(engine_test::SpecWithFrames(frames));
+    player_ = CreatePlayer(&track_);
+    ASSERT_NE(player_, nullptr);
+    ASSERT_TRUE(StartPlayer(player_));
+  }
+
+  void ExpectFlags(bool finished, bool running, bool paused) {
+    EXPECT_EQ(player_->finished.load(), finished);
+    EXPECT_EQ(player_->running.load(), running);
+    EXPECT_EQ(player_->paused.load(), paused);
+  }
+
+  FakeQueue Queue() { return fake_audio::LastQueue(); }
+
+  FakeFileSpec spec_;
+  AudioTrack track_;
+  Player* player_ = nullptr;
+};
+
+TEST_F(PlayerTest, CreateMakesAReadyQueueInTheClientFormatAtFullVolume) {
+  LoadSpec(engine_test::SpecWithFrames(1000));
+  bool finished_while_creating = false;
+  fake_audio::BeforeNextCall(Op::kAudioQueueSetParameter, [&] {
+    auto* creating = static_cast<Player*>(fake_audio::LastQueue().user_data());
+    finished_while_creating = creating->finished.load();
+  });
+
+  player_ = CreatePlayer(&track_);
+
+  ASSERT_NE(player_, nullptr);
+  EXPECT_TRUE(finished_while_creating);  // A refill during creation would be ignored.
+  ExpectFlags(false, false, false);
+  EXPECT_EQ(player_->track, &track_);
+  EXPECT_EQ(player_->paused_total, 0.0);
+  EXPECT_EQ(player_->queue, Queue().handle());
+  EXPECT_EQ(Queue().user_data(), player_);
+  EXPECT_EQ(Queue().format().mBytesPerFrame, track_.client_format.mBytesPerFrame);
+  EXPECT_EQ(Queue().format().mSampleRate, track_.client_format.mSampleRate);
+  EXPECT_EQ(Queue().volume(), 1.0F);
+  EXPECT_EQ(Queue().state(), QueueState::kIdle);
+}
+
+TEST_F(PlayerTest, CreateWithoutTrackFailsQuietly) {
+  std::string errors = engine_test::CaptureStderr([] { EXPECT_EQ(CreatePlayer(nullptr), nullptr); });
+  EXPECT_THAT(errors, IsEmpty());
+  EXPECT_THAT(fake_audio::CallLog(), IsEmpty());
+}
+
+TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
+  LoadSpec(engine_test::SpecWithFrames(1000));
+
+  engine_test::FailNextCalloc(sizeof(Player));
+  std::string errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  EXPECT_EQ(errors, "Failed to allocate Player\n");
+  EXPECT_EQ(fake_audio::QueueCount(), 0);
+
+  fake_audio::FailNthCall(Op::kAudioQueueNewOutput, 1, kAudioQueueErr_InvalidDevice);
+  errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  EXPECT_THAT(errors, IsEmpty());
+  EXPECT_EQ(fake_audio::QueueCount(), 0);
+
+  fake_audio::FailNthCall(Op::kAudioQueueSetParameter, 1, kAudio_ParamError);
+  errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  EXPECT_THAT(errors, IsEmpty());
+  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueDispose), ElementsAre("AudioQueueDispose(immediate)"));
+}
+
+TEST_F(PlayerTest, StartPrimesThreeFullBuffersAndStarts) {
+  StartOver(10 * kBufferFrames);
+
+  ExpectFlags(false, true, false);
+  EXPECT_THAT(Queue().allocated_capacities(), ElementsAre(131072U, 131072U, 131072U));
+  EXPECT_EQ(Queue().queued_count(), 3);
+  EXPECT_EQ(Queue().state(), QueueState::kRunning);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart), ElementsAre("AudioQueueStart"));
+  EXPECT_THAT(fake_audio::CallLog(Op::kExtAudioFileRead), Contains("ExtAudioFileRead(32768)"));
+}
+
+TEST_F(PlayerTest, MonoBuffersHoldHalfTheBytes) {
+  LoadSpec(engine_test::SpecWithFrames(10 * kBufferFrames, 1));
+  player_ = CreatePlayer(&track_);
+  ASSERT_TRUE(StartPlayer(player_));
+  EXPECT_THAT(Queue().allocated_capacities(), ElementsAre(65536U, 65536U, 65536U));
+}
+
+TEST_F(PlayerTest, StartRefusesAPlayerThatRunsOrHasEnded) {
+  StartOver(10 * kBufferFrames);
+  EXPECT_FALSE(StartPlayer(player_));
+  player_->running.store(false);
+  player_->finished.store(true);
+  EXPECT_FALSE(StartPlayer(player_));
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueAllocateBuffer), 3);
+}
+
+TEST_F(PlayerTest, StartFailuresLeaveThePlayerForFree) {
+  const FakeFileSpec spec = engine_test::SpecWithFrames(10 * kBufferFrames);
+  for (int failing_buffer = 1; failing_buffer <= 3; ++failing_buffer) {
+    CloseTrack(&track_);
+    fake_audio::Reset();
+    LoadSpec(spec);
+    fake_audio::FailNthCall(Op::kAudioQueueAllocateBuffer, failing_buffer, kAudio_MemFullError);
+    player_ = CreatePlayer(&track_);
+    EXPECT_FALSE(StartPlayer(player_));
+    EXPECT_FALSE(player_->running.load());
+    EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStart), 0);
+    EXPECT_EQ(Queue().queued_count(), failing_buffer - 1);
+    FreePlayer(player_);
+    player_ = nullptr;
+    EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStop), 0) << "nothing ran, nothing to stop";
+    EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+  }
+
+  fake_audio::FailNthCall(Op::kAudioQueueStart, 1, kAudioQueueErr_CannotStart);
+  player_ = CreatePlayer(&track_);
+  EXPECT_FALSE(StartPlayer(player_));
+  EXPECT_FALSE(player_->running.load());
+}
+
+TEST_F(PlayerTest, PlaysEveryFrameInOrderThenEnds) {
+  const UInt64 frames = 5 * kBufferFrames + 1234;
+  StartOver(frames);
+  FakeQueue queue = Queue();
+
+  int played = queue.PlayUntilDrained();
+
+  EXPECT_EQ(played, 6);
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+  ExpectFlags(true, false, false);
+  EXPECT_EQ(queue.state(), QueueState::kStopped);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), ElementsAre("AudioQueueStop(deferred)"));
+  EXPECT_EQ(PlayerCurrentTime(player_), -1);
+}
+
+TEST_F(PlayerTest, TrackShorterThanOneBufferIsFinishedAndRunningAtOnce) {
+  StartOver(1000);
+
+  ExpectFlags(true, true, false);
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueAllocateBuffer), 2);
+  EXPECT_EQ(Queue().queued_count(), 1);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart), ElementsAre("AudioQueueStart"));
+
+  Queue().PlayUntilDrained();
+  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(spec_, 0, 1000));
+  EXPECT_EQ(Queue().state(), QueueState::kStopped);
+}
+
+TEST_F(PlayerTest, ReadErrorEndsTheTrackLikeTheEndOfData) {
+  FakeFileSpec spec = engine_test::SpecWithFrames(10 * kBufferFrames);
+  spec.read_error_after_frames = 4 * kBufferFrames;
+  LoadSpec(spec);
+  player_ = CreatePlayer(&track_);
+  ASSERT_TRUE(StartPlayer(player_));
+
+  Queue().PlayUntilDrained();
+
+  ExpectFlags(true, false, false);
+  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(spec_, 0, 4 * kBufferFrames));
+}
+
+TEST_F(PlayerTest, BuffersHandedBackAfterTheEndAreIgnored) {
+  StartOver(kBufferFrames * 3 + 10);
+  FakeQueue queue = Queue();
+  queue.PlayHeadBuffer();  // Refills with the last 10 frames.
+  queue.PlayHeadBuffer();  // Finds the end.
+  ASSERT_TRUE(player_->finished.load());
+  int reads = fake_audio::CallCount(Op::kExtAudioFileRead);
+  int enqueued = queue.enqueue_count();
+
+  queue.PlayUntilDrained();
+
+  EXPECT_EQ(fake_audio::CallCount(Op::kExtAudioFileRead), reads);
+  EXPECT_EQ(queue.enqueue_count(), enqueued);
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, kBufferFrames * 3 + 10));
+}
+
+TEST_F(PlayerTest, PositionSkipsTheTimeSpentPaused) {
+  StartOver(100 * kBufferFrames);
+  FakeQueue queue = Queue();
+  queue.set_sample_time(44100);
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 1.0);
+
+  queue.set_sample_time(88200);
+  PausePlayer(player_);
+  ExpectFlags(false, true, true);
+  EXPECT_EQ(queue.state(), QueueState::kPaused);
+  EXPECT_DOUBLE_EQ(player_->paused_at, 2.0);
+
+  // This queue's clock ran on for 1.5 s while paused.
+  queue.set_sample_time(88200 + 66150);
+  ResumePlayer(player_);
+  ExpectFlags(false, true, false);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart),
+              ElementsAre("AudioQueueStart", "AudioQueueStart(at=88200)"));
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 2.0);
+
+  queue.set_sample_time(88200 + 66150 + 44100);
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 3.0);
+
+  // A clock that stands still while paused adds nothing.
+  PausePlayer(player_);
+  ResumePlayer(player_);
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 3.0);
+  EXPECT_DOUBLE_EQ(player_->paused_total, 1.5);
+}
+
+TEST_F(PlayerTest, PauseTwiceAsksTheQueueOnce) {
+  StartOver(100 * kBufferFrames);
+  PausePlayer(player_);
+  PausePlayer(player_);
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueuePause), 1);
+}
+
+TEST_F(PlayerTest, FailedPauseLeavesTheOutputPlaying) {
+  StartOver(100 * kBufferFrames);
+  fake_audio::FailNthCall(Op::kAudioQueueGetCurrentTime, 1, kAudioQueueErr_InvalidRunState);
+  PausePlayer(player_);
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueuePause), 0);
+  EXPECT_FALSE(player_->paused.load());
+
+  Queue().set_sample_time(44100);
+  fake_audio::FailNthCall(Op::kAudioQueuePause, 1, kAudioQueueErr_InvalidRunState);
+  PausePlayer(player_);
+  EXPECT_FALSE(player_->paused.load());
+  EXPECT_DOUBLE_EQ(player_->paused_at, 1.0);
+  EXPECT_EQ(Queue().state(), QueueState::kRunning);
+}
+
+TEST_F(PlayerTest, FailedResumeStaysPaused) {
+  StartOver(100 * kBufferFrames);
+  PausePlayer(player_);
+  fake_audio::FailNthCall(Op::kAudioQueueStart, 2, kAudioQueueErr_CannotStart);
+  ResumePlayer(player_);
+  EXPECT_TRUE(player_->paused.load());
+  EXPECT_EQ(Queue().state(), QueueState::kPaused);
+
+  int time_calls = fake_audio::CallCount(Op::kAudioQueueGetCurrentTime);
+  fake_audio::FailNthCall(Op::kAudioQueueGetCurrentTime, time_calls + 1, kAudio_ParamError);
+  ResumePlayer(player_);
+  EXPECT_TRUE(player_->paused.load());
+  EXPECT_EQ(player_->paused_total, 0.0);
+}
+
+TEST_F(PlayerTest, PositionIsMinusOneWhenTheQueueCannotTell) {
+  StartOver(100 * kBufferFrames);
+  fake_audio::FailNthCall(Op::kAudioQueueGetCurrentTime, 1, kAudio_ParamError);
+  EXPECT_EQ(PlayerCurrentTime(player_), -1);
+}
+
+TEST_F(PlayerTest, BufferThatComesBackWhileResumingIsRefilled) {
+  const UInt64 frames = 12 * kBufferFrames + 77;
+  StartOver(frames);
+  FakeQueue queue = Queue();
+  queue.PlayHeadBuffer();
+  PausePlayer(player_);
+  // The queue has restarted and plays a buffer before ResumePlayer has cleared `paused`.
+  bool paused_when_handed_back = false;
+  fake_audio::BeforeNextCall(Op::kAudioQueueGetCurrentTime, [&] {
+    paused_when_handed_back = player_->paused.load();
+    queue.PlayHeadBuffer();
+  });
+  int reads = fake_audio::CallCount(Op::kExtAudioFileRead);
+
+  ResumePlayer(player_);
+
+  EXPECT_TRUE(paused_when_handed_back);
+  EXPECT_EQ(fake_audio::CallCount(Op::kExtAudioFileRead), reads + 1);
+  EXPECT_EQ(queue.queued_count(), 3);
+  queue.PlayUntilDrained();
+  EXPECT_TRUE(player_->finished.load());
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+}
+
+TEST_F(PlayerTest, HundredsOfPausesStillPlayTheWholeTrack) {
+  const UInt64 frames = 60 * kBufferFrames + 5;  // Outlasts the buffers played below.
+  StartOver(frames);
+  FakeQueue queue = Queue();
+  for (int cycle = 0; cycle < 300; ++cycle) {
+    PausePlayer(player_);
+    fake_audio::BeforeNextCall(Op::kAudioQueueGetCurrentTime, [&] {
+      if (cycle % 7 == 0) {
+        queue.PlayHeadBuffer();
+      }
+    });
+    ResumePlayer(player_);
+    ASSERT_FALSE(player_->paused.load());
+  }
+
+  queue.PlayUntilDrained();
+
+  EXPECT_TRUE(player_->finished.load());
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+}
+
+TEST_F(PlayerTest, FreeStopsAPlayingQueueBeforeDisposingIt) {
+  StartOver(100 * kBufferFrames);
+  Player* player = player_;
+  player_ = nullptr;
+  FreePlayer(player);
+  std::vector<std::string> log = fake_audio::CallLog();
+  EXPECT_THAT(std::vector<std::string>(log.end() - 2, log.end()),
+              ElementsAre("AudioQueueStop(immediate)", "AudioQueueDispose(immediate)"));
+  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+}
+
+TEST_F(PlayerTest, FreeStopsOnlyWhatRuns) {
+  LoadSpec(engine_test::SpecWithFrames(100 * kBufferFrames));
+  FreePlayer(CreatePlayer(&track_));  // Ready: never ran.
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStop), 0);
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueDispose), 1);
+
+  Player* paused = CreatePlayer(&track_);
+  ASSERT_TRUE(StartPlayer(paused));
+  PausePlayer(paused);
+  FreePlayer(paused);
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), ElementsAre("AudioQueueStop(immediate)"));
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueDispose), 2);
+}
+
+TEST_F(PlayerTest, FreeDisposesEvenWhenTheStopFails) {
+  StartOver(100 * kBufferFrames);
+  fake_audio::FailNthCall(Op::kAudioQueueStop, 1, kAudioQueueErr_InvalidRunState);
+  Player* player = player_;
+  player_ = nullptr;
+  FreePlayer(player);
+  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+}
+
+TEST_F(PlayerTest, FreeOnAnEndedPlayerDisposesWithoutStopping) {
+  StartOver(4 * kBufferFrames);
+  Queue().PlayUntilDrained();
+  ASSERT_FALSE(player_->running.load());
+  Player* player = player_;
+  player_ = nullptr;
+
+  FreePlayer(player);
+  FreePlayer(nullptr);
+
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), Not(Contains("AudioQueueStop(immediate)")));
+  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+}
+
+}  // namespace
