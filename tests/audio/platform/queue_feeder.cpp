@@ -77,6 +77,17 @@ void RefillFromFeeder(void* user_data, AudioQueueRef queue, AudioQueueBufferRef 
   feeder.in_refill = false;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
 std::vector<int16_t> DiskOutputWithoutSilence(const std::string& path, int channels) {
   const std::string bytes = test_support::ReadFile(path);
   const size_t frame_bytes = 2 * static_cast<size_t>(channels);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,7 @@ void RefillFromFeeder(void* feeder, AudioQueueRef queue, AudioQueueBufferRef buf
 std::vector<int16_t> DiskOutputWithoutSilence(const std::string& path, int channels);
 
 // Polls `condition` until it holds; false after `timeout`.
-template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
 }  // namespace platform_test
-
-#include "tests/audio/platform/queue_feeder_inl.h"

@@ -1,0 +1,51 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <cstdlib>
+
+#include "tests/audio/platform/queue_feeder.h"
+
+namespace {
+
+// Each case runs in a fresh process, since SDL picks its driver once per process.
+class AudioDeviceTest : public ::testing::Test {
+ protected:
+  void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
+};
+
+// Opens a queue on whatever `driver` gives (the desktop's choice when null); exits 0 when it
+// opened and played, 1 when it failed to open, 2 when it opened but did not play.
+[[noreturn]] void OpenAndPlay(const char* driver) {
+  if (driver == nullptr) {
+    unsetenv("SDL_AUDIODRIVER");
+  } else {
+    setenv("SDL_AUDIODRIVER", driver, 1);
+  }
+  platform_test::QueueFeeder feeder;
+  feeder.total_chunks = 4;
+  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+  if (AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr, 0,
+                          &feeder.queue) != noErr) {
+    std::_Exit(1);
+  }
+  feeder.Prime(3);
+  AudioQueueStart(feeder.queue, nullptr);
+  const bool played = platform_test::WaitUntil([&] { return feeder.refills.load() >= 1; });
+  AudioQueueDispose(feeder.queue, true);
+  std::_Exit(played ? 0 : 2);
+}
+
+TEST_F(AudioDeviceTest, NoAudioDeviceFailsCleanlyAndQuietly) {
+  EXPECT_EXIT(OpenAndPlay("no-such-driver"), ::testing::ExitedWithCode(1), "^$");
+}
+
+TEST_F(AudioDeviceTest, DummyDriverPlaysInRealTime) {
+  EXPECT_EXIT(OpenAndPlay("dummy"), ::testing::ExitedWithCode(0), "^$");
+}
+
+// On a machine with sound this plays a brief tone; without, it must fail without a word.
+TEST_F(AudioDeviceTest, DesktopOutputPlaysOrFailsQuietly) {
+  EXPECT_EXIT(OpenAndPlay(nullptr), [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 2; }, "^$");
+}
+
+}  // namespace

@@ -1,0 +1,202 @@
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "tests/audio/platform/queue_feeder.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using platform_test::QueueFeeder;
+using platform_test::WaitUntil;
+using std::chrono::milliseconds;
+
+// The queue on SDL's disk driver, which writes what it plays (and silence) to a file.
+class AudioQueueTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { setenv("SDL_AUDIODRIVER", "disk", 1); }
+
+  void SetUp() override {
+    setenv("SDL_DISKAUDIOFILE", output_path_.c_str(), 1);
+    UseDiskDelay(0);
+  }
+
+  void TearDown() override {
+    if (feeder_->queue != nullptr) {
+      EXPECT_EQ(AudioQueueDispose(feeder_->queue, true), noErr);
+    }
+  }
+
+  // Milliseconds the disk driver waits per device buffer (about 46 ms of audio); read when a
+  // device opens. 0 runs as fast as it can.
+  static void UseDiskDelay(int milliseconds) {
+    setenv("SDL_DISKAUDIODELAY", std::to_string(milliseconds).c_str(), 1);
+  }
+
+  void NewQueue(int channels = 2) {
+    feeder_->channels = channels;
+    const AudioStreamBasicDescription format = platform_test::PcmFormat(channels);
+    ASSERT_EQ(AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, feeder_.get(), nullptr,
+                                  nullptr, 0, &feeder_->queue),
+              noErr);
+  }
+
+  // Disposes the queue (SDL closes the disk file) and returns what it played.
+  std::vector<int16_t> DisposeAndReadOutput() {
+    EXPECT_EQ(AudioQueueDispose(feeder_->queue, true), noErr);
+    feeder_->queue = nullptr;
+    return platform_test::DiskOutputWithoutSilence(output_path_, feeder_->channels);
+  }
+
+  bool Running() {
+    AudioTimeStamp now{};
+    return AudioQueueGetCurrentTime(feeder_->queue, nullptr, &now, nullptr) == noErr;
+  }
+
+  Float64 CurrentFrames() {
+    AudioTimeStamp now{};
+    EXPECT_EQ(AudioQueueGetCurrentTime(feeder_->queue, nullptr, &now, nullptr), noErr);
+    return now.mSampleTime;
+  }
+
+  test_support::TempDir folder_;
+  const std::string output_path_ = folder_ / "played.raw";
+  std::unique_ptr<QueueFeeder> feeder_ = std::make_unique<QueueFeeder>();
+};
+
+TEST_F(AudioQueueTest, PlaysEveryBufferInOrderAndWholeWithOneRefillEach) {
+  for (int channels : {2, 1}) {
+    SCOPED_TRACE(channels);
+    feeder_ = std::make_unique<QueueFeeder>();
+    feeder_->frames_per_chunk = 1000;  // Not a multiple of SDL's buffer: buffers span its fills.
+    feeder_->total_chunks = 12;
+    NewQueue(channels);
+    feeder_->Prime(3);
+    ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+    ASSERT_TRUE(WaitUntil([&] { return !Running(); })) << "the queue never played out";
+    EXPECT_EQ(feeder_->refills.load(), feeder_->total_chunks);
+    EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(feeder_->total_chunks));
+  }
+}
+
+TEST_F(AudioQueueTest, TimeCountsPlayedFramesAndFailsWhenNotRunning) {
+  NewQueue();
+  EXPECT_FALSE(Running()) << "before the first start";
+  feeder_->total_chunks = 2;
+  feeder_->stop_after_last = false;
+  feeder_->Prime(2);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return feeder_->refills.load() == 2; }));
+  EXPECT_EQ(CurrentFrames(), 2 * feeder_->frames_per_chunk) << "starved: time stops with the data";
+  ASSERT_EQ(AudioQueueStop(feeder_->queue, true), noErr);
+  EXPECT_FALSE(Running()) << "after a stop";
+}
+
+TEST_F(AudioQueueTest, PauseHaltsOutputRefillsAndTime) {
+  UseDiskDelay(5);
+  NewQueue();
+  feeder_->total_chunks = 120;
+  feeder_->Prime(3);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return feeder_->refills.load() >= 4; }));
+
+  ASSERT_EQ(AudioQueuePause(feeder_->queue), noErr);
+  const int refills_at_pause = feeder_->refills.load();
+  const Float64 frames_at_pause = CurrentFrames();
+  EXPECT_FALSE(feeder_->in_refill.load()) << "a refill ran on after the pause returned";
+  // Every refill is a buffer played whole; the next one may be under way.
+  EXPECT_GE(frames_at_pause, refills_at_pause * feeder_->frames_per_chunk);
+  EXPECT_LT(frames_at_pause, (refills_at_pause + 1) * feeder_->frames_per_chunk);
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(feeder_->refills.load(), refills_at_pause);
+  EXPECT_EQ(CurrentFrames(), frames_at_pause);
+
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
+  EXPECT_EQ(feeder_->refills.load(), feeder_->total_chunks);
+  EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(feeder_->total_chunks))
+      << "audio lost or repeated across the pause";
+}
+
+TEST_F(AudioQueueTest, StopThatIsNotImmediatePlaysOutWhatIsQueued) {
+  NewQueue();
+  feeder_->total_chunks = 3;
+  feeder_->Prime(3);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_EQ(AudioQueueStop(feeder_->queue, false), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
+  EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(3));
+}
+
+TEST_F(AudioQueueTest, ImmediateStopDropsWhatIsQueued) {
+  UseDiskDelay(46);  // Real time.
+  NewQueue();
+  feeder_->frames_per_chunk = 44100;
+  feeder_->total_chunks = 3;
+  feeder_->Prime(3);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  std::this_thread::sleep_for(milliseconds(150));
+  ASSERT_EQ(AudioQueueStop(feeder_->queue, true), noErr);
+  const int refills_at_stop = feeder_->refills.load();
+  std::this_thread::sleep_for(milliseconds(100));
+  EXPECT_EQ(feeder_->refills.load(), refills_at_stop) << "dropped buffers came back";
+
+  const std::vector<int16_t> played = DisposeAndReadOutput();
+  const std::vector<int16_t> all = feeder_->Expected(3);
+  ASSERT_GT(played.size(), 0u);
+  ASSERT_LT(played.size(), all.size() / 2) << "the queued seconds played on";
+  EXPECT_TRUE(std::equal(played.begin(), played.end(), all.begin()));
+}
+
+TEST_F(AudioQueueTest, DisposeWaitsForARunningRefillAndNoneFollows) {
+  NewQueue();
+  feeder_->total_chunks = 1000;
+  feeder_->refill_delay = milliseconds(5);
+  feeder_->Prime(3);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return feeder_->refills.load() >= 3; }));
+  ASSERT_EQ(AudioQueueDispose(feeder_->queue, true), noErr);
+  feeder_->queue = nullptr;
+  EXPECT_FALSE(feeder_->in_refill.load());
+  const int refills_at_dispose = feeder_->refills.load();
+  std::this_thread::sleep_for(milliseconds(50));
+  EXPECT_EQ(feeder_->refills.load(), refills_at_dispose);
+}
+
+TEST_F(AudioQueueTest, RefusesBuffersItCannotPlay) {
+  NewQueue();
+  AudioQueueBufferRef buffer = nullptr;
+  ASSERT_EQ(AudioQueueAllocateBuffer(feeder_->queue, 4000, &buffer), noErr);
+  EXPECT_EQ(buffer->mAudioDataBytesCapacity, 4000u);
+  buffer->mAudioDataByteSize = 0;
+  EXPECT_NE(AudioQueueEnqueueBuffer(feeder_->queue, buffer, 0, nullptr), noErr) << "empty";
+  buffer->mAudioDataByteSize = 4004;
+  EXPECT_NE(AudioQueueEnqueueBuffer(feeder_->queue, buffer, 0, nullptr), noErr) << "too large";
+  buffer->mAudioDataByteSize = 3998;
+  EXPECT_NE(AudioQueueEnqueueBuffer(feeder_->queue, buffer, 0, nullptr), noErr) << "half a frame";
+  buffer->mAudioDataByteSize = 4000;
+  EXPECT_EQ(AudioQueueEnqueueBuffer(feeder_->queue, buffer, 0, nullptr), noErr);
+  EXPECT_NE(AudioQueueEnqueueBuffer(feeder_->queue, buffer, 0, nullptr), noErr) << "twice";
+
+  AudioQueueBuffer stranger{4000, buffer->mAudioData, 4000, nullptr};
+  EXPECT_NE(AudioQueueEnqueueBuffer(feeder_->queue, &stranger, 0, nullptr), noErr);
+  EXPECT_EQ(AudioQueueSetParameter(feeder_->queue, kAudioQueueParam_Volume, 1.0f), noErr);
+  EXPECT_NE(AudioQueueSetParameter(feeder_->queue, kAudioQueueParam_Volume, 2.0f), noErr);
+}
+
+TEST_F(AudioQueueTest, RefusesFormatsOtherThan16BitPcm) {
+  AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+  format.mBitsPerChannel = 24;
+  AudioQueueRef queue = nullptr;
+  EXPECT_NE(AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, feeder_.get(), nullptr,
+                                nullptr, 0, &queue),
+            noErr);
+  EXPECT_EQ(queue, nullptr);
+}
+
+}  // namespace
