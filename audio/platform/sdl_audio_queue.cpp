@@ -182,7 +182,9 @@ OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
     return kAudio_ParamError;
   }
   DeviceLock lock(queue->device);
-  if (!immediate && queue->state != QueueState::kStopped && queue->ring_count > 0) {
+  // Not immediate, before the start, too: a track that ended while its buffers were primed is
+  // still started, and what it queued plays out then.
+  if (!immediate && queue->ring_count > 0) {
     queue->draining = true;
     return noErr;
   }

@@ -23,7 +23,7 @@ class AudioQueueTest : public ::testing::Test {
 
   void SetUp() override {
     setenv("SDL_DISKAUDIOFILE", output_path_.c_str(), 1);
-    UseDiskDelay(0);
+    UseDiskDelay(1);
   }
 
   void TearDown() override {
@@ -33,7 +33,7 @@ class AudioQueueTest : public ::testing::Test {
   }
 
   // Milliseconds the disk driver waits per device buffer (about 46 ms of audio); read when a
-  // device opens. 0 runs as fast as it can.
+  // device opens. 0 would spin, writing silence while paused, and starve others of the lock.
   static void UseDiskDelay(int milliseconds) {
     setenv("SDL_DISKAUDIODELAY", std::to_string(milliseconds).c_str(), 1);
   }
@@ -131,6 +131,17 @@ TEST_F(AudioQueueTest, StopThatIsNotImmediatePlaysOutWhatIsQueued) {
   ASSERT_EQ(AudioQueueStop(feeder_->queue, false), noErr);
   ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
   EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(3));
+}
+
+// A track that ends while the first buffers are primed stops its queue before starting it.
+TEST_F(AudioQueueTest, StopBeforeTheStartPlaysOutOnceStarted) {
+  NewQueue();
+  feeder_->total_chunks = 2;
+  feeder_->Prime(2);
+  ASSERT_EQ(AudioQueueStop(feeder_->queue, false), noErr);
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
+  EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(2));
 }
 
 TEST_F(AudioQueueTest, ImmediateStopDropsWhatIsQueued) {

@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "audio/track.h"
+#include "tests/support/media.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+using test_support::MediaFormat;
+using test_support::MediaSpec;
+
+// LoadTrack over the real platform, on files made with ffmpeg.
+class TrackOnRealMediaTest : public ::testing::Test {
+ protected:
+  void TearDown() override { CloseTrack(&track_); }
+
+  // Loads `path`; the result, with what reached standard error meanwhile in `printed`.
+  int Load(const std::string& path, std::string* printed) {
+    ::testing::internal::CaptureStderr();
+    const int result = LoadTrack(&track_, path.c_str());
+    *printed = ::testing::internal::GetCapturedStderr();
+    return result;
+  }
+
+  void ExpectFailedCleanly(const std::string& path, bool prints) {
+    std::string printed;
+    EXPECT_EQ(Load(path, &printed), -1);
+    EXPECT_EQ(track_.data, nullptr);
+    EXPECT_EQ(track_.decoder, nullptr);
+    EXPECT_EQ(track_.audio_file, nullptr);
+    if (!prints) {
+      EXPECT_EQ(printed, "");
+    }
+  }
+
+  AudioTrack track_;
+  test_support::TempDir folder_;
+};
+
+TEST_F(TrackOnRealMediaTest, EveryFormatLoadsWithTagsDurationAndClientFormat) {
+  SKIP_WITHOUT_FFMPEG();
+  for (MediaFormat format : test_support::kPlayableFormats) {
+    for (int channels : {1, 2}) {
+      SCOPED_TRACE(test_support::FormatName(format) + " " + std::to_string(channels));
+      MediaSpec spec;
+      spec.format = format;
+      spec.channels = channels;
+      spec.sample_rate = 48000;
+      spec.seconds = 1.25;
+      spec.tags = {"Title", "Artist", "Album", "2004-05-12", "Genre"};
+      std::string printed;
+      ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
+      EXPECT_EQ(printed, "");
+      EXPECT_EQ(track_.metadata.title, "Title");
+      EXPECT_EQ(track_.metadata.artist, "Artist");
+      EXPECT_EQ(track_.metadata.album, "Album");
+      EXPECT_EQ(track_.metadata.year, "2004");
+      EXPECT_EQ(track_.metadata.genre, "Genre");
+      if (format == MediaFormat::kMp3VbrWithoutXing) {
+        // Encoder delay and the last frame's padding are not declared in such a file.
+        EXPECT_GE(track_.duration, spec.seconds);
+        EXPECT_LE(track_.duration, spec.seconds + (1105.0 + 1152.0) / spec.sample_rate);
+      } else {
+        EXPECT_DOUBLE_EQ(track_.duration, spec.seconds);
+      }
+      EXPECT_EQ(track_.client_format.mSampleRate, spec.sample_rate);
+      EXPECT_EQ(track_.client_format.mChannelsPerFrame, static_cast<UInt32>(channels));
+      EXPECT_EQ(track_.client_format.mBytesPerFrame, 2u * channels);
+      CloseTrack(&track_);
+    }
+  }
+}
+
+TEST_F(TrackOnRealMediaTest, TitlesOver511BytesAreEmpty) {
+  SKIP_WITHOUT_FFMPEG();
+  MediaSpec spec;
+  spec.format = MediaFormat::kMp3Cbr;
+  spec.tags.title = std::string(511, 't');
+  std::string printed;
+  ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
+  EXPECT_EQ(track_.metadata.title, spec.tags.title);
+  CloseTrack(&track_);
+
+  spec.tags.title = std::string(600, 't');
+  spec.tags.album = "Kept";
+  ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
+  EXPECT_EQ(track_.metadata.title, "");
+  EXPECT_EQ(track_.metadata.album, "Kept");
+}
+
+TEST_F(TrackOnRealMediaTest, MissingFileFailsWithTheOpenMessage) {
+  std::string printed;
+  EXPECT_EQ(Load(folder_ / "absent.mp3", &printed), -1);
+  EXPECT_EQ(printed.rfind("Failed to open file: ", 0), 0u) << printed;
+  EXPECT_EQ(track_.data, nullptr);
+}
+
+TEST_F(TrackOnRealMediaTest, FilesThatAreNoAudioFailQuietly) {
+  test_support::WriteFile(folder_ / "empty.mp3", "");
+  ExpectFailedCleanly(folder_ / "empty.mp3", false);
+  test_support::WriteFile(folder_ / "notes.mp3", "Remember the milk.\nAnd the eggs.\n");
+  ExpectFailedCleanly(folder_ / "notes.mp3", false);
+}
+
+TEST_F(TrackOnRealMediaTest, FilesCutInsideTheHeaderFailQuietly) {
+  SKIP_WITHOUT_FFMPEG();
+  for (MediaFormat format : {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac,
+                             MediaFormat::kM4aAac}) {
+    SCOPED_TRACE(test_support::FormatName(format));
+    MediaSpec spec;
+    spec.format = format;
+    const std::string whole = test_support::ReadFile(test_support::MakeMedia(spec));
+    const std::string cut = folder_ / ("cut" + test_support::FormatExtension(format));
+    test_support::WriteFile(cut, whole.substr(0, 30));
+    ExpectFailedCleanly(cut, false);
+  }
+}
+
+}  // namespace
