@@ -1,12 +1,11 @@
 #include "app/arguments.h"
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/support/temp_dir.h"
 

@@ -1,15 +1,15 @@
 #include "tests/support/tmux.h"
 
-#include <signal.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -67,8 +67,7 @@ TmuxSession::TmuxSession(const std::string& command,
                          int height) {
   static std::atomic<int> sessions{0};
   socket_ = "brevalo-test-" + std::to_string(getpid()) + "-" + std::to_string(sessions++);
-  std::string pattern =
-      (std::filesystem::temp_directory_path() / "brevalo-tmux-XXXXXX").string();
+  std::string pattern = (std::filesystem::temp_directory_path() / "brevalo-tmux-XXXXXX").string();
   if (mkdtemp(pattern.data()) == nullptr) {
     throw std::runtime_error("mkdtemp failed");
   }
@@ -83,12 +82,18 @@ TmuxSession::TmuxSession(const std::string& command,
 
   // The program starts only once the pane's output is being recorded.
   const std::string w = Quote(work_dir_);
-  WriteFile(work_dir_ + "/launch.sh",
-            "#!/bin/sh\nwhile [ ! -f " + w + "/go ]; do sleep 0.01; done\n"
-            "stty -g > " + w + "/stty_before\n"
-            "sh " + w + "/run.sh\ns=$?\necho $s > " + w + "/status.tmp\n"
-            "stty -g > " + w + "/stty_after\nmv " + w + "/status.tmp " + w + "/status\n"
-            "printf '\\nEXIT=%s\\n' $s\nexec sleep 86400\n");
+  WriteFile(work_dir_ + "/launch.sh", "#!/bin/sh\nwhile [ ! -f " + w +
+                                          "/go ]; do sleep 0.01; done\n"
+                                          "stty -g > " +
+                                          w +
+                                          "/stty_before\n"
+                                          "sh " +
+                                          w + "/run.sh\ns=$?\necho $s > " + w +
+                                          "/status.tmp\n"
+                                          "stty -g > " +
+                                          w + "/stty_after\nmv " + w + "/status.tmp " + w +
+                                          "/status\n"
+                                          "printf '\\nEXIT=%s\\n' $s\nexec sleep 86400\n");
   WriteFile(work_dir_ + "/tmux.conf",
             "set -g default-terminal tmux-256color\nset -g window-size manual\n"
             "set -g status off\nset -g history-limit 0\n");

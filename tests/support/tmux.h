@@ -32,7 +32,8 @@ class TmuxSession {
   std::vector<std::string> Screen();
   std::string ScreenText();
   // Waits until the screen contains `text`; false after `timeout`.
-  bool WaitFor(const std::string& text, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  bool WaitFor(const std::string& text,
+               std::chrono::milliseconds timeout = std::chrono::seconds(10));
   bool WaitUntilGone(const std::string& text,
                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // The program's exit status, once it has exited; nullopt after `timeout`.

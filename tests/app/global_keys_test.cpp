@@ -1,0 +1,89 @@
+#include "app/global_keys.h"
+
+#include <gtest/gtest.h>
+
+#include "audio/playback_state.h"
+#include "tests/audio/fake_engine_test.h"
+
+namespace {
+
+using tui::Event;
+
+class HandleGlobalEventTest : public engine_test::FakeEngineTest {
+ protected:
+  void TearDown() override {
+    StopPlayback(playback_);
+    FakeEngineTest::TearDown();
+  }
+
+  void Play() {
+    ASSERT_TRUE(LoadAndPlay(playback_, WriteTrack("a.mp3", engine_test::SpecWithFrames(441000))));
+  }
+
+  PlaybackState playback_;
+  FileBrowserState browser_;
+  tui::ScreenInteractive screen_ = tui::ScreenInteractive::FixedSize(80, 24);
+  HandleGlobalEvent handle_{browser_, playback_.player, screen_};
+};
+
+TEST_F(HandleGlobalEventTest, WithoutTheOverlayOnlySpaceAndEscapeAreTaken) {
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_FALSE(browser_.paused);
+  for (const Event& passed : {Event::Tab, Event::Return, Event::ArrowDown, Event::Custom,
+                              Event::Character('q'), Event::PageDown}) {
+    EXPECT_FALSE(handle_(passed)) << passed.input();
+  }
+  EXPECT_FALSE(screen_.ExitRequested());
+  EXPECT_TRUE(handle_(Event::Escape));
+  EXPECT_TRUE(screen_.ExitRequested());
+}
+
+TEST_F(HandleGlobalEventTest, SpacePausesAndResumesARunningPlayer) {
+  Play();
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_TRUE(browser_.paused);
+  EXPECT_TRUE(playback_.player->paused);
+  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kPaused);
+  EXPECT_TRUE(handle_(Event::Character(" ")));
+  EXPECT_FALSE(browser_.paused);
+  EXPECT_FALSE(playback_.player->paused);
+  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
+}
+
+TEST_F(HandleGlobalEventTest, SpaceAfterTheEndChangesNothing) {
+  Play();
+  fake_audio::LastQueue().PlayUntilDrained();
+  ASSERT_FALSE(playback_.player->running);
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_FALSE(browser_.paused);
+  EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueuePause), 0);
+}
+
+TEST_F(HandleGlobalEventTest, TheToggleFlipsEvenWhenTheOutputRefusesToPause) {
+  Play();
+  fake_audio::FailEveryCall(fake_audio::Op::kAudioQueuePause, kAudioQueueErr_InvalidRunState);
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_TRUE(browser_.paused);
+  EXPECT_FALSE(playback_.player->paused);
+}
+
+TEST_F(HandleGlobalEventTest, TheOverlayTakesEveryEventAndClosesOnEscapeOrTab) {
+  Play();
+  browser_.show_metadata = true;
+  for (const Event& swallowed : {Event::Character(' '), Event::Return, Event::ArrowDown,
+                                 Event::Custom, Event::Character('x')}) {
+    EXPECT_TRUE(handle_(swallowed)) << swallowed.input();
+    EXPECT_TRUE(browser_.show_metadata);
+  }
+  EXPECT_FALSE(browser_.paused) << "space must not pause under the overlay";
+  EXPECT_TRUE(handle_(Event::Escape));
+  EXPECT_FALSE(browser_.show_metadata);
+  EXPECT_FALSE(screen_.ExitRequested()) << "the first Escape only closes the overlay";
+  browser_.show_metadata = true;
+  EXPECT_TRUE(handle_(Event::Tab));
+  EXPECT_FALSE(browser_.show_metadata);
+  EXPECT_TRUE(handle_(Event::Escape));
+  EXPECT_TRUE(screen_.ExitRequested());
+}
+
+}  // namespace

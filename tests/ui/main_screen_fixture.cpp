@@ -1,0 +1,68 @@
+#include "tests/ui/main_screen_fixture.h"
+
+#include "app/global_keys.h"
+#include "app/track_selection.h"
+#include "browser/browser_navigation.h"
+#include "browser/directory_listing.h"
+#include "browser/screen_size.h"
+#include "tui/dom/node.h"
+
+namespace ui_test {
+
+void MainScreenTest::TearDown() {
+  StopPlayback(playback_);
+  g_screen_width = 0;
+  g_screen_height = 0;
+  FakeEngineTest::TearDown();
+}
+
+std::string MainScreenTest::AddTrack(const std::string& name,
+                                     const std::map<std::string, std::string>& tags,
+                                     double seconds) {
+  fake_audio::FakeFileSpec spec = engine_test::SpecWithFrames(static_cast<UInt64>(seconds * 44100));
+  spec.tags = tags;
+  return WriteTrack(name, spec);
+}
+
+void MainScreenTest::Open(int width, int height) {
+  browser_.current_dir = dir_.path().string();
+  browser_.entries = ScanDirectory(browser_.current_dir);
+  on_select_ = OnTrackSelected{playback_, browser_};
+  browser_component_ = MakeFileBrowser(&browser_, on_select_);
+  screen_ =
+      std::make_unique<tui::ScreenInteractive>(tui::ScreenInteractive::FixedSize(width, height));
+  root_ = tui::Renderer(browser_component_, RenderMainScreen{*screen_, playback_, browser_,
+                                                             on_select_, browser_component_});
+  root_ |= tui::CatchEvent(HandleGlobalEvent{browser_, playback_.player, *screen_});
+}
+
+tui::Screen MainScreenTest::Frame() {
+  tui::Screen screen(screen_->dimx(), screen_->dimy());
+  tui::Render(screen, root_->Render());
+  return screen;
+}
+
+void MainScreenTest::Choose(const std::string& name) {
+  on_select_(dir_ / name);
+  ASSERT_NE(playback_.player, nullptr) << name << " did not start";
+}
+
+void MainScreenTest::SetPlayedSeconds(double seconds) {
+  fake_audio::LastQueue().set_sample_time(seconds * 44100);
+}
+
+void MainScreenTest::PlayToTheEnd() {
+  fake_audio::LastQueue().PlayUntilDrained();
+  ASSERT_TRUE(playback_.player->finished);
+}
+
+int MainScreenTest::RowOf(const std::string& name) const {
+  for (size_t i = 0; i < browser_.entries.size(); ++i) {
+    if (browser_.entries[i].label == name) {
+      return static_cast<int>(i);
+    }
+  }
+  return -1;
+}
+
+}  // namespace ui_test

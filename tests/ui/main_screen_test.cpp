@@ -1,0 +1,225 @@
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "browser/screen_size.h"
+#include "tests/ui/main_screen_fixture.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// Rows of the frame: 0 border, 1 now playing, 3 progress, 5 title, 7 folder header, 8.. listing.
+constexpr int kNowPlayingRow = 1;
+constexpr int kProgressRow = 3;
+constexpr int kTitleRow = 5;
+constexpr int kHeaderRow = 7;
+
+const std::map<std::string, std::string> kAllTags = {{"title", "Song"},
+                                                     {"artist", "Band"},
+                                                     {"album", "Record"},
+                                                     {"year", "2004"},
+                                                     {"genre", "Rock"}};
+
+int FullGaugeCells(const std::string& line) {
+  int cells = 0;
+  for (size_t at = line.find("\u2588"); at != std::string::npos; at = line.find("\u2588", at + 1)) {
+    ++cells;
+  }
+  return cells;
+}
+
+// The text between the border's sides, without the padding that centring adds.
+std::string Inner(const std::string& line) {
+  const std::string side = "\u2502";
+  std::string inner = line.substr(side.size(), line.size() - 2 * side.size());
+  const size_t first = inner.find_first_not_of(' ');
+  const size_t last = inner.find_last_not_of(' ');
+  return first == std::string::npos ? "" : inner.substr(first, last - first + 1);
+}
+
+class MainScreenFrameTest : public ui_test::MainScreenTest {};
+
+TEST_F(MainScreenFrameTest, NothingLoadedAsksForAFile) {
+  AddTrack("a.mp3", kAllTags);
+  Open();
+  const std::vector<std::string> lines = FrameLines();
+  ASSERT_EQ(lines.size(), 24u);
+  EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Choose audio file");
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "--:--");
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(Inner(lines[kProgressRow]).size() - 5), "--:--");
+  EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
+  EXPECT_EQ(Inner(lines[kTitleRow]),
+            "Brevalo - v0.3 - Space pause \u00b7 Tab info \u00b7 Esc quit");
+  EXPECT_EQ(Inner(lines[kHeaderRow]), "FILE BROWSER (" + dir_.path().string() + ")");
+  EXPECT_THAT(lines[8], HasSubstr(".. (parent)"));
+  EXPECT_THAT(lines[9], HasSubstr("a.mp3"));
+  EXPECT_EQ(playback_.duration, 0);
+  EXPECT_EQ(g_screen_width, 80);
+  EXPECT_EQ(g_screen_height, 24);
+}
+
+TEST_F(MainScreenFrameTest, TwentyFourRowsLeaveFifteenToTheListing) {
+  for (int i = 10; i < 40; ++i) {
+    AddTrack("t" + std::to_string(i) + ".mp3", {});
+  }
+  Open(80, 24);
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_THAT(lines[8], HasSubstr(".. (parent)"));
+  EXPECT_THAT(lines[22], HasSubstr("t23.mp3"));
+  EXPECT_THAT(lines[23], HasSubstr("\u2570"));
+}
+
+TEST_F(MainScreenFrameTest, PlayingShowsTheTagsTheClockAndTheGauge) {
+  AddTrack("a.mp3", kAllTags, 100);
+  Open();
+  Choose("a.mp3");
+  SetPlayedSeconds(75);
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Song | Band (2004) /Rock/");
+  const std::string progress = Inner(lines[kProgressRow]);
+  EXPECT_EQ(progress.substr(0, 5), "01:15");
+  EXPECT_EQ(progress.substr(progress.size() - 5), "01:40");
+  // 75 % of the 68 cells that the two times leave.
+  EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 51);
+  EXPECT_DOUBLE_EQ(playback_.position, 75);
+  EXPECT_DOUBLE_EQ(playback_.duration, 100);
+  EXPECT_THAT(lines[9], HasSubstr("a.mp3 \u266a\u266a\u266a"));
+}
+
+TEST_F(MainScreenFrameTest, PausedFreezesTheClockAndResumingContinues) {
+  AddTrack("a.mp3", kAllTags, 100);
+  Open();
+  Choose("a.mp3");
+  SetPlayedSeconds(30);
+  Frame();
+  root_->OnEvent(tui::Event::Character(' '));
+  SetPlayedSeconds(50);
+  std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:30");
+  EXPECT_THAT(lines[9], HasSubstr("a.mp3 \u23f8"));
+  // Resuming counts the 20 s spent paused out of the position.
+  root_->OnEvent(tui::Event::Character(' '));
+  SetPlayedSeconds(55);
+  lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:35");
+}
+
+TEST_F(MainScreenFrameTest, TheOnlyFileEndsAndStaysShownWithoutAClock) {
+  AddTrack("a.mp3", kAllTags, 2);
+  Open();
+  Choose("a.mp3");
+  PlayToTheEnd();
+  for (int frame = 0; frame < 3; ++frame) {
+    const std::vector<std::string> lines = FrameLines();
+    EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Song | Band (2004) /Rock/");
+    const std::string progress = Inner(lines[kProgressRow]);
+    EXPECT_EQ(progress.substr(0, 5), "--:--");
+    EXPECT_EQ(progress.substr(progress.size() - 5), "00:02");
+    EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
+  }
+  EXPECT_EQ(fake_audio::QueueCount(), 1) << "nothing else may start";
+}
+
+TEST_F(MainScreenFrameTest, TheNextFileStartsByItselfAndItsRowIsMarked) {
+  AddTrack("a.mp3", kAllTags, 2);
+  AddTrack("b.mp3", {{"title", "Second"}}, 3);
+  Open();
+  Choose("a.mp3");
+  root_->OnEvent(tui::Event::Character(' '));
+  root_->OnEvent(tui::Event::Character(' '));
+  PlayToTheEnd();
+  Frame();
+  EXPECT_EQ(playback_.now_playing, "Second");
+  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_EQ(browser_.selected, RowOf("b.mp3"));
+  EXPECT_FALSE(browser_.paused);
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Second");
+  EXPECT_THAT(lines[10], HasSubstr("b.mp3 \u266a\u266a\u266a"));
+  EXPECT_THAT(lines[9], Not(HasSubstr("\u266a")));
+}
+
+TEST_F(MainScreenFrameTest, AfterTheLastFileTheSearchWrapsToTheFirst) {
+  AddTrack("a.mp3", {}, 2);
+  AddTrack("b.mp3", {}, 2);
+  std::filesystem::create_directory(dir_.path() / "folder");
+  Open();
+  Choose("b.mp3");
+  PlayToTheEnd();
+  Frame();
+  EXPECT_EQ(playback_.now_playing, dir_ / "a.mp3");
+  EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
+}
+
+TEST_F(MainScreenFrameTest, ANextFileThatFailsLeavesNothingLoadedAndNoMark) {
+  AddTrack("a.mp3", {}, 2);
+  test_support::WriteFile(dir_.path() / "b.mp3", "not audio at all");
+  Open();
+  Choose("a.mp3");
+  PlayToTheEnd();
+  std::string errors = engine_test::CaptureStderr([&] { Frame(); });
+  EXPECT_THAT(errors, HasSubstr("Failed to load: " + (dir_ / "b.mp3")));
+  EXPECT_FALSE(playback_.track_loaded);
+  EXPECT_EQ(browser_.playing_index, -1);
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Choose audio file");
+  for (const std::string& line : lines) {
+    EXPECT_THAT(line, Not(HasSubstr("\u266a")));
+  }
+}
+
+TEST_F(MainScreenFrameTest, TheNowPlayingLineUsesTitleArtistYearAndGenreOnly) {
+  struct Case {
+    std::map<std::string, std::string> tags;
+    std::string line;  // "" for the played path.
+  };
+  const std::vector<Case> cases = {
+      {{{"title", "T"}}, "T"},
+      {{{"title", "T"}, {"artist", "A"}}, "T | A"},
+      {{{"title", "T"}, {"year", "1999"}}, "T (1999)"},
+      {{{"title", "T"}, {"genre", "Jazz"}}, "T /Jazz/"},
+      {{{"title", "T"}, {"album", "Only the album"}}, "T"},
+      {{{"artist", "A"}, {"year", "1999"}, {"genre", "Jazz"}}, ""},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    AddTrack("t" + std::to_string(i) + ".mp3", cases[i].tags);
+  }
+  Open();
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const std::string name = "t" + std::to_string(i) + ".mp3";
+    Choose(name);
+    const std::string expected = cases[i].line.empty() ? dir_ / name : cases[i].line;
+    EXPECT_EQ(Inner(FrameLines()[kNowPlayingRow]), "Now playing: " + expected);
+  }
+}
+
+TEST_F(MainScreenFrameTest, APositionBeyondTheDurationFillsTheGauge) {
+  AddTrack("a.mp3", {}, 60);
+  Open();
+  Choose("a.mp3");
+  SetPlayedSeconds(90);
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "01:30");
+  EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 68);
+}
+
+TEST_F(MainScreenFrameTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
+  AddTrack("a.mp3", {}, 60);
+  Open();
+  Choose("a.mp3");
+  SetPlayedSeconds(30);
+  for (double duration : {std::nan(""), std::numeric_limits<double>::infinity()}) {
+    playback_.track.duration = duration;
+    const std::vector<std::string> lines = FrameLines();
+    EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
+    EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:30");
+  }
+}
+
+}  // namespace
