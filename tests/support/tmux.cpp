@@ -95,7 +95,7 @@ TmuxSession::TmuxSession(const std::string& command,
                                           "/status\n"
                                           "printf '\\nEXIT=%s\\n' $s\nexec sleep 86400\n");
   WriteFile(work_dir_ + "/tmux.conf",
-            "set -g default-terminal tmux-256color\nset -g window-size manual\n"
+            "set -g default-terminal tmux-256color\n"
             "set -g status off\nset -g history-limit 0\n");
 
   Tmux("-f " + Quote(work_dir_ + "/tmux.conf") + " new-session -d -s main -x " +

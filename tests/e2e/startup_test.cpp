@@ -1,0 +1,110 @@
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/temp_dir.h"
+#include "tests/support/tmux.h"
+
+namespace fs = std::filesystem;
+using test_support::TmuxSession;
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "tmux is not installed";
+    }
+    fs::create_directory(dir_.path() / "Zed");
+    fs::create_directory(dir_.path() / "notes");
+    fs::create_directory(dir_.path() / ".git");
+    for (const char* name : {"b.MP3", "A.wav", "c.txt", ".hidden.mp3", "x.flac.bak"}) {
+      test_support::WriteFile(dir_.path() / name, "not audio");
+    }
+    for (int i = 10; i < 30; ++i) {
+      test_support::WriteFile(dir_.path() / ("t" + std::to_string(i) + ".flac"), "not audio");
+    }
+  }
+
+  std::string Command() const { return test_support::ProgramPath() + " " + dir_.path().string(); }
+
+  test_support::TempDir dir_;
+};
+
+// The rows between the folder header and the bottom border.
+std::vector<std::string> ListingRows(const std::vector<std::string>& screen) {
+  std::vector<std::string> rows;
+  bool in_listing = false;
+  for (const std::string& line : screen) {
+    if (in_listing && line.find("\u2570") != std::string::npos) {
+      break;
+    }
+    if (in_listing) {
+      rows.push_back(line);
+    }
+    if (line.find("FILE BROWSER (") != std::string::npos) {
+      in_listing = true;
+    }
+  }
+  return rows;
+}
+
+void ExpectTerminalRestored(TmuxSession& session) {
+  EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "0");
+  EXPECT_EQ(session.PaneFormat("#{cursor_flag}"), "1");
+  EXPECT_EQ(session.PaneFormat("#{mouse_any_flag}"), "0");
+  EXPECT_EQ(session.PaneFormat("#{keypad_cursor_flag}"), "0");
+}
+
+TEST_F(StartupTest, ShowsTheListingInOrderAndQuitsCleanlyOnEscape) {
+  TmuxSession session(Command(), {{"SDL_AUDIODRIVER", "dummy"}}, 80, 24);
+  ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + dir_.path().string() + ")"));
+  const std::vector<std::string> rows = ListingRows(session.Screen());
+  ASSERT_EQ(rows.size(), 15u);
+  EXPECT_NE(rows[0].find(".. (parent)"), std::string::npos);
+  EXPECT_NE(rows[1].find("[Folder] Zed"), std::string::npos);
+  EXPECT_NE(rows[2].find("[Folder] notes"), std::string::npos);
+  EXPECT_NE(rows[3].find("A.wav"), std::string::npos);
+  EXPECT_NE(rows[4].find("b.MP3"), std::string::npos);
+  EXPECT_NE(rows[5].find("t10.flac"), std::string::npos);
+  EXPECT_NE(session.ScreenText().find("Choose audio file"), std::string::npos);
+  EXPECT_EQ(session.ScreenText().find("c.txt"), std::string::npos);
+  EXPECT_EQ(session.ScreenText().find(".hidden"), std::string::npos);
+
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(StartupTest, ResizingGivesTheListingTheNewHeight) {
+  TmuxSession session(Command(), {{"SDL_AUDIODRIVER", "dummy"}}, 80, 24);
+  ASSERT_TRUE(session.WaitFor("FILE BROWSER ("));
+  session.Resize(100, 30);
+  ASSERT_TRUE(session.WaitFor("t24.flac"));
+  EXPECT_EQ(ListingRows(session.Screen()).size(), 21u);
+  session.Resize(60, 12);
+  ASSERT_TRUE(session.WaitUntilGone("t24.flac"));
+  EXPECT_EQ(ListingRows(session.Screen()).size(), 3u);
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(StartupTest, AMissingStartFileIsReportedAndTheBrowserOpensOnItsFolder) {
+  const std::string missing = (dir_.path() / "gone.mp3").string();
+  TmuxSession session(test_support::ProgramPath() + " " + missing, {{"SDL_AUDIODRIVER", "dummy"}});
+  ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + dir_.path().string() + ")"));
+  EXPECT_NE(session.ScreenText().find("Choose audio file"), std::string::npos);
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  const std::string after = session.ScreenText();
+  EXPECT_NE(after.find("Failed to open file: No such file or directory"), std::string::npos);
+  EXPECT_NE(after.find("Failed to load: " + missing), std::string::npos);
+  EXPECT_NE(after.find("Warning: failed to load provided file; continuing with file browser."),
+            std::string::npos);
+}
+
+}  // namespace
