@@ -57,8 +57,8 @@ tui::Element RowOf(const FileBrowserState& state, int index) {
 tui::Element RenderFileBrowser::operator()() const {
   const int rows = VisibleRowCount();
   const int count = static_cast<int>(state->entries.size());
-  state->scroll_offset = ClampScroll(
-      OffsetShowingSelection(state->selected, state->scroll_offset, rows), count, rows);
+  state->scroll_offset =
+      ClampScroll(OffsetShowingSelection(state->selected, state->scroll_offset, rows), count, rows);
 
   const int last = std::min(state->scroll_offset + rows, count);
   tui::Elements lines;
