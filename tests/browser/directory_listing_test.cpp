@@ -1,12 +1,12 @@
 #include "browser/directory_listing.h"
 
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "browser/screen_size.h"
 #include "tests/browser/unprivileged_scan.h"
@@ -73,7 +73,8 @@ TEST_F(DirectoryListingTest, ListsParentThenFoldersThenSupportedFiles) {
 }
 
 TEST_F(DirectoryListingTest, OrdersByBytesCaseSensitively) {
-  for (const char* file : {"abc.mp3", "Zed.mp3", "9 lives.mp3", "_under.mp3", "\xc3\xa9t\xc3\xa9.mp3"}) {
+  for (const char* file :
+       {"abc.mp3", "Zed.mp3", "9 lives.mp3", "_under.mp3", "\xc3\xa9t\xc3\xa9.mp3"}) {
     Touch(file);
   }
   for (const char* folder : {"beta", "Alpha", "10"}) {
@@ -82,8 +83,8 @@ TEST_F(DirectoryListingTest, OrdersByBytesCaseSensitively) {
 
   // Digits before capitals before '_' before lower case; a UTF-8 lead byte (0xC3) after all.
   const std::vector<std::string> expected = {
-      ".. (parent)", "[Folder] 10",  "[Folder] Alpha", "[Folder] beta", "9 lives.mp3",
-      "Zed.mp3",     "_under.mp3", "abc.mp3",        "\xc3\xa9t\xc3\xa9.mp3"};
+      ".. (parent)", "[Folder] 10", "[Folder] Alpha", "[Folder] beta",        "9 lives.mp3",
+      "Zed.mp3",     "_under.mp3",  "abc.mp3",        "\xc3\xa9t\xc3\xa9.mp3"};
   EXPECT_EQ(LabelsOf(ScanDirectory(Dir())), expected);
 }
 
@@ -178,7 +179,8 @@ TEST_F(DirectoryListingTest, LinkIntoAForbiddenFolderIsAFileAndTheRestStays) {
   fs::permissions(At("vault"), fs::perms::none);
   OpenTreeToOthers();
 
-  const browser_test::UnprivilegedScan scan = browser_test::ScanWithoutPrivileges(Dir(), At("vault"));
+  const browser_test::UnprivilegedScan scan =
+      browser_test::ScanWithoutPrivileges(Dir(), At("vault"));
   if (!scan.skip_reason.empty()) {
     GTEST_SKIP() << scan.skip_reason;
   }
@@ -211,7 +213,8 @@ TEST_F(DirectoryListingTest, UnreadableFolderGivesParentRowAlone) {
 TEST_F(DirectoryListingTest, MissingOrNonFolderPathGivesParentRowAlone) {
   EXPECT_EQ(RowsOf(ScanDirectory(At("missing"))), (std::vector<Row>{{".. (parent)", Dir(), true}}));
   Touch("file.mp3");
-  EXPECT_EQ(RowsOf(ScanDirectory(At("file.mp3"))), (std::vector<Row>{{".. (parent)", Dir(), true}}));
+  EXPECT_EQ(RowsOf(ScanDirectory(At("file.mp3"))),
+            (std::vector<Row>{{".. (parent)", Dir(), true}}));
 }
 
 TEST_F(DirectoryListingTest, ParentOfATopLevelFolderIsTheRoot) {

@@ -1,11 +1,11 @@
 #include "tests/browser/unprivileged_scan.h"
 
+#include <cerrno>
+#include <cstring>
+
 #include <grp.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
 
 #include "browser/directory_listing.h"
 
@@ -35,8 +35,8 @@ std::vector<FileEntry> Deserialize(const std::string& in) {
   while (at < in.size()) {
     const size_t label_end = in.find('\0', at);
     const size_t path_end = in.find('\0', label_end + 1);
-    rows.push_back({in.substr(at, label_end - at), in.substr(label_end + 1, path_end - label_end - 1),
-                    in[path_end + 1] == '1'});
+    rows.push_back({in.substr(at, label_end - at),
+                    in.substr(label_end + 1, path_end - label_end - 1), in[path_end + 1] == '1'});
     at = path_end + 2;
   }
   return rows;
