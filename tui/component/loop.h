@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "tui/component/component.h"
 #include "tui/component/screen_interactive.h"
 
@@ -20,8 +22,14 @@ class Loop {
   void RunOnce();
 
  private:
+  struct State;
+
+  void Dispatch();
+  void Draw();
+
   ScreenInteractive* screen_;
   Component component_;
+  std::unique_ptr<State> state_;
 };
 
 }  // namespace tui

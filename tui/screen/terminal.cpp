@@ -1,0 +1,201 @@
+#include "tui/screen/terminal.h"
+
+#include <cerrno>
+#include <clocale>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include <curses.h>
+#include <langinfo.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <term.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace tui {
+namespace {
+
+constexpr char kMouseOn[] = "\x1b[?1000h\x1b[?1006h";
+constexpr char kMouseOff[] = "\x1b[?1006l\x1b[?1000l";
+
+// What RestoreTerminalFromSignal needs, prepared beforehand because a signal handler may
+// neither allocate nor ask terminfo. Written on the thread that owns the Terminal while no
+// restore can run; g_terminal_held is the switch that publishes it.
+volatile sig_atomic_t g_terminal_held = 0;
+struct termios g_saved_modes;
+char g_reset_sequence[512];
+size_t g_reset_length = 0;
+
+void WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    const ssize_t written = write(fd, data, length);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return;
+    }
+    data += written;
+    length -= static_cast<size_t>(written);
+  }
+}
+
+void AppendBytes(const char* bytes, size_t length) {
+  if (g_reset_length + length < sizeof(g_reset_sequence)) {
+    std::memcpy(g_reset_sequence + g_reset_length, bytes, length);
+    g_reset_length += length;
+  }
+}
+
+void AppendReset(const char* capability) {
+  const char* value = tigetstr(capability);
+  if (value != nullptr && value != reinterpret_cast<char*>(-1)) {
+    AppendBytes(value, std::strlen(value));
+  }
+}
+
+// The bytes that undo what holding the terminal did, from the terminal's own description.
+void PrepareResetSequence() {
+  g_reset_length = 0;
+  AppendBytes(kMouseOff, sizeof(kMouseOff) - 1);
+  AppendReset("sgr0");
+  AppendReset("cnorm");
+  AppendReset("rmcup");
+}
+
+// ncursesw sends UTF-8 only under a UTF-8 locale: the user's, or C.UTF-8 when theirs is not
+// one. Number formatting stays "C", so that printf-style output does not change with the
+// user's locale behind the program's back.
+void UseUtf8Locale() {
+  std::setlocale(LC_ALL, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr || std::strcmp(codeset, "UTF-8") != 0) {
+    std::setlocale(LC_CTYPE, "C.UTF-8");
+  }
+  std::setlocale(LC_NUMERIC, "C");
+}
+
+bool ReadWindowSize(int& width, int& height) {
+  winsize size{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+    return false;
+  }
+  width = size.ws_col;
+  height = size.ws_row;
+  return true;
+}
+
+}  // namespace
+
+Terminal::Terminal() {
+  if (g_terminal_held != 0) {
+    throw std::logic_error("the terminal is already held");
+  }
+  if (isatty(STDIN_FILENO) == 0 || isatty(STDOUT_FILENO) == 0) {
+    throw std::runtime_error(
+        "a full-screen interface needs a terminal on standard input and output");
+  }
+  UseUtf8Locale();
+  if (tcgetattr(STDIN_FILENO, &g_saved_modes) != 0) {
+    throw std::runtime_error("cannot read the terminal's modes");
+  }
+  curses_ = newterm(nullptr, stdout, stdin);
+  if (curses_ == nullptr) {
+    tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
+    throw std::runtime_error("cannot drive this terminal (is TERM set?)");
+  }
+  set_term(curses_);
+  PrepareResetSequence();
+  g_terminal_held = 1;
+  EnterModes();
+}
+
+Terminal::~Terminal() {
+  if (!released_) {
+    LeaveModes();
+  }
+  g_terminal_held = 0;
+  delscreen(curses_);
+}
+
+void Terminal::EnterModes() {
+  cbreak();
+  noecho();
+  nonl();
+  intrflush(stdscr, FALSE);
+  leaveok(stdscr, TRUE);
+  // Input is read elsewhere; ncurses must not peek at it and cut an update short.
+  typeahead(-1);
+  curs_set(0);
+  if (has_colors()) {
+    start_color();
+    const bool default_colors = use_default_colors() == OK;
+    painter_.Configure(COLORS, COLOR_PAIRS, default_colors);
+  } else {
+    painter_.Configure(0, 0, false);
+  }
+  clearok(curscr, TRUE);
+  wnoutrefresh(stdscr);
+  doupdate();
+  WriteAll(STDOUT_FILENO, kMouseOn, sizeof(kMouseOn) - 1);
+}
+
+void Terminal::LeaveModes() {
+  WriteAll(STDOUT_FILENO, kMouseOff, sizeof(kMouseOff) - 1);
+  curs_set(1);
+  endwin();
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
+}
+
+void Terminal::Release() {
+  if (released_) {
+    return;
+  }
+  LeaveModes();
+  released_ = true;
+}
+
+void Terminal::Retake() {
+  if (released_) {
+    // The shell may have changed the modes while we were away; "as found" is as found now.
+    tcgetattr(STDIN_FILENO, &g_saved_modes);
+    released_ = false;
+  }
+  reset_prog_mode();
+  UpdateSize();
+  EnterModes();
+}
+
+bool Terminal::UpdateSize() {
+  int width = 0;
+  int height = 0;
+  if (!ReadWindowSize(width, height) || (width == COLS && height == LINES)) {
+    return false;
+  }
+  resizeterm(height, width);
+  clearok(curscr, TRUE);
+  painter_.Invalidate();
+  return true;
+}
+
+int Terminal::width() const { return COLS; }
+int Terminal::height() const { return LINES; }
+
+void Terminal::Draw(const Screen& frame) {
+  if (!released_) {
+    painter_.Paint(frame);
+  }
+}
+
+void RestoreTerminalFromSignal() {
+  if (g_terminal_held == 0) {
+    return;
+  }
+  g_terminal_held = 0;
+  WriteAll(STDOUT_FILENO, g_reset_sequence, g_reset_length);
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
+}
+
+}  // namespace tui

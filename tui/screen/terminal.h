@@ -1,0 +1,51 @@
+#pragma once
+
+#include "tui/screen/curses_painter.h"
+#include "tui/screen/screen.h"
+
+typedef struct screen SCREEN;
+
+namespace tui {
+
+// Owns the terminal through ncursesw while it lives: the alternate screen, no echo, no line
+// buffering, the cursor hidden and mouse presses reported. Destroying it gives the terminal back
+// exactly as it was found, modes and all. One at a time; used on one thread.
+class Terminal {
+ public:
+  // Takes the terminal; throws std::runtime_error when standard input and output are not a
+  // terminal or ncurses cannot drive it, std::logic_error when another Terminal holds it.
+  Terminal();
+  ~Terminal();
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
+
+  // Gives the terminal back for a while (before the process stops on Ctrl-Z).
+  void Release();
+  // Takes it again after Release, or after the process was stopped and continued, and repaints
+  // every cell at the next Draw.
+  void Retake();
+  // Reads the terminal's size again after a resize; true when it changed.
+  bool UpdateSize();
+
+  int width() const;
+  int height() const;
+
+  // Sends what changed in `frame`, which should be width() x height().
+  void Draw(const Screen& frame);
+
+ private:
+  void EnterModes();
+  void LeaveModes();
+
+  SCREEN* curses_ = nullptr;
+  bool released_ = false;
+  CursesPainter painter_;
+};
+
+// Puts the terminal back as the living Terminal found it, if there is one: leaves the alternate
+// screen, shows the cursor, stops mouse reports, restores the saved terminal modes. Only
+// async-signal-safe calls: for the paths where the normal teardown cannot run (a crash, a fatal
+// signal, exit without teardown). After it the Terminal must not draw again.
+void RestoreTerminalFromSignal();
+
+}  // namespace tui
