@@ -3,14 +3,6 @@
 //
 // Run: build/bench/decode_bench [repeats]
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,6 +11,14 @@
 #include <iterator>
 #include <string>
 #include <vector>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
 #include "audio/platform/audio_platform.h"
 #include "audio/track.h"
@@ -79,7 +79,14 @@ bool RunTimed(std::vector<std::string> arguments, Timing* timing) {
 // A tone with some noise, so that encoders work as they would on music.
 bool MakeMedia(const std::string& path, double seconds, std::vector<std::string> codec) {
   std::vector<std::string> arguments = {
-      "ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i",
+      "ffmpeg",
+      "-nostdin",
+      "-v",
+      "error",
+      "-y",
+      "-f",
+      "lavfi",
+      "-i",
       "aevalsrc=exprs=0.3*sin(2*PI*440*t)+0.2*(random(0)-0.5)|0.3*sin(2*PI*660*t)+0.2*(random(1)-"
       "0.5):s=44100:d=" +
           std::to_string(seconds)};
@@ -134,8 +141,8 @@ bool DecodeWithPlatform(MemorySource& source, Timing* timing, UInt64* frames) {
   std::vector<int16_t> buffer(kFrames * format.mChannelsPerFrame);
   *frames = 0;
   for (;;) {
-    AudioBufferList list{1, {{format.mChannelsPerFrame, client.mBytesPerFrame * kFrames,
-                              buffer.data()}}};
+    AudioBufferList list{
+        1, {{format.mChannelsPerFrame, client.mBytesPerFrame * kFrames, buffer.data()}}};
     UInt32 count = kFrames;
     if (ExtAudioFileRead(decoder, &count, &list) != noErr || count == 0) {
       break;
@@ -176,11 +183,12 @@ void CompareDecoding(const std::string& name, const std::string& path, int repea
   }
   const Timing our_best = Best(ours);
   const Timing their_best = Best(theirs);
-  std::printf("%-5s %8.1f KB %9llu frames | ours %7.1f ms cpu %7.1f ms wall | ffmpeg %7.1f ms cpu "
-              "%7.1f ms wall | ours/ffmpeg cpu %.2f wall %.2f\n",
-              name.c_str(), source.bytes.size() / 1024.0, static_cast<unsigned long long>(frames),
-              our_best.cpu_ms, our_best.wall_ms, their_best.cpu_ms, their_best.wall_ms,
-              our_best.cpu_ms / their_best.cpu_ms, our_best.wall_ms / their_best.wall_ms);
+  std::printf(
+      "%-5s %8.1f KB %9llu frames | ours %7.1f ms cpu %7.1f ms wall | ffmpeg %7.1f ms cpu "
+      "%7.1f ms wall | ours/ffmpeg cpu %.2f wall %.2f\n",
+      name.c_str(), source.bytes.size() / 1024.0, static_cast<unsigned long long>(frames),
+      our_best.cpu_ms, our_best.wall_ms, their_best.cpu_ms, their_best.wall_ms,
+      our_best.cpu_ms / their_best.cpu_ms, our_best.wall_ms / their_best.wall_ms);
 }
 
 double Median(std::vector<double> values) {
@@ -206,8 +214,8 @@ void TimeLoadTrack(const std::string& path, int repeats) {
     CloseTrack(&track);
     const double open_start = ProcessCpuMs();
     AudioFileID file = nullptr;
-    AudioFileOpenWithCallbacks(&source, ReadMemory, nullptr, MemorySize, nullptr,
-                               kAudioFileMP3Type, &file);
+    AudioFileOpenWithCallbacks(&source, ReadMemory, nullptr, MemorySize, nullptr, kAudioFileMP3Type,
+                               &file);
     open_cpu.push_back(ProcessCpuMs() - open_start);
     AudioFileClose(file);
     if (result != 0) {
@@ -218,10 +226,11 @@ void TimeLoadTrack(const std::string& path, int repeats) {
   load_wall.erase(load_wall.begin());
   load_cpu.erase(load_cpu.begin());
   open_cpu.erase(open_cpu.begin());
-  std::printf("LoadTrack %.1f MB MP3 (%.1f s), median of %d: %.2f ms wall, %.2f ms cpu, of which "
-              "opening from memory %.2f ms cpu (target < 15 ms)\n",
-              std::filesystem::file_size(path) / 1e6, track.duration, repeats, Median(load_wall),
-              Median(load_cpu), Median(open_cpu));
+  std::printf(
+      "LoadTrack %.1f MB MP3 (%.1f s), median of %d: %.2f ms wall, %.2f ms cpu, of which "
+      "opening from memory %.2f ms cpu (target < 15 ms)\n",
+      std::filesystem::file_size(path) / 1e6, track.duration, repeats, Median(load_wall),
+      Median(load_cpu), Median(open_cpu));
 }
 
 }  // namespace

@@ -161,8 +161,7 @@ bool IsPlayableClientFormat(const AudioStreamBasicDescription& client,
          client.mBitsPerChannel == 16 && client.mFramesPerPacket == 1 &&
          client.mChannelsPerFrame == file.mChannelsPerFrame &&
          client.mBytesPerFrame == 2 * client.mChannelsPerFrame &&
-         client.mBytesPerPacket == client.mBytesPerFrame &&
-         client.mSampleRate == file.mSampleRate;
+         client.mBytesPerPacket == client.mBytesPerFrame && client.mSampleRate == file.mSampleRate;
 }
 
 OSStatus SetClientFormat(OpaqueExtAudioFile& decoder, const AudioStreamBasicDescription& client) {
@@ -258,8 +257,8 @@ OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBuffe
   }
   AudioBuffer& buffer = io_data->mBuffers[0];
   const UInt32 bytes_per_frame = decoder->client_format.mBytesPerFrame;
-  const size_t wanted = std::min<UInt64>(
-      {*io_frames, buffer.mDataByteSize / bytes_per_frame, decoder->frames_left});
+  const size_t wanted =
+      std::min<UInt64>({*io_frames, buffer.mDataByteSize / bytes_per_frame, decoder->frames_left});
   auto* out = static_cast<char*>(buffer.mData);
   size_t delivered = 0;
   while (delivered < wanted && decoder->failure == noErr) {

@@ -17,8 +17,8 @@ namespace ffmpeg_platform {
 namespace {
 
 // FFmpeg's names of the demuxers whose files the program plays.
-constexpr std::array<std::string_view, 4> kAllowedDemuxers = {
-    "mp3", "wav", "flac", "mov,mp4,m4a,3gp,3g2,mj2"};
+constexpr std::array<std::string_view, 4> kAllowedDemuxers = {"mp3", "wav", "flac",
+                                                              "mov,mp4,m4a,3gp,3g2,mj2"};
 
 // Probing reads up to this much, so that an MP3 behind a large ID3v2 tag (cover art) is still
 // recognised by its frames.

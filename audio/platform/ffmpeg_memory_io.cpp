@@ -1,8 +1,8 @@
 #include "audio/platform/ffmpeg_memory_io.h"
 
 #include <algorithm>
-#include <new>
 #include <cstdio>
+#include <new>
 
 extern "C" {
 #include <libavformat/avio.h>

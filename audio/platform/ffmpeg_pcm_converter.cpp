@@ -21,9 +21,9 @@ bool PcmConverter::Configure(int sample_format) {
   // changes the sample format and interleaves, and never mixes channels.
   AVChannelLayout layout;
   av_channel_layout_default(&layout, channels_);
-  const int status = swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, sample_rate_, &layout,
-                                         static_cast<AVSampleFormat>(sample_format),
-                                         sample_rate_, 0, nullptr);
+  const int status =
+      swr_alloc_set_opts2(&swr_, &layout, AV_SAMPLE_FMT_S16, sample_rate_, &layout,
+                          static_cast<AVSampleFormat>(sample_format), sample_rate_, 0, nullptr);
   av_channel_layout_uninit(&layout);
   if (status < 0 || swr_init(swr_) < 0) {
     swr_free(&swr_);

@@ -1,10 +1,9 @@
 #include "audio/platform/sdl_audio_system.h"
 
-#include <dlfcn.h>
-
 #include <mutex>
 
 #include <SDL.h>
+#include <dlfcn.h>
 
 namespace sdl_platform {
 namespace {

@@ -1,16 +1,16 @@
 #include "tests/support/media.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <sstream>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "tests/support/temp_dir.h"
 
@@ -36,9 +36,8 @@ MediaCache& Cache() {
 std::string SpecKey(const MediaSpec& spec) {
   std::ostringstream key;
   key << FormatName(spec.format) << '|' << spec.sample_rate << '|' << spec.channels << '|'
-      << spec.seconds << '|' << spec.id3v1_only << '|' << spec.tags.title << '|'
-      << spec.tags.artist << '|' << spec.tags.album << '|' << spec.tags.date << '|'
-      << spec.tags.genre;
+      << spec.seconds << '|' << spec.id3v1_only << '|' << spec.tags.title << '|' << spec.tags.artist
+      << '|' << spec.tags.album << '|' << spec.tags.date << '|' << spec.tags.genre;
   return key.str();
 }
 
@@ -79,8 +78,10 @@ void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments)
   // Without an ID3v2 tag, ffmpeg's MP3 muxer fills the ID3v1 trailer only from ID3v2 frame names.
   const bool v1 = spec.id3v1_only;
   const std::pair<const char*, const std::string*> tags[] = {
-      {v1 ? "TIT2" : "title", &spec.tags.title}, {v1 ? "TPE1" : "artist", &spec.tags.artist},
-      {v1 ? "TALB" : "album", &spec.tags.album}, {v1 ? "TYER" : "date", &spec.tags.date},
+      {v1 ? "TIT2" : "title", &spec.tags.title},
+      {v1 ? "TPE1" : "artist", &spec.tags.artist},
+      {v1 ? "TALB" : "album", &spec.tags.album},
+      {v1 ? "TYER" : "date", &spec.tags.date},
       {v1 ? "TCON" : "genre", &spec.tags.genre}};
   for (const auto& [key, value] : tags) {
     if (!value->empty()) {
@@ -188,11 +189,11 @@ std::string MakeMedia(const MediaSpec& spec) {
   if (cache.folder == nullptr) {
     cache.folder = std::make_unique<TempDir>();
   }
-  const std::string path = *cache.folder / (FormatName(spec.format) + "_" +
-                                            std::to_string(cache.next_number++) +
-                                            FormatExtension(spec.format));
-  std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi",
-                                        "-i", SourceFilter(spec)};
+  const std::string path =
+      *cache.folder / (FormatName(spec.format) + "_" + std::to_string(cache.next_number++) +
+                       FormatExtension(spec.format));
+  std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error",           "-y",
+                                        "-f",     "lavfi",    "-i", SourceFilter(spec)};
   for (const std::string& argument : CodecArguments(spec.format)) {
     arguments.push_back(argument);
   }

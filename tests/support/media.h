@@ -3,11 +3,11 @@
 // Audio files made for the tests with the ffmpeg command-line tool: every format the program
 // plays, with chosen tags, and the PCM that ffmpeg itself decodes from them as a reference.
 
-#include <gtest/gtest.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace test_support {
 
@@ -75,9 +75,9 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* error_out
 }  // namespace test_support
 
 // Skips the current test when the ffmpeg command-line tool is missing.
-#define SKIP_WITHOUT_FFMPEG()                                                            \
-  do {                                                                                   \
-    if (!::test_support::HaveFfmpeg()) {                                                 \
-      GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test media";       \
-    }                                                                                    \
+#define SKIP_WITHOUT_FFMPEG()                                                      \
+  do {                                                                             \
+    if (!::test_support::HaveFfmpeg()) {                                           \
+      GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test media"; \
+    }                                                                              \
   } while (false)

@@ -1,7 +1,7 @@
+#include <cstdlib>
+
 #include <gtest/gtest.h>
 #include <stdlib.h>
-
-#include <cstdlib>
 
 #include "tests/audio/platform/queue_feeder.h"
 
@@ -45,7 +45,9 @@ TEST_F(AudioDeviceTest, DummyDriverPlaysInRealTime) {
 
 // On a machine with sound this plays a brief tone; without, it must fail without a word.
 TEST_F(AudioDeviceTest, DesktopOutputPlaysOrFailsQuietly) {
-  EXPECT_EXIT(OpenAndPlay(nullptr), [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 2; }, "^$");
+  EXPECT_EXIT(
+      OpenAndPlay(nullptr),
+      [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 2; }, "^$");
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <random>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/audio/platform/memory_audio_file.h"
 #include "tests/support/media.h"
@@ -81,9 +81,9 @@ TEST(AudioFileFailureTest, WrongPropertyRequestsFail) {
   ASSERT_EQ(file.Open(), noErr);
   UInt64 count = 0;
   UInt32 small = 4;
-  EXPECT_NE(AudioFileGetProperty(file.file(), kAudioFilePropertyAudioDataPacketCount, &small,
-                                 &count),
-            noErr);
+  EXPECT_NE(
+      AudioFileGetProperty(file.file(), kAudioFilePropertyAudioDataPacketCount, &small, &count),
+      noErr);
   UInt32 size = sizeof count;
   EXPECT_NE(AudioFileGetProperty(file.file(), FourCharCode("none"), &size, &count), noErr);
 }

@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "audio/platform/ffmpeg_tags.h"
 #include "tests/audio/platform/memory_audio_file.h"
@@ -51,8 +51,8 @@ TEST(AudioFileTagsTest, Id3v1OnlyMp3GivesItsTags) {
 
 TEST(AudioFileTagsTest, FileWithoutTagsHasNoKeys) {
   SKIP_WITHOUT_FFMPEG();
-  for (MediaFormat format : {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac,
-                             MediaFormat::kM4aAac}) {
+  for (MediaFormat format :
+       {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
     MediaSpec spec;
     spec.format = format;
@@ -66,8 +66,8 @@ TEST(AudioFileTagsTest, FileWithoutTagsHasNoKeys) {
 // CFStringGetCString takes a value whole into 512 bytes, NUL included, or not at all.
 TEST(AudioFileTagsTest, LongTitlesConvertWholeOrNotAtAll) {
   SKIP_WITHOUT_FFMPEG();
-  for (MediaFormat format : {MediaFormat::kMp3Cbr, MediaFormat::kWav, MediaFormat::kFlac,
-                             MediaFormat::kM4aAlac}) {
+  for (MediaFormat format :
+       {MediaFormat::kMp3Cbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAlac}) {
     SCOPED_TRACE(test_support::FormatName(format));
     MediaSpec fits;
     fits.format = format;

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/audio/platform/memory_audio_file.h"
 #include "tests/support/media.h"
@@ -102,11 +102,11 @@ std::vector<FormatAndChannels> AllFormatsMonoAndStereo() {
   return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Formats, AudioFileFormatTest, ::testing::ValuesIn(AllFormatsMonoAndStereo()),
-    [](const ::testing::TestParamInfo<FormatAndChannels>& info) {
-      return test_support::FormatName(info.param.format) +
-             (info.param.channels == 1 ? "_mono" : "_stereo");
-    });
+INSTANTIATE_TEST_SUITE_P(Formats, AudioFileFormatTest,
+                         ::testing::ValuesIn(AllFormatsMonoAndStereo()),
+                         [](const ::testing::TestParamInfo<FormatAndChannels>& info) {
+                           return test_support::FormatName(info.param.format) +
+                                  (info.param.channels == 1 ? "_mono" : "_stereo");
+                         });
 
 }  // namespace

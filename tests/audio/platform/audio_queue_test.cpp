@@ -1,11 +1,11 @@
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "tests/audio/platform/queue_feeder.h"
 #include "tests/support/temp_dir.h"

@@ -1,7 +1,7 @@
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "tests/audio/platform/memory_audio_file.h"
 #include "tests/support/media.h"
@@ -105,9 +105,9 @@ TEST(ExtAudioFileTest, RefusesClientFormatsItCannotDeliver) {
   mono.mChannelsPerFrame = 1;  // A mix-down.
   mono.mBitsPerChannel = 16;
   const ExtAudioFileRef decoder = file.decoder();
-  EXPECT_NE(ExtAudioFileSetProperty(decoder, kExtAudioFileProperty_ClientDataFormat, sizeof mono,
-                                    &mono),
-            noErr);
+  EXPECT_NE(
+      ExtAudioFileSetProperty(decoder, kExtAudioFileProperty_ClientDataFormat, sizeof mono, &mono),
+      noErr);
   AudioStreamBasicDescription resampled = mono;
   resampled.mChannelsPerFrame = 2;
   resampled.mBytesPerFrame = resampled.mBytesPerPacket = 4;

@@ -1,9 +1,9 @@
 #include "tests/audio/platform/memory_audio_file.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cstring>
+
+#include <gtest/gtest.h>
 
 namespace platform_test {
 
@@ -47,9 +47,9 @@ InfoTexts MemoryAudioFile::Info() {
     ADD_FAILURE() << "no info dictionary";
     return texts;
   }
-  for (const char* key : {kAFInfoDictionary_Title, kAFInfoDictionary_Artist,
-                          kAFInfoDictionary_Album, kAFInfoDictionary_Year,
-                          kAFInfoDictionary_Genre}) {
+  for (const char* key :
+       {kAFInfoDictionary_Title, kAFInfoDictionary_Artist, kAFInfoDictionary_Album,
+        kAFInfoDictionary_Year, kAFInfoDictionary_Genre}) {
     const void* value = CFDictionaryGetValue(dictionary, key);
     if (value == nullptr) {
       continue;
@@ -77,9 +77,9 @@ AudioStreamBasicDescription MemoryAudioFile::FileFormat() {
     EXPECT_EQ(ExtAudioFileWrapAudioFileID(file_, false, &decoder_), noErr);
   }
   UInt32 size = sizeof format_;
-  EXPECT_EQ(ExtAudioFileGetProperty(decoder_, kExtAudioFileProperty_FileDataFormat, &size,
-                                    &format_),
-            noErr);
+  EXPECT_EQ(
+      ExtAudioFileGetProperty(decoder_, kExtAudioFileProperty_FileDataFormat, &size, &format_),
+      noErr);
   return format_;
 }
 

@@ -1,9 +1,9 @@
-#include <gtest/gtest.h>
-#include <stdlib.h>
-
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include "audio/player.h"
 #include "audio/track.h"
@@ -55,8 +55,8 @@ class PlayerOnRealOutputTest : public ::testing::Test {
   std::vector<int16_t> FreeAndReadOutput() {
     FreePlayer(player_);
     player_ = nullptr;
-    return platform_test::DiskOutputWithoutSilence(output_path_,
-                                                   static_cast<int>(track_.client_format.mChannelsPerFrame));
+    return platform_test::DiskOutputWithoutSilence(
+        output_path_, static_cast<int>(track_.client_format.mChannelsPerFrame));
   }
 
   test_support::TempDir folder_;

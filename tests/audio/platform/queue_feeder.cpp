@@ -1,9 +1,9 @@
 #include "tests/audio/platform/queue_feeder.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <thread>
+
+#include <gtest/gtest.h>
 
 #include "tests/support/temp_dir.h"
 

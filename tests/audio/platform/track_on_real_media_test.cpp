@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "audio/track.h"
 #include "tests/support/media.h"
@@ -106,8 +106,8 @@ TEST_F(TrackOnRealMediaTest, FilesThatAreNoAudioFailQuietly) {
 
 TEST_F(TrackOnRealMediaTest, FilesCutInsideTheHeaderFailQuietly) {
   SKIP_WITHOUT_FFMPEG();
-  for (MediaFormat format : {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac,
-                             MediaFormat::kM4aAac}) {
+  for (MediaFormat format :
+       {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
     MediaSpec spec;
     spec.format = format;
