@@ -12,9 +12,20 @@ namespace {
 using sdl_platform::QueueBuffer;
 using sdl_platform::QueueState;
 
-// SDL's own buffer, in frames: about 46 ms at 44.1 kHz, the delay between a buffer leaving the
-// queue and being heard.
-constexpr Uint16 kDeviceFrames = 2048;
+// SDL's own buffer: at most 25 ms of audio (1024 frames at 44.1 or 48 kHz). It is the delay between a buffer leaving the queue and
+// being heard, and SDL waits twice that for the device to drain when a queue is disposed, which
+// the main thread feels at every change of track.
+constexpr double kDeviceBufferSeconds = 0.025;
+
+// The largest power of two of frames within the device buffer's length at `sample_rate`.
+Uint16 DeviceFrames(double sample_rate) {
+  Uint16 frames = 256;
+  while (frames < 8192 && (frames * 2) <= sample_rate * kDeviceBufferSeconds) {
+    frames = static_cast<Uint16>(frames * 2);
+  }
+  return frames;
+}
+
 constexpr UInt32 kMaxChannels = 8;
 
 constexpr AudioFormatFlags kRefusedFlags = 1 | 2 | 32;  // Float, big-endian, non-interleaved.
@@ -55,7 +66,7 @@ OSStatus OpenDevice(OpaqueAudioQueue& queue) {
   wanted.freq = static_cast<int>(queue.format.mSampleRate);
   wanted.format = AUDIO_S16SYS;
   wanted.channels = static_cast<Uint8>(queue.format.mChannelsPerFrame);
-  wanted.samples = kDeviceFrames;
+  wanted.samples = DeviceFrames(queue.format.mSampleRate);
   wanted.callback = sdl_platform::FillStream;
   wanted.userdata = &queue;
   SDL_AudioSpec obtained{};

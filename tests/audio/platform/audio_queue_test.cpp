@@ -32,7 +32,7 @@ class AudioQueueTest : public ::testing::Test {
     }
   }
 
-  // Milliseconds the disk driver waits per device buffer (about 46 ms of audio); read when a
+  // Milliseconds the disk driver waits per device buffer (about 23 ms of audio); read when a
   // device opens. 0 would spin, writing silence while paused, and starve others of the lock.
   static void UseDiskDelay(int milliseconds) {
     setenv("SDL_DISKAUDIODELAY", std::to_string(milliseconds).c_str(), 1);
@@ -145,7 +145,7 @@ TEST_F(AudioQueueTest, StopBeforeTheStartPlaysOutOnceStarted) {
 }
 
 TEST_F(AudioQueueTest, ImmediateStopDropsWhatIsQueued) {
-  UseDiskDelay(46);  // Real time.
+  UseDiskDelay(23);  // Real time.
   NewQueue();
   feeder_->frames_per_chunk = 44100;
   feeder_->total_chunks = 3;

@@ -24,7 +24,7 @@ class PlayerOnRealOutputTest : public ::testing::Test {
 
   void SetUp() override {
     setenv("SDL_DISKAUDIOFILE", output_path_.c_str(), 1);
-    // 1 ms per device buffer of about 46 ms: fast, yet the driver's thread, which writes silence
+    // 1 ms per device buffer of about 23 ms: fast, yet the driver's thread, which writes silence
     // without pause while the device is paused, leaves the device lock to others.
     setenv("SDL_DISKAUDIODELAY", "1", 1);
   }
