@@ -1,0 +1,107 @@
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "tests/support/media.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tmux.h"
+
+namespace fs = std::filesystem;
+using test_support::MediaFormat;
+using test_support::MediaSpec;
+using test_support::TmuxSession;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+namespace {
+
+std::string LineWith(const std::vector<std::string>& screen, const std::string& text) {
+  for (const std::string& line : screen) {
+    if (line.find(text) != std::string::npos) {
+      return line;
+    }
+  }
+  return "";
+}
+
+// The elapsed time at the start of the progress row.
+std::string Elapsed(TmuxSession& session) {
+  const std::vector<std::string> screen = session.Screen();
+  if (screen.size() < 4) {
+    return "";
+  }
+  const std::string& row = screen[3];
+  const size_t start = row.find("\u2502");
+  return start == std::string::npos ? "" : row.substr(start + 3, 5);
+}
+
+class JourneyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_FFMPEG();
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "tmux is not installed";
+    }
+    MediaSpec first;
+    first.format = MediaFormat::kMp3Cbr;
+    first.seconds = 3.0;
+    first.tags = {"Title", "Artist", "Album", "2004-05-12", "Genre"};
+    MediaSpec second;
+    second.format = MediaFormat::kFlac;
+    second.seconds = 2.0;
+    second.tags.title = "Second";
+    fs::create_directory(dir_.path() / "sub");
+    fs::copy_file(test_support::MakeMedia(first), dir_.path() / "01 first.mp3");
+    fs::copy_file(test_support::MakeMedia(second), dir_.path() / "02 second.flac");
+  }
+
+  test_support::TempDir dir_;
+};
+
+TEST_F(JourneyTest, BrowsePlayPauseLookAtTagsAdvanceAndQuit) {
+  TmuxSession session(test_support::ProgramPath() + " '" + dir_.path().string() + "'",
+                      {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir_ / "played.raw"}});
+  ASSERT_TRUE(session.WaitFor("02 second.flac"));
+  EXPECT_THAT(session.ScreenText(), HasSubstr("Choose audio file"));
+
+  session.SendKeys({"Down", "Down", "Enter"});
+  ASSERT_TRUE(session.WaitFor("Now playing: Title | Artist (2004) /Genre/"));
+  EXPECT_THAT(LineWith(session.Screen(), "01 first.mp3"),
+              HasSubstr("01 first.mp3 \u266a\u266a\u266a"));
+  EXPECT_THAT(session.ScreenText(), HasSubstr("00:03"));
+  ASSERT_TRUE(session.WaitFor("00:01")) << "the clock does not move";
+
+  session.SendKeys({"Space"});
+  ASSERT_TRUE(session.WaitFor("01 first.mp3 \u23f8"));
+  const std::string paused_at = Elapsed(session);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  EXPECT_EQ(Elapsed(session), paused_at) << "the clock moves while paused";
+  session.SendKeys({"Space"});
+  ASSERT_TRUE(session.WaitFor("01 first.mp3 \u266a\u266a\u266a"));
+
+  session.SendKeys({"Tab"});
+  ASSERT_TRUE(session.WaitFor("Track Metadata"));
+  EXPECT_THAT(session.ScreenText(), HasSubstr("Title:  Title"));
+  EXPECT_THAT(session.ScreenText(), HasSubstr("Year:   2004"));
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitUntilGone("Track Metadata"));
+
+  ASSERT_TRUE(session.WaitFor("Now playing: Second", std::chrono::seconds(15)))
+      << "the next file did not start by itself";
+  const std::vector<std::string> screen = session.Screen();
+  EXPECT_THAT(LineWith(screen, "02 second.flac"), HasSubstr("02 second.flac \u266a\u266a\u266a"));
+  EXPECT_THAT(LineWith(screen, "01 first.mp3"), Not(HasSubstr("\u266a")));
+
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "0");
+  EXPECT_EQ(session.PaneFormat("#{cursor_flag}"), "1");
+  EXPECT_EQ(session.PaneFormat("#{mouse_any_flag}"), "0");
+  EXPECT_GT(fs::file_size(dir_.path() / "played.raw"), 0u);
+}
+
+}  // namespace
