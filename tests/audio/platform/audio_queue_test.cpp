@@ -107,7 +107,9 @@ TEST_F(AudioQueueTest, PauseHaltsOutputRefillsAndTime) {
 
   ASSERT_EQ(AudioQueuePause(feeder_->queue), noErr);
   const int refills_at_pause = feeder_->refills.load();
-  const Float64 frames_at_pause = CurrentFrames();
+  AudioTimeStamp pause_stamp{};
+  ASSERT_EQ(AudioQueueGetCurrentTime(feeder_->queue, nullptr, &pause_stamp, nullptr), noErr);
+  const Float64 frames_at_pause = pause_stamp.mSampleTime;
   EXPECT_FALSE(feeder_->in_refill.load()) << "a refill ran on after the pause returned";
   // Every refill is a buffer played whole; the next one may be under way.
   EXPECT_GE(frames_at_pause, refills_at_pause * feeder_->frames_per_chunk);
@@ -116,7 +118,8 @@ TEST_F(AudioQueueTest, PauseHaltsOutputRefillsAndTime) {
   EXPECT_EQ(feeder_->refills.load(), refills_at_pause);
   EXPECT_EQ(CurrentFrames(), frames_at_pause);
 
-  ASSERT_EQ(AudioQueueStart(feeder_->queue, nullptr), noErr);
+  // Resumed from the stamp saved at the pause, as the Player does.
+  ASSERT_EQ(AudioQueueStart(feeder_->queue, &pause_stamp), noErr);
   ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
   EXPECT_EQ(feeder_->refills.load(), feeder_->total_chunks);
   EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(feeder_->total_chunks))
