@@ -12,9 +12,9 @@ namespace {
 using sdl_platform::QueueBuffer;
 using sdl_platform::QueueState;
 
-// SDL's own buffer: at most 25 ms of audio (1024 frames at 44.1 or 48 kHz). It is the delay between a buffer leaving the queue and
-// being heard, and SDL waits twice that for the device to drain when a queue is disposed, which
-// the main thread feels at every change of track.
+// SDL's own buffer: at most 25 ms of audio (1024 frames at 44.1 or 48 kHz). It is the delay
+// between a buffer leaving the queue and being heard, and SDL waits twice that for the device to
+// drain when a queue is disposed, which the main thread feels at every change of track.
 constexpr double kDeviceBufferSeconds = 0.025;
 
 // The largest power of two of frames within the device buffer's length at `sample_rate`.
