@@ -182,6 +182,60 @@ TEST(LoopTerminalTest, StandardErrorIsHeldUntilTheTerminalIsBack) {
   EXPECT_LT(third, fourth);
 }
 
+TEST(LoopTerminalTest, StandardErrorThatIsNoTerminalGetsLinesAtOnce) {
+  PtyProcess child(40, 6, [] {
+    FILE* file = std::tmpfile();
+    dup2(fileno(file), STDERR_FILENO);
+    return RunInterface(Quit::kStop, [file](const Event& event) {
+      if (event == Event::Character('e')) {
+        std::fputs("straight to the file\n", stderr);
+        std::fflush(stderr);
+        const char* answer = std::ftell(file) > 0 ? "AT-ONCE\n" : "HELD\n";
+        static_cast<void>(write(STDOUT_FILENO, answer, std::strlen(answer)));
+      }
+    });
+  });
+  ASSERT_TRUE(child.WaitForOutput("READY"));
+  child.Write("e");
+  ASSERT_TRUE(child.WaitForOutput("AT-ONCE"));
+  child.Write("\x1b");
+  EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+  EXPECT_EQ(child.Output().find("straight to the file"), std::string::npos);
+}
+
+// Blue text, bright blue text, and a black background, as the terminal is told to draw them.
+int RunColouredFrame(const char* term) {
+  setenv("TERM", term, 1);
+  tui::ScreenInteractive screen = tui::ScreenInteractive::Fullscreen();
+  tui::Component root = tui::Renderer([] {
+    return tui::vbox({tui::text("blue") | tui::color(tui::Color::Blue),
+                      tui::text("light") | tui::color(tui::Color::BlueLight),
+                      tui::text("night") | tui::bgcolor(tui::Color::Black)});
+  });
+  tui::Loop loop(&screen, root);
+  loop.RunOnce();
+  return 0;
+}
+
+TEST(LoopTerminalTest, PaletteColoursReachTheTerminal) {
+  PtyProcess rich(20, 4, [] { return RunColouredFrame("xterm-256color"); });
+  EXPECT_EQ(ExitCode(rich.Wait()), 0);
+  EXPECT_NE(rich.Output().find("\x1b[34mblue"), std::string::npos);
+  EXPECT_NE(rich.Output().find("\x1b[94mlight"), std::string::npos);
+  EXPECT_NE(rich.Output().find("\x1b[40mnight"), std::string::npos);
+
+  // With eight colours, the bright half is the dark half in bold.
+  PtyProcess plain(20, 4, [] { return RunColouredFrame("xterm"); });
+  EXPECT_EQ(ExitCode(plain.Wait()), 0);
+  const std::string& output = plain.Output();
+  const size_t light = output.find("light");
+  ASSERT_NE(light, std::string::npos);
+  const std::string before_light =
+      output.substr(output.rfind("ue", light), light - output.rfind("ue", light));
+  EXPECT_NE(before_light.find("1m"), std::string::npos) << before_light;
+  EXPECT_NE(before_light.find("34m"), std::string::npos) << before_light;
+}
+
 TEST(LoopTerminalTest, QuittingSignalsEndTheLoopAndTheTeardownRuns) {
   for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     PtyProcess child(40, 6, [] { return RunInterface(Quit::kStop); });
