@@ -1,14 +1,14 @@
 #include "audio/track.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -102,9 +102,8 @@ bool ReadWholeFile(AudioTrack* track, FILE* file) {
 // The tag under `value`, or empty when absent or too long for the tag buffer.
 std::string TagText(const void* value) {
   char buffer[kTagBufferSize];
-  if (value != nullptr &&
-      CFStringGetCString(static_cast<CFStringRef>(value), buffer, kTagBufferSize,
-                         kCFStringEncodingUTF8)) {
+  if (value != nullptr && CFStringGetCString(static_cast<CFStringRef>(value), buffer,
+                                             kTagBufferSize, kCFStringEncodingUTF8)) {
     return buffer;
   }
   return {};
@@ -243,6 +242,4 @@ OSStatus ReadTrackBytes(void* track, SInt64 position, UInt32 request_count, void
   return noErr;
 }
 
-SInt64 GetTrackSize(void* track) {
-  return static_cast<const AudioTrack*>(track)->size;
-}
+SInt64 GetTrackSize(void* track) { return static_cast<const AudioTrack*>(track)->size; }

@@ -1,13 +1,13 @@
 // The engine with fake queues that play on threads of their own, so that the refill routine
 // really runs beside the main thread (and ThreadSanitizer sees every crossing).
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "audio/playback_state.h"
 #include "tests/audio/fake_engine_test.h"

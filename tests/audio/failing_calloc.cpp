@@ -24,8 +24,6 @@ extern "C" void* __wrap_calloc(std::size_t count, std::size_t size) {
 
 namespace engine_test {
 
-void FailNextCalloc(std::size_t bytes) {
-  g_failing_bytes.store(bytes);
-}
+void FailNextCalloc(std::size_t bytes) { g_failing_bytes.store(bytes); }
 
 }  // namespace engine_test

@@ -1,14 +1,12 @@
 #include "tests/audio/fake_engine_test.h"
 
-#include <gmock/gmock.h>
-
 #include <filesystem>
+
+#include <gmock/gmock.h>
 
 namespace engine_test {
 
-void FakeEngineTest::SetUp() {
-  fake_audio::Reset();
-}
+void FakeEngineTest::SetUp() { fake_audio::Reset(); }
 
 void FakeEngineTest::TearDown() {
   EXPECT_THAT(fake_audio::Misuses(), ::testing::IsEmpty());

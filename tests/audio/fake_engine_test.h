@@ -1,9 +1,9 @@
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <functional>
 #include <string>
+
+#include <gtest/gtest.h>
 
 #include "tests/fakes/fake_audio_platform.h"
 #include "tests/support/temp_dir.h"

@@ -1,8 +1,8 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <string>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "audio/playback_state.h"
 #include "tests/audio/failing_calloc.h"
@@ -10,12 +10,12 @@
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using fake_audio::FakeFileSpec;
 using fake_audio::FakeQueue;
 using fake_audio::Op;
 using fake_audio::QueueState;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 constexpr UInt64 kBufferFrames = 32768;
 
@@ -125,7 +125,8 @@ TEST_F(LoadAndPlayTest, AfterTheEndTheEndedPlayerIsFreedWithoutAStop) {
 
   ASSERT_TRUE(Play(second_));
 
-  EXPECT_EQ(fake_audio::CallLog(Op::kAudioQueueStop), std::vector<std::string>{"AudioQueueStop(deferred)"});
+  EXPECT_EQ(fake_audio::CallLog(Op::kAudioQueueStop),
+            std::vector<std::string>{"AudioQueueStop(deferred)"});
   EXPECT_TRUE(state_.player->running.load());
 }
 
@@ -136,7 +137,8 @@ TEST_F(LoadAndPlayTest, MissingFileWritesBothLinesAndLeavesNothing) {
 
   EXPECT_FALSE(Play(missing, &errors));
 
-  EXPECT_EQ(errors, "Failed to open file: No such file or directory\nFailed to load: " + missing + "\n");
+  EXPECT_EQ(errors,
+            "Failed to open file: No such file or directory\nFailed to load: " + missing + "\n");
   ExpectNothingLoaded();
 }
 
@@ -182,8 +184,9 @@ TEST_F(LoadAndPlayTest, StartFailuresFreeThePlayerThenCloseTheTrack) {
 
     EXPECT_EQ(errors, "Failed to start playback for: " + first_ + "\n");
     std::vector<std::string> log = fake_audio::CallLog();
-    EXPECT_THAT(std::vector<std::string>(log.end() - 3, log.end()),
-                ElementsAre("AudioQueueDispose(immediate)", "ExtAudioFileDispose", "AudioFileClose"));
+    EXPECT_THAT(
+        std::vector<std::string>(log.end() - 3, log.end()),
+        ElementsAre("AudioQueueDispose(immediate)", "ExtAudioFileDispose", "AudioFileClose"));
     ExpectNothingLoaded();
   }
 }

@@ -1,24 +1,25 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
+#include "audio/player.h"
 
 #include <string>
 #include <vector>
 
-#include "audio/player.h"
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
 #include "audio/track.h"
 #include "tests/audio/failing_calloc.h"
 #include "tests/audio/fake_engine_test.h"
 
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
-using ::testing::Not;
 using fake_audio::FakeFileSpec;
 using fake_audio::FakeQueue;
 using fake_audio::Op;
 using fake_audio::QueueState;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::Not;
 
 constexpr UInt64 kBufferFrames = 32768;
 
@@ -80,7 +81,8 @@ TEST_F(PlayerTest, CreateMakesAReadyQueueInTheClientFormatAtFullVolume) {
 }
 
 TEST_F(PlayerTest, CreateWithoutTrackFailsQuietly) {
-  std::string errors = engine_test::CaptureStderr([] { EXPECT_EQ(CreatePlayer(nullptr), nullptr); });
+  std::string errors =
+      engine_test::CaptureStderr([] { EXPECT_EQ(CreatePlayer(nullptr), nullptr); });
   EXPECT_THAT(errors, IsEmpty());
   EXPECT_THAT(fake_audio::CallLog(), IsEmpty());
 }
@@ -89,7 +91,8 @@ TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
   LoadSpec(engine_test::SpecWithFrames(1000));
 
   engine_test::FailNextCalloc(sizeof(Player));
-  std::string errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  std::string errors =
+      engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
   EXPECT_EQ(errors, "Failed to allocate Player\n");
   EXPECT_EQ(fake_audio::QueueCount(), 0);
 
@@ -102,7 +105,8 @@ TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
   errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
   EXPECT_THAT(errors, IsEmpty());
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
-  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueDispose), ElementsAre("AudioQueueDispose(immediate)"));
+  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueDispose),
+              ElementsAre("AudioQueueDispose(immediate)"));
 }
 
 TEST_F(PlayerTest, StartPrimesThreeFullBuffersAndStarts) {

@@ -3,9 +3,6 @@
 // track's own PCM. SDL_DISKAUDIODELAY=0 plays faster than real time where timing does not
 // matter.
 
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +10,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
 
 #include "audio/player.h"
 #include "audio/track.h"

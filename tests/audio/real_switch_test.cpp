@@ -3,13 +3,13 @@
 // ThreadSanitizer and AddressSanitizer: no race, no leak, no refill after a dispose. SDL takes
 // about 0.1 s to close a device, so this runs fewer switches than the fake's threaded test.
 
-#include <gtest/gtest.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "audio/playback_state.h"
 #include "tests/support/media.h"

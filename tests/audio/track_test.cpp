@@ -1,26 +1,27 @@
-#include <gmock/gmock.h>
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "audio/track.h"
 
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
 #include <future>
 #include <string>
 #include <vector>
 
-#include "audio/track.h"
+#include <fcntl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include "tests/audio/fake_engine_test.h"
 
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::IsEmpty;
 using fake_audio::FakeFileSpec;
 using fake_audio::Op;
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
 
 class TrackTest : public engine_test::FakeEngineTest {
  protected:
@@ -48,8 +49,11 @@ class TrackTest : public engine_test::FakeEngineTest {
 
   static FakeFileSpec TaggedSpec() {
     FakeFileSpec spec;
-    spec.tags = {{"title", "Song"}, {"artist", "Band"}, {"album", "Record"},
-                 {"year", "1999"},  {"genre", "Jazz"}};
+    spec.tags = {{"title", "Song"},
+                 {"artist", "Band"},
+                 {"album", "Record"},
+                 {"year", "1999"},
+                 {"genre", "Jazz"}};
     spec.packet_count = 441;
     spec.frames_per_packet = 1152;
     spec.sample_rate = 44100;
@@ -86,7 +90,8 @@ TEST_F(TrackTest, LoadsTagsDurationAndSixteenBitClientFormat) {
   EXPECT_EQ(format.mChannelsPerFrame, 2U);
   EXPECT_EQ(format.mBitsPerChannel, 16U);
   EXPECT_EQ(format.mReserved, 0U);
-  EXPECT_THAT(fake_audio::CallLog(Op::kExtAudioFileSetProperty), ElementsAre("ExtAudioFileSetProperty(cfmt)"));
+  EXPECT_THAT(fake_audio::CallLog(Op::kExtAudioFileSetProperty),
+              ElementsAre("ExtAudioFileSetProperty(cfmt)"));
 }
 
 TEST_F(TrackTest, MonoFileAtItsOwnRateGetsTwoBytesPerFrame) {
@@ -266,12 +271,9 @@ struct FailingStep {
   bool keeps_texts;
 };
 
-void PrintTo(const FailingStep& step, std::ostream* out) {
-  *out << step.name;
-}
+void PrintTo(const FailingStep& step, std::ostream* out) { *out << step.name; }
 
-class TrackFailingStepTest : public TrackTest,
-                             public ::testing::WithParamInterface<FailingStep> {};
+class TrackFailingStepTest : public TrackTest, public ::testing::WithParamInterface<FailingStep> {};
 
 TEST_P(TrackFailingStepTest, ReleasesWhatWasTakenNewestFirst) {
   const FailingStep& step = GetParam();
@@ -298,15 +300,24 @@ TEST_P(TrackFailingStepTest, ReleasesWhatWasTakenNewestFirst) {
 
 INSTANTIATE_TEST_SUITE_P(
     EachStep, TrackFailingStepTest,
-    ::testing::Values(
-        FailingStep{"Open", Op::kAudioFileOpenWithCallbacks, 1, {}, false},
-        FailingStep{"Wrap", Op::kExtAudioFileWrapAudioFileID, 1, {"AudioFileClose"}, false},
-        FailingStep{"PacketCount", Op::kAudioFileGetProperty, 2,
-                    {"ExtAudioFileDispose", "AudioFileClose"}, true},
-        FailingStep{"FileFormat", Op::kExtAudioFileGetProperty, 1,
-                    {"ExtAudioFileDispose", "AudioFileClose"}, true},
-        FailingStep{"ClientFormat", Op::kExtAudioFileSetProperty, 1,
-                    {"ExtAudioFileDispose", "AudioFileClose"}, true}),
+    ::testing::Values(FailingStep{"Open", Op::kAudioFileOpenWithCallbacks, 1, {}, false},
+                      FailingStep{
+                          "Wrap", Op::kExtAudioFileWrapAudioFileID, 1, {"AudioFileClose"}, false},
+                      FailingStep{"PacketCount",
+                                  Op::kAudioFileGetProperty,
+                                  2,
+                                  {"ExtAudioFileDispose", "AudioFileClose"},
+                                  true},
+                      FailingStep{"FileFormat",
+                                  Op::kExtAudioFileGetProperty,
+                                  1,
+                                  {"ExtAudioFileDispose", "AudioFileClose"},
+                                  true},
+                      FailingStep{"ClientFormat",
+                                  Op::kExtAudioFileSetProperty,
+                                  1,
+                                  {"ExtAudioFileDispose", "AudioFileClose"},
+                                  true}),
     [](const ::testing::TestParamInfo<FailingStep>& info) { return info.param.name; });
 
 TEST_F(TrackTest, FailedClientFormatKeepsTheComputedDurationAndFormat) {

@@ -1,6 +1,8 @@
 // The fake's audio files and decoders: the file's bytes come through the engine's callbacks,
 // the decoder delivers FakePcm frames.
 
+#include "tests/fakes/fake_audio_file.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -9,7 +11,6 @@
 #include <string>
 
 #include "audio/platform/cf_objects.h"
-#include "tests/fakes/fake_audio_file.h"
 #include "tests/fakes/fake_registry.h"
 
 struct OpaqueAudioFileID {
@@ -81,8 +82,7 @@ bool ReadThroughCallbacks(void* client_data, AudioFile_ReadProc read, SInt64 siz
     bytes->append(chunk, 0, actual);
   }
   UInt32 past_end = 1;
-  if (read(client_data, size, kOpenReadChunk, chunk.data(), &past_end) != noErr ||
-      past_end != 0) {
+  if (read(client_data, size, kOpenReadChunk, chunk.data(), &past_end) != noErr || past_end != 0) {
     RecordMisuse("read callback gave bytes past the end");
     return false;
   }
@@ -205,8 +205,8 @@ OSStatus AudioFileOpenWithCallbacks(void* client_data, AudioFile_ReadProc read,
 
 OSStatus AudioFileGetProperty(AudioFileID file, AudioFilePropertyID property, UInt32* io_size,
                               void* out_data) {
-  if (OSStatus status = EnterCall(fake_audio::Op::kAudioFileGetProperty,
-                                  fake_audio::FourCharText(property));
+  if (OSStatus status =
+          EnterCall(fake_audio::Op::kAudioFileGetProperty, fake_audio::FourCharText(property));
       status != noErr) {
     return status;
   }
@@ -249,8 +249,7 @@ OSStatus AudioFileClose(AudioFileID file) {
 
 OSStatus ExtAudioFileWrapAudioFileID(AudioFileID file, Boolean for_writing,
                                      ExtAudioFileRef* out_decoder) {
-  if (OSStatus status = EnterCall(fake_audio::Op::kExtAudioFileWrapAudioFileID);
-      status != noErr) {
+  if (OSStatus status = EnterCall(fake_audio::Op::kExtAudioFileWrapAudioFileID); status != noErr) {
     return status;
   }
   if (for_writing || out_decoder == nullptr || !fake_audio::IsLiveFile(file)) {
@@ -266,8 +265,8 @@ OSStatus ExtAudioFileWrapAudioFileID(AudioFileID file, Boolean for_writing,
 
 OSStatus ExtAudioFileGetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID property,
                                  UInt32* io_size, void* out_data) {
-  if (OSStatus status = EnterCall(fake_audio::Op::kExtAudioFileGetProperty,
-                                  fake_audio::FourCharText(property));
+  if (OSStatus status =
+          EnterCall(fake_audio::Op::kExtAudioFileGetProperty, fake_audio::FourCharText(property));
       status != noErr) {
     return status;
   }
@@ -289,8 +288,8 @@ OSStatus ExtAudioFileGetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
 
 OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID property,
                                  UInt32 size, const void* data) {
-  if (OSStatus status = EnterCall(fake_audio::Op::kExtAudioFileSetProperty,
-                                  fake_audio::FourCharText(property));
+  if (OSStatus status =
+          EnterCall(fake_audio::Op::kExtAudioFileSetProperty, fake_audio::FourCharText(property));
       status != noErr) {
     return status;
   }
@@ -315,8 +314,7 @@ OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
 
 // Runs on the queue's thread; touches only the decoder and its source, as a real one does.
 OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBufferList* io_data) {
-  if (OSStatus status =
-          EnterCall(fake_audio::Op::kExtAudioFileRead, std::to_string(*io_frames));
+  if (OSStatus status = EnterCall(fake_audio::Op::kExtAudioFileRead, std::to_string(*io_frames));
       status != noErr) {
     *io_frames = 0;
     return status;
@@ -335,12 +333,10 @@ OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBuffe
   }
   UInt32 bytes_per_frame = decoder->client_format.mBytesPerFrame;
   UInt32 room = bytes_per_frame == 0 ? 0 : io_data->mBuffers[0].mDataByteSize / bytes_per_frame;
-  auto count = static_cast<UInt32>(
-      std::min<std::int64_t>(std::min(*io_frames, room), available));
+  auto count = static_cast<UInt32>(std::min<std::int64_t>(std::min(*io_frames, room), available));
   std::vector<std::int16_t> samples = fake_audio::FakePcm(spec, decoder->delivered, count);
   if (count > 0) {
-    std::memcpy(io_data->mBuffers[0].mData, samples.data(),
-                samples.size() * sizeof(std::int16_t));
+    std::memcpy(io_data->mBuffers[0].mData, samples.data(), samples.size() * sizeof(std::int16_t));
   }
   decoder->delivered += count;
   *io_frames = count;

@@ -140,9 +140,7 @@ void FailNthCall(Op op, int nth, OSStatus status) {
   record.rules.insert({op, FailureRule{nth, status}});
 }
 
-void FailEveryCall(Op op, OSStatus status) {
-  FailNthCall(op, 0, status);
-}
+void FailEveryCall(Op op, OSStatus status) { FailNthCall(op, 0, status); }
 
 void BeforeNextCall(Op op, std::function<void()> action) {
   CallRecord& record = Record();

@@ -317,8 +317,8 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
   if (OSStatus status = EnterCall(fake_audio::Op::kAudioQueueNewOutput); status != noErr) {
     return status;
   }
-  if (format == nullptr || callback == nullptr || run_loop != nullptr ||
-      run_loop_mode != nullptr || flags != 0 || out_queue == nullptr) {
+  if (format == nullptr || callback == nullptr || run_loop != nullptr || run_loop_mode != nullptr ||
+      flags != 0 || out_queue == nullptr) {
     RecordMisuse("AudioQueueNewOutput needs a format and a callback, no run loop, flags 0");
     return kAudio_ParamError;
   }
@@ -340,8 +340,8 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
 OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID parameter,
                                 AudioQueueParameterValue value) {
   std::string name = parameter == kAudioQueueParam_Volume ? "volume=" : "parameter=";
-  if (OSStatus status = EnterCall(fake_audio::Op::kAudioQueueSetParameter,
-                                  name + fake_audio::NumberText(value));
+  if (OSStatus status =
+          EnterCall(fake_audio::Op::kAudioQueueSetParameter, name + fake_audio::NumberText(value));
       status != noErr) {
     return status;
   }
@@ -374,8 +374,7 @@ OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
 
 // May run on the queue's thread, from the refill routine.
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                 UInt32 packet_count,
-                                 const AudioStreamPacketDescription* packets) {
+                                 UInt32 packet_count, const AudioStreamPacketDescription* packets) {
   if (OSStatus status = EnterCall(fake_audio::Op::kAudioQueueEnqueueBuffer); status != noErr) {
     return status;
   }
