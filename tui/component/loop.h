@@ -7,8 +7,8 @@
 
 namespace tui {
 
-// Holds the terminal for as long as it lives and runs `component` on `screen`, one pass at a
-// time.
+// Runs `component` on `screen`, one pass at a time. Over a full-screen screen it holds the
+// terminal for as long as it lives; over a fixed-size one it draws off-screen only.
 class Loop {
  public:
   Loop(ScreenInteractive* screen, Component component);
