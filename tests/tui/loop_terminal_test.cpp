@@ -182,6 +182,32 @@ TEST(LoopTerminalTest, StandardErrorIsHeldUntilTheTerminalIsBack) {
   EXPECT_LT(third, fourth);
 }
 
+TEST(LoopTerminalTest, HeldLinesReachTheTerminalWithoutControlBytes) {
+  PtyProcess child(40, 6, [] {
+    return RunInterface(Quit::kStop, [](const Event& event) {
+      if (event == Event::Character('e')) {
+        std::fputs(
+            "Failed to load: /m/\x1b]0;owned\x07\x1b[2J\r\xc2\x9b"
+            "31m\xc2\xa9.mp3\n",
+            stderr);
+      }
+    });
+  });
+  ASSERT_TRUE(child.WaitForOutput("READY"));
+  child.Write("e");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Write("\x1b");
+  EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+
+  const std::string& output = child.Output();
+  const size_t restored = output.find(kLeaveAlternate);
+  ASSERT_NE(restored, std::string::npos);
+  // The copyright sign is ordinary text and stays; every control becomes '?'.
+  EXPECT_NE(output.find("Failed to load: /m/?]0;owned??[2J??31m\xc2\xa9.mp3", restored),
+            std::string::npos)
+      << output.substr(restored);
+}
+
 TEST(LoopTerminalTest, StandardErrorThatIsNoTerminalGetsLinesAtOnce) {
   PtyProcess child(40, 6, [] {
     FILE* file = std::tmpfile();

@@ -26,9 +26,52 @@ int MakeHoldingFile() {
   return open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
 }
 
-// Copies the held bytes to `fd`; async-signal-safe.
+bool WriteAll(int fd, const char* data, size_t size) {
+  for (size_t sent = 0; sent < size;) {
+    const ssize_t written = write(fd, data + sent, size - sent);
+    if (written < 0 && errno == EINTR) {
+      continue;
+    }
+    if (written <= 0) {
+      return false;
+    }
+    sent += static_cast<size_t>(written);
+  }
+  return true;
+}
+
+// The held lines go to a terminal, and they may quote file names: a control byte among them
+// (C0 but the newline, DEL, or a C1 control's UTF-8 form C2 80..9F) would steer the terminal,
+// so it is written as '?'. `pending_lead` carries a C2 byte from one chunk to the next.
+// Async-signal-safe.
+size_t MakeTerminalSafe(const char* in, size_t size, char* out, bool* pending_lead) {
+  size_t length = 0;
+  for (size_t i = 0; i < size; ++i) {
+    const auto byte = static_cast<unsigned char>(in[i]);
+    if (*pending_lead) {
+      *pending_lead = false;
+      if (byte >= 0x80 && byte <= 0x9F) {
+        out[length++] = '?';
+        continue;
+      }
+      out[length++] = static_cast<char>(0xC2);
+    }
+    if (byte == 0xC2) {
+      *pending_lead = true;
+    } else if ((byte < 0x20 && byte != '\n') || byte == 0x7F) {
+      out[length++] = '?';
+    } else {
+      out[length++] = static_cast<char>(byte);
+    }
+  }
+  return length;
+}
+
+// Copies the held bytes to `fd`, terminal-safe; async-signal-safe.
 void CopyHeld(int held, int fd) {
   char buffer[4096];
+  char safe[sizeof(buffer) + 1];
+  bool pending_lead = false;
   off_t offset = 0;
   for (;;) {
     const ssize_t got = pread(held, buffer, sizeof(buffer), offset);
@@ -36,19 +79,16 @@ void CopyHeld(int held, int fd) {
       continue;
     }
     if (got <= 0) {
-      return;
+      break;
     }
     offset += got;
-    for (ssize_t sent = 0; sent < got;) {
-      const ssize_t written = write(fd, buffer + sent, static_cast<size_t>(got - sent));
-      if (written < 0 && errno == EINTR) {
-        continue;
-      }
-      if (written <= 0) {
-        return;
-      }
-      sent += written;
+    const size_t length = MakeTerminalSafe(buffer, static_cast<size_t>(got), safe, &pending_lead);
+    if (!WriteAll(fd, safe, length)) {
+      return;
     }
+  }
+  if (pending_lead) {
+    WriteAll(fd, "\xC2", 1);
   }
 }
 
