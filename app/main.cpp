@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 
 #include "app/arguments.h"
@@ -64,7 +65,14 @@ int main(int argc, char** argv) {
       browser_component,
       RenderMainScreen{*screen, playback, browser, on_track_selected, browser_component});
   root |= tui::CatchEvent(HandleGlobalEvent{browser, playback.player, *screen});
-  auto loop = std::make_unique<tui::Loop>(screen.get(), root);
+  std::unique_ptr<tui::Loop> loop;
+  try {
+    loop = std::make_unique<tui::Loop>(screen.get(), root);
+  } catch (const std::runtime_error& error) {
+    StopPlayback(playback);
+    std::fprintf(stderr, "brevalo: %s\n", error.what());
+    return 1;
+  }
 
   RunMainLoop(*loop, *screen);
 

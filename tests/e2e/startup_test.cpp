@@ -1,9 +1,11 @@
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "tests/support/media.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
@@ -105,6 +107,27 @@ TEST_F(StartupTest, AMissingStartFileIsReportedAndTheBrowserOpensOnItsFolder) {
   EXPECT_NE(after.find("Failed to load: " + missing), std::string::npos);
   EXPECT_NE(after.find("Warning: failed to load provided file; continuing with file browser."),
             std::string::npos);
+}
+
+TEST(StartupWithoutTerminalTest, RefusesInOneLineWithoutTouchingAnything) {
+  test_support::TempDir dir;
+  std::string errors;
+  const int status =
+      test_support::RunProgram({test_support::ProgramPath(), dir.path().string()}, &errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(errors,
+            "brevalo: a full-screen interface needs a terminal on standard input and output\n");
+}
+
+TEST(StartupWithoutTerminalTest, APathThatCannotBeExaminedEndsWithStatusOne) {
+  test_support::TempDir dir;
+  std::filesystem::create_symlink("loop", dir.path() / "loop");
+  std::string errors;
+  const int status = test_support::RunProgram(
+      {test_support::ProgramPath(), (dir.path() / "loop").string()}, &errors);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(errors.find((dir.path() / "loop").string()), std::string::npos);
+  EXPECT_EQ(std::count(errors.begin(), errors.end(), '\n'), 1);
 }
 
 }  // namespace
