@@ -11,6 +11,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 namespace ffmpeg_platform {
@@ -48,9 +49,20 @@ int RefuseIoOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary
   return AVERROR(EPERM);
 }
 
-void SilenceFfmpegOnce() {
+// FFmpeg trusts some sizes that a file declares and allocates them before reading a byte (a
+// WAV's LIST chunk, for one): a file of a few bytes could make it take gigabytes. No allocation
+// that a playable file needs comes near this (the largest, the packet index of a day-long M4A,
+// is about 100 MB), so a larger one is refused and the file fails to open.
+constexpr size_t kMaxFfmpegAllocation = size_t{256} << 20;
+
+// Process-wide FFmpeg settings, made once before the first file is opened: quiet logging and
+// the allocation limit.
+void ConfigureFfmpegOnce() {
   static std::once_flag once;
-  std::call_once(once, [] { av_log_set_level(AV_LOG_QUIET); });
+  std::call_once(once, [] {
+    av_log_set_level(AV_LOG_QUIET);
+    av_max_alloc(kMaxFfmpegAllocation);
+  });
 }
 
 OSStatus OpenContainer(Demuxer& demuxer) {
@@ -129,7 +141,7 @@ Demuxer::~Demuxer() {
 }
 
 std::unique_ptr<Demuxer> OpenDemuxer(const ByteSource* source, OSStatus* out_status) {
-  SilenceFfmpegOnce();
+  ConfigureFfmpegOnce();
   std::unique_ptr<Demuxer> demuxer(new (std::nothrow) Demuxer);
   if (demuxer == nullptr) {
     *out_status = kAudio_MemFullError;
