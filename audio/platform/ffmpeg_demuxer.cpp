@@ -52,7 +52,8 @@ int RefuseIoOpen(AVFormatContext*, AVIOContext**, const char*, int, AVDictionary
 // FFmpeg trusts some sizes that a file declares and allocates them before reading a byte (a
 // WAV's LIST chunk, for one): a file of a few bytes could make it take gigabytes. No allocation
 // that a playable file needs comes near this (the largest, the packet index of a day-long M4A,
-// is about 100 MB), so a larger one is refused and the file fails to open.
+// is about 100 MB), so a larger one is refused: FFmpeg then drops what it was for (a tag) or
+// fails to open the file.
 constexpr size_t kMaxFfmpegAllocation = size_t{256} << 20;
 
 // Process-wide FFmpeg settings, made once before the first file is opened: quiet logging and
