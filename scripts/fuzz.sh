@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# scripts/fuzz.sh [SECONDS]: fuzzes the load path (open, tags, length, client format, decoding
+# every frame) for SECONDS (default 60) with libFuzzer, AddressSanitizer and UBSan, in
+# build-fuzz/. Seeded with short tagged media of every format made with ffmpeg; what the fuzzer
+# learns is kept in build-fuzz/fuzz-corpus for the next run. Fails on any crash, leak, timeout
+# or sanitizer report, leaving the input in build-fuzz/fuzz-artifacts/ (keep it as a regression
+# case in tests/fuzz/regressions/ once the fault is fixed).
+set -eu
+seconds=${1:-60}
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build-fuzz
+seeds=$build/fuzz-seeds
+corpus=$build/fuzz-corpus
+artifacts=$build/fuzz-artifacts
+
+configure() {
+  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF \
+    -DBREVALO_BENCH=OFF >/dev/null
+}
+
+# seed NAME SOURCE [ffmpeg output options...]: one seed made from a lavfi SOURCE.
+seed() {
+  local name=$1 source=$2
+  shift 2
+  ffmpeg -nostdin -v error -y -f lavfi -i "$source" "$@" "$seeds/$name"
+}
+
+tags=(-metadata title=Title -metadata artist=Artist -metadata album=Album
+  -metadata date=2004-05-12 -metadata genre=Genre)
+
+make_seeds() {
+  rm -rf "$seeds"
+  mkdir -p "$seeds"
+  local stereo="aevalsrc=exprs=0.4*sin(2*PI*440*t)+0.5|0.4*sin(2*PI*550*t)+0.5:s=44100:d=0.25"
+  local mono="aevalsrc=exprs=0.4*sin(2*PI*440*t):s=8000:d=0.5"
+  seed mp3_cbr.mp3 "$stereo" -c:a libmp3lame -b:a 128k "${tags[@]}"
+  seed mp3_vbr.mp3 "$stereo" -c:a libmp3lame -q:a 4 "${tags[@]}"
+  seed mp3_no_xing.mp3 "$mono" -c:a libmp3lame -q:a 4 -write_xing 0 "${tags[@]}"
+  seed mp3_id3v1.mp3 "$mono" -c:a libmp3lame -b:a 32k -id3v2_version 0 -write_id3v1 1 \
+    -metadata TIT2=Title -metadata TPE1=Artist -metadata TYER=2004
+  seed wav_s16.wav "$stereo" -c:a pcm_s16le "${tags[@]}"
+  seed wav_u8.wav "$mono" -c:a pcm_u8
+  seed wav_s24.wav "$mono" -c:a pcm_s24le
+  seed wav_f32.wav "$mono" -c:a pcm_f32le
+  seed flac_16.flac "$stereo" -c:a flac "${tags[@]}"
+  seed flac_24.flac "$mono" -c:a flac -sample_fmt s32 "${tags[@]}"
+  seed m4a_aac.m4a "$stereo" -c:a aac -b:a 96k "${tags[@]}"
+  seed m4a_aac_mono.m4a "$mono" -c:a aac -b:a 32k
+  seed m4a_alac.m4a "$stereo" -c:a alac "${tags[@]}"
+  seed m4a_alac_mono.m4a "$mono" -c:a alac
+  touch "$seeds/.complete"
+}
+
+[ -f "$build/CMakeCache.txt" ] || configure
+cmake --build "$build" --target load_fuzzer -j "$(nproc)" -- --no-print-directory >/dev/null ||
+  cmake --build "$build" --target load_fuzzer -j 1
+[ -f "$seeds/.complete" ] || make_seeds
+mkdir -p "$corpus" "$artifacts"
+
+# Findings are written to the artifacts folder; a non-zero exit is a finding.
+"$build/tests/fuzz/load_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+  -dict="$root/tests/fuzz/load_fuzzer.dict" -artifact_prefix="$artifacts/" \
+  -print_final_stats=1 "$corpus" "$seeds" "$root/tests/fuzz/regressions"
