@@ -208,6 +208,45 @@ TEST(LoopTerminalTest, HeldLinesReachTheTerminalWithoutControlBytes) {
       << output.substr(restored);
 }
 
+TEST(LoopTerminalTest, HeldLinesReachTheTerminalAsWellFormedUtf8) {
+  PtyProcess child(40, 6, [] {
+    return RunInterface(Quit::kStop, [](const Event& event) {
+      if (event == Event::Character('e')) {
+        // A lone 0x9B, stray bytes, a cut sequence, a surrogate; then two-byte characters
+        // from an odd offset on, so that the held file is read back with one of them cut
+        // between two chunks.
+        std::fputs(
+            "bad: \x9b"
+            "31m \xff\xfe \xe2\x99 cut \xed\xa0\x80 end\n",
+            stderr);
+        std::string accents = "x";
+        for (int i = 0; i < 3000; ++i) {
+          accents += "\xc3\xa9";
+        }
+        std::fputs((accents + "\n").c_str(), stderr);
+      }
+    });
+  });
+  ASSERT_TRUE(child.WaitForOutput("READY"));
+  child.Write("e");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Write("\x1b");
+  EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+
+  const std::string& output = child.Output();
+  const size_t restored = output.find(kLeaveAlternate);
+  ASSERT_NE(restored, std::string::npos);
+  const std::string after = output.substr(restored);
+  EXPECT_NE(after.find("bad: ?31m ?? ? cut ??? end"), std::string::npos) << after.substr(0, 80);
+  std::string accents = "x";
+  for (int i = 0; i < 3000; ++i) {
+    accents += "\xc3\xa9";
+  }
+  EXPECT_NE(after.find(accents + "\r\n"), std::string::npos);
+  EXPECT_EQ(after.find('\x9b'), std::string::npos);
+  EXPECT_EQ(after.find('\xff'), std::string::npos);
+}
+
 TEST(LoopTerminalTest, StandardErrorThatIsNoTerminalGetsLinesAtOnce) {
   PtyProcess child(40, 6, [] {
     FILE* file = std::tmpfile();

@@ -2,12 +2,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <string_view>
 
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
+
+#include "tui/screen/glyph_width.h"
+#include "tui/screen/utf8.h"
 
 namespace tui {
 namespace {
@@ -40,55 +45,62 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-// The held lines go to a terminal, and they may quote file names: a control byte among them
-// (C0 but the newline, DEL, or a C1 control's UTF-8 form C2 80..9F) would steer the terminal,
-// so it is written as '?'. `pending_lead` carries a C2 byte from one chunk to the next.
-// Async-signal-safe.
-size_t MakeTerminalSafe(const char* in, size_t size, char* out, bool* pending_lead) {
+// The held lines go to a terminal, and they may quote file names. A control character among
+// them (C0 but the newline, DEL, C1) would steer the terminal, and so would a byte outside
+// well-formed UTF-8 (a lone 0x9B is CSI to a terminal in 8-bit mode): each such character or
+// bad sequence is written as one '?'. While `more_follows`, a sequence cut by the end of `in` is
+// left unconsumed for the next chunk. `out` needs room for in.size() bytes. Returns the bytes
+// written to `out`; `consumed` tells how much of `in` they stand for. Async-signal-safe.
+size_t MakeTerminalSafe(std::string_view in, bool more_follows, char* out, size_t* consumed) {
   size_t length = 0;
-  for (size_t i = 0; i < size; ++i) {
-    const auto byte = static_cast<unsigned char>(in[i]);
-    if (*pending_lead) {
-      *pending_lead = false;
-      if (byte >= 0x80 && byte <= 0x9F) {
-        out[length++] = '?';
-        continue;
-      }
-      out[length++] = static_cast<char>(0xC2);
+  size_t index = 0;
+  while (index < in.size()) {
+    const Utf8Read read = ReadUtf8(in.substr(index));
+    if (read.status == Utf8Read::Status::kTruncated && more_follows) {
+      break;
     }
-    if (byte == 0xC2) {
-      *pending_lead = true;
-    } else if ((byte < 0x20 && byte != '\n') || byte == 0x7F) {
-      out[length++] = '?';
+    const auto size = static_cast<size_t>(read.length);
+    const bool safe = read.status == Utf8Read::Status::kValid &&
+                      (read.code_point == U'\n' || !IsControl(read.code_point));
+    if (safe) {
+      std::memcpy(out + length, in.data() + index, size);
+      length += size;
     } else {
-      out[length++] = static_cast<char>(byte);
+      out[length++] = '?';
     }
+    index += size;
   }
+  *consumed = index;
   return length;
 }
 
 // Copies the held bytes to `fd`, terminal-safe; async-signal-safe.
 void CopyHeld(int held, int fd) {
-  char buffer[4096];
-  char safe[sizeof(buffer) + 1];
-  bool pending_lead = false;
+  constexpr size_t kChunk = 4096;
+  // Room for a chunk after the start of a sequence carried over from the chunk before.
+  char buffer[kChunk + 3];
+  char safe[sizeof(buffer)];
+  size_t carried = 0;
   off_t offset = 0;
   for (;;) {
-    const ssize_t got = pread(held, buffer, sizeof(buffer), offset);
+    const ssize_t got = pread(held, buffer + carried, kChunk, offset);
     if (got < 0 && errno == EINTR) {
       continue;
     }
-    if (got <= 0) {
-      break;
-    }
-    offset += got;
-    const size_t length = MakeTerminalSafe(buffer, static_cast<size_t>(got), safe, &pending_lead);
-    if (!WriteAll(fd, safe, length)) {
+    if (got < 0) {
       return;
     }
-  }
-  if (pending_lead) {
-    WriteAll(fd, "\xC2", 1);
+    offset += got;
+    const size_t available = carried + static_cast<size_t>(got);
+    const bool more_follows = got > 0;
+    size_t consumed = 0;
+    const size_t length =
+        MakeTerminalSafe(std::string_view(buffer, available), more_follows, safe, &consumed);
+    if (!WriteAll(fd, safe, length) || !more_follows) {
+      return;
+    }
+    carried = available - consumed;
+    std::memmove(buffer, buffer + consumed, carried);
   }
 }
 
