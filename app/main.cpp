@@ -9,6 +9,7 @@
 #include "app/global_keys.h"
 #include "app/main_loop.h"
 #include "app/track_selection.h"
+#include "audio/failure_line.h"
 #include "audio/playback_state.h"
 #include "browser/browser_navigation.h"
 #include "browser/directory_listing.h"
@@ -48,7 +49,7 @@ void OpenStartFolder(FileBrowserState& browser, const StartArguments& arguments)
 int main(int argc, char** argv) {
   const StartArguments arguments = ResolveArguments(argc, argv);
   if (!arguments.error.empty()) {
-    std::fprintf(stderr, "%s\n", arguments.error.c_str());
+    WriteFailureLine("", arguments.error);
     return 1;
   }
   PlaybackState playback;

@@ -1,18 +1,11 @@
-#include <cstdio>
 #include <string>
 
+#include "audio/failure_line.h"
 #include "audio/playback_state.h"
 #include "audio/player.h"
 #include "audio/track.h"
 
 namespace {
-
-// One failure line, `text` then the path and a newline, written whole and flushed at once.
-void ReportFailure(const char* text, const std::string& path) {
-  std::string line = text + path + '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
-}
 
 void UnloadTrack(PlaybackState& state) {
   CloseTrack(&state.track);
@@ -35,18 +28,18 @@ void StopPlayback(PlaybackState& state) {
 bool LoadAndPlay(PlaybackState& state, const std::string& path) {
   StopPlayback(state);
   if (LoadTrack(&state.track, path.c_str()) != 0) {
-    ReportFailure("Failed to load: ", path);
+    WriteFailureLine("Failed to load: ", path);
     return false;
   }
   state.track_loaded = true;
   state.player = CreatePlayer(&state.track);
   if (state.player == nullptr) {
-    ReportFailure("Failed to create player for: ", path);
+    WriteFailureLine("Failed to create player for: ", path);
     UnloadTrack(state);
     return false;
   }
   if (!StartPlayer(state.player)) {
-    ReportFailure("Failed to start playback for: ", path);
+    WriteFailureLine("Failed to start playback for: ", path);
     FreePlayer(state.player);
     state.player = nullptr;
     UnloadTrack(state);

@@ -109,6 +109,24 @@ TEST_F(StartupTest, AMissingStartFileIsReportedAndTheBrowserOpensOnItsFolder) {
             std::string::npos);
 }
 
+TEST_F(StartupTest, AHostileStartFileNameNeverReachesTheTerminalRaw) {
+  // The name holds a colour change, a bell and a C1 CSI; none may reach the terminal as such.
+  const std::string command = test_support::ProgramPath() + " \"$(printf '" + dir_.path().string() +
+                              "/bad\\033[31mRED\\007\\302\\23332m.mp3')\"";
+  TmuxSession session(command, {{"SDL_AUDIODRIVER", "dummy"}});
+  ASSERT_TRUE(session.WaitFor("FILE BROWSER ("));
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  const std::string after = session.ScreenText();
+  EXPECT_NE(after.find("Failed to load: " + dir_.path().string() + "/bad?[31mRED??32m.mp3"),
+            std::string::npos)
+      << after;
+  const std::string bytes = session.OutputBytes();
+  EXPECT_EQ(bytes.find("\x1b[31mRED"), std::string::npos);
+  EXPECT_EQ(bytes.find("\x07"), std::string::npos);
+  EXPECT_EQ(bytes.find("\xc2\x9b"), std::string::npos);
+}
+
 TEST(StartupWithoutTerminalTest, RefusesInOneLineWithoutTouchingAnything) {
   test_support::TempDir dir;
   std::string errors;
