@@ -3,7 +3,7 @@
 #include <string_view>
 
 // Writes `text`, then `detail` and a newline, to standard error in one write, flushed at once.
-// When standard error is a terminal, each control character of `detail` (C0, DEL, or a C1
-// control in UTF-8) is written as '?': a file name must never steer the terminal. Anywhere else
-// the detail goes out unchanged.
+// When standard error is a terminal, each control character of `detail`, and each byte that is
+// not well-formed UTF-8, is written as '?': a file name must never steer the terminal. Anywhere
+// else the detail goes out unchanged.
 void WriteFailureLine(std::string_view text, std::string_view detail);
