@@ -145,6 +145,15 @@ std::vector<std::string> TmuxSession::Screen() {
   return lines;
 }
 
+std::vector<std::string> TmuxSession::StyledScreen() {
+  std::vector<std::string> lines;
+  std::istringstream text(Tmux("capture-pane -p -e -t main"));
+  for (std::string line; std::getline(text, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
 std::string TmuxSession::ScreenText() { return Tmux("capture-pane -p -t main"); }
 
 bool TmuxSession::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
@@ -175,5 +184,13 @@ int TmuxSession::ProgramPid() {
   const std::string pid = Trim(ReadFile(work_dir_ + "/pid"));
   return pid.empty() ? -1 : std::stoi(pid);
 }
+
+std::string TmuxSession::SttyBefore() { return Trim(ReadFile(work_dir_ + "/stty_before")); }
+
+std::string TmuxSession::SttyAfter() { return Trim(ReadFile(work_dir_ + "/stty_after")); }
+
+void TmuxSession::KillPane() { Tmux("kill-pane -t main"); }
+
+void TmuxSession::KillServer() { Tmux("kill-server"); }
 
 }  // namespace test_support

@@ -30,6 +30,8 @@ class TmuxSession {
   void Signal(int signal_number);
 
   std::vector<std::string> Screen();
+  // The screen with its styles as SGR sequences, e.g. "\x1b[7m" where inverse video starts.
+  std::vector<std::string> StyledScreen();
   std::string ScreenText();
   // Waits until the screen contains `text`; false after `timeout`.
   bool WaitFor(const std::string& text,
@@ -45,6 +47,14 @@ class TmuxSession {
   std::string OutputBytes();
   // The program's process id, or -1.
   int ProgramPid();
+  // The terminal's modes (`stty -g`) just before the program started and just after it ended;
+  // empty until recorded.
+  std::string SttyBefore();
+  std::string SttyAfter();
+
+  // Closes the terminal under the program: the pane alone, or the whole tmux server.
+  void KillPane();
+  void KillServer();
 
  private:
   std::string Tmux(const std::string& arguments);
