@@ -1,0 +1,321 @@
+// The built program in tmux, on terminals that misbehave: absurd sizes, resizes in the middle of
+// playback and of the tag overlay, a hang-up, a terminal that closes under it, Ctrl-C and
+// Ctrl-Z. Whatever happens, the program must not crash, and when it is done (or stopped) the
+// terminal must be as it was: normal screen, cursor shown, mouse reports off, same modes.
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include "tests/support/media.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tmux.h"
+
+namespace fs = std::filesystem;
+using test_support::TmuxSession;
+using ::testing::HasSubstr;
+
+namespace {
+
+constexpr std::chrono::seconds kPatience{15};
+constexpr char kMouseOn[] = "\x1b[?1006h";
+constexpr char kEnterAlternate[] = "\x1b[?1049h";
+constexpr char kLeaveAlternate[] = "\x1b[?1049l";
+
+// Runs the program in a process group of its own that owns the terminal's foreground, as an
+// interactive shell runs a job: so Ctrl-C and Ctrl-Z reach the program alone (not the pane's
+// shell), and the group may really stop. Needs Perl's POSIX module (perl-base has it).
+constexpr char kForegroundJob[] =
+    R"(perl -MPOSIX -e '$SIG{TTOU} = "IGNORE"; setpgid(0, 0); )"
+    R"(tcsetpgrp(0, getpgrp()) or die "tcsetpgrp: $!"; $SIG{TTOU} = "DEFAULT"; )"
+    R"(exec {$ARGV[0]} @ARGV or die "exec: $!"' )";
+
+template <typename Predicate>
+bool PollUntil(Predicate done, std::chrono::milliseconds timeout = kPatience) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+// The process's state letter from /proc ('S', 'R', 'T' stopped, 'Z' zombie), or 0 when it is
+// gone.
+char ProcessState(int pid) {
+  const std::string stat = test_support::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const size_t name_end = stat.rfind(')');
+  return name_end == std::string::npos || name_end + 2 >= stat.size() ? 0 : stat[name_end + 2];
+}
+
+bool ProcessEnded(int pid) {
+  const char state = ProcessState(pid);
+  return state == 0 || state == 'Z' || state == 'X';
+}
+
+// The terminal's modes as `stty -g` prints them, read from outside the pane.
+std::string SttyOf(const std::string& tty) {
+  std::string modes;
+  FILE* pipe = popen(("stty -g -F " + tty + " 2>/dev/null").c_str(), "r");
+  if (pipe == nullptr) {
+    return modes;
+  }
+  char buffer[512];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+    modes += buffer;
+  }
+  pclose(pipe);
+  while (!modes.empty() && modes.back() == '\n') {
+    modes.pop_back();
+  }
+  return modes;
+}
+
+void ExpectScreenGivenBack(TmuxSession& session) {
+  EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "0");
+  EXPECT_EQ(session.PaneFormat("#{cursor_flag}"), "1");
+  EXPECT_EQ(session.PaneFormat("#{mouse_any_flag}"), "0");
+}
+
+// After the program has ended: the screen and the terminal's modes are as they were.
+void ExpectTerminalRestored(TmuxSession& session) {
+  ExpectScreenGivenBack(session);
+  EXPECT_FALSE(session.SttyBefore().empty());
+  EXPECT_EQ(session.SttyAfter(), session.SttyBefore());
+}
+
+// The main screen's frame fills exactly `width` x `height` cells: borders in the corners.
+bool ShowsWholeFrame(TmuxSession& session, int width, int height) {
+  const std::vector<std::string> lines = session.Screen();
+  if (static_cast<int>(lines.size()) != height) {
+    return false;
+  }
+  const std::string rule = [width] {
+    std::string line;
+    for (int i = 0; i < width - 2; ++i) {
+      line += "\u2500";
+    }
+    return line;
+  }();
+  return lines.front() == "\u256d" + rule + "\u256e" && lines.back() == "\u2570" + rule + "\u256f";
+}
+
+// The elapsed time at the start of the progress row.
+std::string Elapsed(TmuxSession& session) {
+  const std::vector<std::string> lines = session.Screen();
+  if (lines.size() < 4 || lines[3].size() < 8) {
+    return "";
+  }
+  return lines[3].substr(3, 5);
+}
+
+// True once the clock has moved on from what it shows now: the track is still playing.
+bool ClockMoves(TmuxSession& session) {
+  const std::string now = Elapsed(session);
+  return PollUntil([&] {
+    const std::string later = Elapsed(session);
+    return !later.empty() && later != now && later != "--:--";
+  });
+}
+
+class HostileTerminalTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_FFMPEG();
+    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "tmux is not installed";
+    }
+    test_support::MediaSpec spec;
+    spec.format = test_support::MediaFormat::kMp3Cbr;
+    spec.seconds = 20.0;  // Long enough that no track ends during a test.
+    spec.tags.title = "Steady Tone";
+    const std::string song = test_support::MakeMedia(spec);
+    ASSERT_FALSE(song.empty());
+    fs::create_directory(dir_.path() / "sub");
+    fs::copy_file(song, dir_.path() / "a first.mp3");
+    fs::copy_file(song, dir_.path() / "b second.mp3");
+  }
+
+  // The program on the folder, or playing `file` of it from the start.
+  TmuxSession Start(int width, int height, const std::string& file = "",
+                    const std::string& prefix = "") const {
+    const fs::path target = file.empty() ? dir_.path() : dir_.path() / file;
+    return TmuxSession(prefix + test_support::ProgramPath() + " '" + target.string() + "'",
+                       {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir_ / "played.raw"}},
+                       width, height);
+  }
+
+  TmuxSession StartPlaying(const std::string& prefix = "") const {
+    return Start(80, 24, "a first.mp3", prefix);
+  }
+
+  static void SkipWithoutForegroundJobs() {
+    if (test_support::RunProgram({"perl", "-MPOSIX", "-e", "1"}) != 0) {
+      GTEST_SKIP() << "Perl's POSIX module is needed to run the program as a foreground job";
+    }
+  }
+
+  test_support::TempDir dir_;
+};
+
+TEST_F(HostileTerminalTest, OddSizesDrawAndQuitCleanly) {
+  for (const auto& [width, height] : {std::pair{1, 1}, {10, 5}, {20, 80}, {80, 20}}) {
+    SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
+    TmuxSession session = Start(width, height);
+    ASSERT_TRUE(
+        PollUntil([&] { return session.OutputBytes().find(kMouseOn) != std::string::npos; }));
+    if (height >= 10) {
+      ASSERT_TRUE(PollUntil([&] { return ShowsWholeFrame(session, width, height); }));
+      EXPECT_THAT(session.ScreenText(), HasSubstr("\u2502b second.mp3"));
+    }
+    // Keys are handled between frames at this size; a full-size frame shows that they were.
+    session.SendKeys({"Down"});
+    session.Resize(80, 24);
+    ASSERT_TRUE(PollUntil([&] { return ShowsWholeFrame(session, 80, 24); }));
+    session.SendKeys({"Enter"});
+    ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + (dir_.path() / "sub").string() + ")"));
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(), 0);
+    ExpectTerminalRestored(session);
+  }
+}
+
+TEST_F(HostileTerminalTest, ResizesWhilePlayingAndWhileTheOverlayIsOpen) {
+  TmuxSession session = StartPlaying();
+  ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+  const std::vector<std::pair<int, int>> sizes = {{1, 1},   {10, 5},   {20, 80},
+                                                  {80, 20}, {200, 60}, {80, 24}};
+  for (const auto& [width, height] : sizes) {
+    session.Resize(width, height);
+    if (height >= 3 && width >= 3) {
+      ASSERT_TRUE(PollUntil([&] { return ShowsWholeFrame(session, width, height); }))
+          << width << "x" << height;
+    }
+  }
+  EXPECT_THAT(session.ScreenText(), HasSubstr("Now playing: Steady Tone"));
+  EXPECT_TRUE(ClockMoves(session));
+
+  session.SendKeys({"Tab"});
+  ASSERT_TRUE(session.WaitFor("Track Metadata"));
+  for (const auto& [width, height] : sizes) {
+    session.Resize(width, height);
+    if (height >= 3 && width >= 3) {
+      ASSERT_TRUE(PollUntil([&] {
+        const std::vector<std::string> lines = session.Screen();
+        return static_cast<int>(lines.size()) == height && lines.back().ends_with("\u256f");
+      })) << width
+          << "x" << height;
+    }
+  }
+  ASSERT_TRUE(session.WaitFor("Title:  Steady Tone"));
+  EXPECT_TRUE(ClockMoves(session));
+  session.SendKeys({"Escape"});
+  ASSERT_TRUE(session.WaitUntilGone("Track Metadata"));
+  EXPECT_TRUE(ShowsWholeFrame(session, 80, 24));
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(HostileTerminalTest, HangUpSignalQuitsThroughTheTeardown) {
+  TmuxSession session = StartPlaying();
+  ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+  session.Signal(SIGHUP);
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(HostileTerminalTest, ClosingTheTerminalEndsTheProgram) {
+  for (const bool whole_server : {false, true}) {
+    SCOPED_TRACE(whole_server ? "kill-server" : "kill-pane");
+    TmuxSession session = StartPlaying();
+    ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+    const int pid = session.ProgramPid();
+    ASSERT_GT(pid, 0);
+    ASSERT_FALSE(ProcessEnded(pid));
+    if (whole_server) {
+      session.KillServer();
+    } else {
+      session.KillPane();
+    }
+    // A program that spun on the dead terminal, or waited on it, would still be there.
+    EXPECT_TRUE(PollUntil([&] { return ProcessEnded(pid); })) << "state " << ProcessState(pid);
+  }
+}
+
+TEST_F(HostileTerminalTest, CtrlCQuitsThroughTheTeardown) {
+  SkipWithoutForegroundJobs();
+  TmuxSession session = StartPlaying(kForegroundJob);
+  ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+  session.SendKeys({"C-c"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(HostileTerminalTest, CtrlZGivesTheTerminalBackUntilContinued) {
+  SkipWithoutForegroundJobs();
+  TmuxSession session = StartPlaying(kForegroundJob);
+  ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+  const int pid = session.ProgramPid();
+  ASSERT_GT(pid, 0);
+  session.SendKeys({"C-z"});
+  ASSERT_TRUE(PollUntil([&] { return ProcessState(pid) == 'T'; })) << "the program did not stop";
+  ExpectScreenGivenBack(session);
+  EXPECT_EQ(SttyOf(session.PaneFormat("#{pane_tty}")), session.SttyBefore());
+
+  // As `fg` would: the whole screen is drawn again, not only what changed.
+  const size_t stopped_at = session.OutputBytes().size();
+  kill(pid, SIGCONT);
+  ASSERT_TRUE(PollUntil([&] {
+    const std::string since = session.OutputBytes().substr(stopped_at);
+    return since.find("b second.mp3") != std::string::npos;
+  }));
+  const std::string redrawn = session.OutputBytes().substr(stopped_at);
+  EXPECT_THAT(redrawn, HasSubstr(kEnterAlternate));
+  for (const char* text : {"Now playing: Steady Tone", "Brevalo - v0.3", "FILE BROWSER (",
+                           ".. (parent)", "[Folder] sub", "a first.mp3", "\u256d", "\u256f"}) {
+    EXPECT_THAT(redrawn, HasSubstr(text));
+  }
+  EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "1");
+  EXPECT_TRUE(ClockMoves(session));
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+TEST_F(HostileTerminalTest, StopWithoutJobControlGivesTheTerminalBackAndRedrawsAtOnce) {
+  // The pane's shell has no job control: the program's group is orphaned and may not stop, so
+  // the program gives the terminal back and takes it again straight away. (The continue comes
+  // only after that: a SIGCONT discards a stop signal still pending.)
+  TmuxSession session = StartPlaying();
+  ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
+  const size_t before = session.OutputBytes().size();
+  session.Signal(SIGTSTP);
+  ASSERT_TRUE(PollUntil([&] {
+    const std::string since = session.OutputBytes().substr(before);
+    const size_t left = since.find(kLeaveAlternate);
+    return left != std::string::npos && since.find("b second.mp3", left) != std::string::npos;
+  }));
+  session.Signal(SIGCONT);
+  EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "1");
+  EXPECT_TRUE(ClockMoves(session));
+  // Still answering keys: from the playing row up to the folder, and into it.
+  session.SendKeys({"Up", "Enter"});
+  ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + (dir_.path() / "sub").string() + ")"));
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+  ExpectTerminalRestored(session);
+}
+
+}  // namespace
