@@ -147,6 +147,26 @@ TEST(BoxLayoutTest, DboxDrawsLaterLayersOverEarlierOnes) {
   EXPECT_EQ(measured->requirement().min_y, 2);
 }
 
+TEST(BoxLayoutTest, ClearUnderHidesTheLayersBelowInItsBox) {
+  const tui::Element blank_three = text("y") | tui::size(tui::WIDTH, tui::EQUAL, 3);
+  const tui::Screen screen =
+      RenderToScreen(tui::dbox({text("abcdef") | tui::bold,
+                                tui::hbox({text("x"), blank_three | tui::clear_under})}),
+                     6, 1);
+  EXPECT_EQ(screen.Lines(), (Lines{"xy  ef"}));
+  for (int x = 1; x < 4; ++x) {
+    EXPECT_FALSE(screen.At(x, 0).bold) << x;
+  }
+  EXPECT_TRUE(screen.At(4, 0).bold);
+
+  // A wide glyph that the cleared box cuts in half goes whole.
+  const tui::Element blank_two = text("") | tui::size(tui::WIDTH, tui::EQUAL, 2);
+  EXPECT_EQ(RenderLines(tui::dbox({text("\u97f3\u697d\u97f3"),
+                                   tui::hbox({text("x"), blank_two | tui::clear_under})}),
+                        6, 1),
+            (Lines{"x   \u97f3"}));
+}
+
 TEST(BoxLayoutTest, ContentLargerThanTheScreenIsCut) {
   const tui::Element big =
       tui::border(tui::vbox({text("0123456789"), tui::separator(),

@@ -30,6 +30,10 @@ Element center(Element child);
 Element flex(Element child);
 Decorator size(WidthOrHeight direction, Constraint constraint, int value);
 
+// Blanks the cells under the element (glyphs and styles) before it draws, so that in a dbox
+// nothing of the layers below shows through its box.
+Element clear_under(Element child);
+
 Element bold(Element child);
 Element dim(Element child);
 Element inverted(Element child);
