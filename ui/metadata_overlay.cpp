@@ -30,8 +30,13 @@ tui::Element MetadataWindow(const TrackMetadata& metadata) {
 }  // namespace
 
 tui::Element LayMetadataOverlay(tui::Element main_screen, const TrackMetadata& metadata) {
+  // The window's rows write only their text: without the blanking, the main screen under it
+  // (the folder header, long file names) would read on after each value. Its cells then get
+  // the layer's colours again.
+  tui::Element window = MetadataWindow(metadata) | tui::bgcolor(tui::Color::Black) |
+                        tui::color(tui::Color::White) | tui::clear_under;
   // The centred element spans the frame, so the layer's colours cover every cell.
-  tui::Element layer = tui::center(MetadataWindow(metadata)) | tui::bgcolor(tui::Color::Black) |
+  tui::Element layer = tui::center(std::move(window)) | tui::bgcolor(tui::Color::Black) |
                        tui::color(tui::Color::White);
   return tui::dbox({std::move(main_screen), std::move(layer)});
 }

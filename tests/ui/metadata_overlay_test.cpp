@@ -100,6 +100,26 @@ TEST_F(MetadataOverlayTest, TheLayerPaintsEveryCellWhiteOnBlack) {
   EXPECT_THAT(screen.Lines()[1], HasSubstr("Choose audio file"));
 }
 
+TEST_F(MetadataOverlayTest, NothingOfTheMainScreenShowsThroughTheWindow) {
+  // Rows under the window: the folder header and names longer than the window is wide.
+  for (const char* suffix : {"1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3", "6.mp3", "7.mp3"}) {
+    AddTrack(std::string(70, 'L') + suffix, {});
+  }
+  const tui::Screen screen = Show({"Song", "", "", "", ""});
+  const WindowBox box = FindWindow(screen);
+  ASSERT_GT(box.Height(), 0);
+  const std::vector<std::string> lines = screen.Lines();
+  EXPECT_THAT(lines[box.top + 1], HasSubstr("\u2502     Track Metadata      \u2502"));
+  EXPECT_THAT(lines[box.top + 3], HasSubstr("\u2502Title:  Song             \u2502"));
+  EXPECT_THAT(lines[box.top + 4], HasSubstr("\u2502Artist: (unknown)        \u2502"));
+  for (int y = box.top + 1; y < box.bottom; ++y) {
+    for (int x = box.left + 1; x < box.right; ++x) {
+      EXPECT_NE(screen.At(x, y).glyph, "L") << x << "," << y;
+      EXPECT_EQ(screen.At(x, y).bg, tui::Color::Black) << x << "," << y;
+    }
+  }
+}
+
 TEST_F(MetadataOverlayTest, TheWindowTakesAtMostHalfTheTerminal) {
   const TrackMetadata long_title{std::string(100, 'x'), "", "", "", ""};
   for (auto [width, height] : {std::pair{80, 24}, std::pair{81, 25}}) {
