@@ -58,7 +58,16 @@ cmake --build "$build" --target load_fuzzer -j "$(nproc)" -- --no-print-director
 [ -f "$seeds/.complete" ] || make_seeds
 mkdir -p "$corpus" "$artifacts"
 
-# Findings are written to the artifacts folder; a non-zero exit is a finding.
-"$build/tests/fuzz/load_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+# A non-zero exit is a finding; its input is written to the artifacts folder. The fuzzer's own
+# running commentary goes to a log; only the figures, or the report of a finding, are shown.
+log=$build/fuzz-last.log
+echo "Fuzzing the load path for $seconds s (log: $log)"
+if "$build/tests/fuzz/load_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -dict="$root/tests/fuzz/load_fuzzer.dict" -artifact_prefix="$artifacts/" \
-  -print_final_stats=1 "$corpus" "$seeds" "$root/tests/fuzz/regressions"
+  -print_final_stats=1 "$corpus" "$seeds" "$root/tests/fuzz/regressions" >"$log" 2>&1; then
+  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' "$log"
+else
+  tail -n 80 "$log"
+  echo "The fuzzer found a fault; the input is in $artifacts/" >&2
+  exit 1
+fi

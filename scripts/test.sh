@@ -23,4 +23,7 @@ step "audio-thread tests under ThreadSanitizer"
 brevalo_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=thread -DBREVALO_BENCH=OFF
 ctest --test-dir "$BREVALO_ROOT/build-tsan" --output-on-failure -j "$jobs" -L thread
 
+step "a short fuzzing run of the load path"
+"$BREVALO_ROOT/scripts/fuzz.sh" 60
+
 step "all tests passed"

@@ -18,6 +18,11 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
+namespace test_support {
+// The format's name in test names and messages, not its bytes.
+static void PrintTo(MediaFormat format, std::ostream* out) { *out << FormatName(format); }
+}  // namespace test_support
+
 namespace fs = std::filesystem;
 using test_support::MediaFormat;
 using test_support::MediaSpec;
@@ -123,6 +128,17 @@ bool ReportsFailureOf(const std::string& errors, const std::string& path) {
   return !FailureOf(errors, path).empty();
 }
 
+// True once the gauge in the progress row has begun to fill.
+bool ShowsProgress(const std::string& row) {
+  for (const char* glyph :
+       {"\u258f", "\u258e", "\u258d", "\u258c", "\u258b", "\u258a", "\u2589", "\u2588"}) {
+    if (row.find(glyph) != std::string::npos) {
+      return true;
+    }
+  }
+  return false;
+}
+
 template <typename Predicate>
 bool PollUntil(std::chrono::milliseconds timeout, Predicate done) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -209,7 +225,11 @@ class DamagedMediaTest : public ::testing::TestWithParam<MediaFormat> {
         << "the good file after it does not play:\n"
         << session.ScreenText();
     const std::string progress = ProgressRow(session);
-    EXPECT_TRUE(PollUntil(kOutcomeTimeout, [&] { return ProgressRow(session) != progress; }))
+    EXPECT_TRUE(PollUntil(kOutcomeTimeout,
+                          [&] {
+                            const std::string row = ProgressRow(session);
+                            return row != progress && ShowsProgress(row);
+                          }))
         << "the good file's clock does not move:\n"
         << session.ScreenText();
   }
