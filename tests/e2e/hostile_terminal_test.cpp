@@ -208,6 +208,8 @@ TEST_F(HostileTerminalTest, ResizesWhilePlayingAndWhileTheOverlayIsOpen) {
 
   session.SendKeys({"Tab"});
   ASSERT_TRUE(session.WaitFor("Track Metadata"));
+  // Nothing of the folder header under it reads on around the window's title.
+  EXPECT_THAT(session.ScreenText(), HasSubstr("\u2502     Track Metadata      \u2502"));
   for (const auto& [width, height] : sizes) {
     session.Resize(width, height);
     if (height >= 3 && width >= 3) {
