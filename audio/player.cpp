@@ -32,6 +32,36 @@ void EndOfData(Player* player, AudioQueueRef queue) {
   AudioQueueStop(queue, false);
 }
 
+// Decodes the next stretch of the track into `buffer` and enqueues it, or ends the Player when
+// the data has run out. Runs on the audio thread, and on the main thread while StartPlayer
+// primes. A buffer handed back while paused is refilled like any other (the paused queue keeps
+// it until the resume): one dropped here would leave circulation for good, and three would
+// starve the output.
+void FillBuffer(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer) {
+  if (player->finished.load()) {
+    return;
+  }
+  const AudioStreamBasicDescription& format = player->track->client_format;
+  UInt32 frames =
+      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
+  AudioBufferList list{};
+  list.mNumberBuffers = 1;
+  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
+  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
+  list.mBuffers[0].mData = buffer->mAudioData;
+  OSStatus status = ExtAudioFileRead(player->track->decoder, &frames, &list);
+  if (status == noErr && frames > 0) {
+    buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
+    // Counted before the enqueue, since the queue may hand it back before the call returns.
+    player->buffers_queued.fetch_add(1);
+    if (AudioQueueEnqueueBuffer(queue, buffer, 0, nullptr) != noErr) {
+      player->buffers_queued.fetch_sub(1);
+    }
+    return;
+  }
+  EndOfData(player, queue);
+}
+
 }  // namespace
 
 Player* CreatePlayer(AudioTrack* track) {
@@ -68,7 +98,7 @@ bool StartPlayer(Player* player) {
     if (AudioQueueAllocateBuffer(player->queue, capacity, &buffer) != noErr) {
       return false;
     }
-    RefillBuffer(player, player->queue, buffer);
+    FillBuffer(player, player->queue, buffer);
   }
   if (AudioQueueStart(player->queue, nullptr) != noErr) {
     return false;
@@ -77,29 +107,16 @@ bool StartPlayer(Player* player) {
   return true;
 }
 
-// Runs on the audio thread, and on the main thread while StartPlayer primes. A buffer handed
-// back while paused is refilled like any other (the paused queue keeps it until the resume):
-// one dropped here would leave circulation for good, and three would starve the output.
+// Runs on the audio thread: the queue hands back a buffer it has played.
 void RefillBuffer(void* user_data, AudioQueueRef queue, AudioQueueBufferRef buffer) {
   auto* player = static_cast<Player*>(user_data);
-  if (player->finished.load()) {
-    return;
-  }
-  const AudioStreamBasicDescription& format = player->track->client_format;
-  UInt32 frames =
-      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
-  AudioBufferList list{};
-  list.mNumberBuffers = 1;
-  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
-  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
-  list.mBuffers[0].mData = buffer->mAudioData;
-  OSStatus status = ExtAudioFileRead(player->track->decoder, &frames, &list);
-  if (status == noErr && frames > 0) {
-    buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
-    AudioQueueEnqueueBuffer(queue, buffer, 0, nullptr);
-    return;
-  }
-  EndOfData(player, queue);
+  player->buffers_queued.fetch_sub(1);
+  FillBuffer(player, queue, buffer);
+}
+
+bool PlayerPlayedOut(const Player* player) {
+  // `finished` first: once it is set nothing more is enqueued, so the count only goes down.
+  return player->finished.load() && player->buffers_queued.load() == 0;
 }
 
 void PausePlayer(Player* player) {

@@ -23,6 +23,9 @@ struct Player {
   // Written on the main thread; read on the audio thread.
   std::atomic<bool> paused;
   Float64 paused_total;  // Seconds of queue time spent paused, summed.
+  // Buffers enqueued and not yet handed back by the queue. Written on the audio thread (and on
+  // the main thread while StartPlayer primes); read on the main thread.
+  std::atomic<int> buffers_queued;
 };
 
 // A Player over a loaded track, ready to start; null on failure (only an allocation failure
@@ -32,13 +35,16 @@ Player* CreatePlayer(AudioTrack* track);
 // Primes up to three buffers and starts the queue. False leaves the Player for FreePlayer.
 bool StartPlayer(Player* player);
 
-// The queue's refill routine: decodes into `buffer` and enqueues it, or marks the Player
-// finished when the data has ended. Runs on the audio thread (and on the main thread while
-// StartPlayer primes).
+// The queue's refill routine for a buffer it has played: decodes into `buffer` and enqueues it,
+// or marks the Player finished when the data has ended. Runs on the audio thread.
 void RefillBuffer(void* player, AudioQueueRef queue, AudioQueueBufferRef buffer);
 
 void PausePlayer(Player* player);
 void ResumePlayer(Player* player);
+
+// True once the data has ended and the queue has handed back every buffer it held: nothing more
+// of the track is left to be heard.
+bool PlayerPlayedOut(const Player* player);
 
 // Seconds played, paused spans left out; -1 when the queue is missing or not running.
 Float64 PlayerCurrentTime(Player* player);

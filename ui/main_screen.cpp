@@ -77,7 +77,9 @@ tui::Element RenderMainScreen::operator()() const {
   g_screen_height = screen.dimy();
   RefreshPosition(playback);
   RefreshDuration(playback);
-  if (playback.track_loaded && playback.player != nullptr && playback.player->finished) {
+  // Not at the end of the data but once it has been heard: the queue still holds up to three
+  // buffers then, and freeing the Player would cut them off.
+  if (playback.track_loaded && playback.player != nullptr && PlayerPlayedOut(playback.player)) {
     AdvanceToNextTrack(browser, on_track_selected);
   }
   // In the frame that starts the next track, position and duration still describe the one that

@@ -217,6 +217,41 @@ TEST_F(PlayerTest, BuffersHandedBackAfterTheEndAreIgnored) {
   EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, kBufferFrames * 3 + 10));
 }
 
+TEST_F(PlayerTest, PlayedOutOnlyOnceTheLastQueuedBufferIsBack) {
+  StartOver(kBufferFrames * 3 + 10);
+  FakeQueue queue = Queue();
+  queue.PlayHeadBuffer();  // Refills with the last 10 frames.
+  EXPECT_FALSE(PlayerPlayedOut(player_));
+  queue.PlayHeadBuffer();  // Finds the end.
+  ASSERT_TRUE(player_->finished.load());
+  ASSERT_EQ(queue.queued_count(), 2);
+  for (int left = queue.queued_count(); left > 0; --left) {
+    EXPECT_FALSE(PlayerPlayedOut(player_)) << left << " buffers are still to be heard";
+    ASSERT_TRUE(queue.PlayHeadBuffer());
+  }
+  EXPECT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, kBufferFrames * 3 + 10));
+}
+
+TEST_F(PlayerTest, ATrackWithoutFramesIsPlayedOutAtOnce) {
+  StartOver(0);
+  ExpectFlags(true, true, false);
+  EXPECT_EQ(Queue().queued_count(), 0);
+  EXPECT_TRUE(PlayerPlayedOut(player_));
+}
+
+TEST_F(PlayerTest, ABufferTheQueueRefusedIsNotWaitedFor) {
+  fake_audio::FailNthCall(Op::kAudioQueueEnqueueBuffer, 2, kAudioQueueErr_InvalidBuffer);
+  StartOver(kBufferFrames * 2 + 10);
+  FakeQueue queue = Queue();
+  ASSERT_EQ(queue.queued_count(), 2);
+
+  queue.PlayUntilDrained();
+
+  ExpectFlags(true, false, false);
+  EXPECT_TRUE(PlayerPlayedOut(player_)) << "a Player would wait for a buffer never queued";
+}
+
 TEST_F(PlayerTest, PositionSkipsTheTimeSpentPaused) {
   StartOver(100 * kBufferFrames);
   FakeQueue queue = Queue();
