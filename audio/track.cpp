@@ -133,21 +133,6 @@ TrackMetadata ReadMetadata(AudioFileID audio_file) {
   return metadata;
 }
 
-// 16-bit signed interleaved PCM at the file's own rate and channel count.
-AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format) {
-  AudioStreamBasicDescription format{};
-  format.mSampleRate = file_format.mSampleRate;
-  format.mFormatID = kAudioFormatLinearPCM;
-  format.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-  format.mBytesPerPacket = 2 * file_format.mChannelsPerFrame;
-  format.mFramesPerPacket = 1;
-  format.mBytesPerFrame = 2 * file_format.mChannelsPerFrame;
-  format.mChannelsPerFrame = file_format.mChannelsPerFrame;
-  format.mBitsPerChannel = 16;
-  format.mReserved = 0;
-  return format;
-}
-
 // Releases what a load had acquired, newest first.
 void ReleaseTrackHandles(AudioTrack* track) {
   if (track->decoder != nullptr) {
@@ -184,6 +169,20 @@ bool PrepareDecoding(AudioTrack* track) {
 }
 
 }  // namespace
+
+AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format) {
+  AudioStreamBasicDescription format{};
+  format.mSampleRate = file_format.mSampleRate;
+  format.mFormatID = kAudioFormatLinearPCM;
+  format.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
+  format.mBytesPerPacket = 2 * file_format.mChannelsPerFrame;
+  format.mFramesPerPacket = 1;
+  format.mBytesPerFrame = 2 * file_format.mChannelsPerFrame;
+  format.mChannelsPerFrame = file_format.mChannelsPerFrame;
+  format.mBitsPerChannel = 16;
+  format.mReserved = 0;
+  return format;
+}
 
 int LoadTrack(AudioTrack* track, const char* path) {
   if (track == nullptr) {

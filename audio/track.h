@@ -30,6 +30,10 @@ struct AudioTrack {
 // holds no data, decoder or audio file). A track that holds data must be closed first.
 int LoadTrack(AudioTrack* track, const char* path);
 
+// The PCM format tracks are decoded in: 16-bit signed interleaved samples at the file's own rate
+// and channel count, so nothing is resampled or mixed down.
+AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format);
+
 // Releases the decoder, the audio file and the bytes; the texts, size, duration and format of
 // the last load stay.
 void CloseTrack(AudioTrack* track);

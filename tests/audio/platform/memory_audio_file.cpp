@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "audio/track.h"
+
 namespace platform_test {
 
 MemoryAudioFile::~MemoryAudioFile() {
@@ -85,15 +87,7 @@ AudioStreamBasicDescription MemoryAudioFile::FileFormat() {
 
 OSStatus MemoryAudioFile::UseClientPcm() {
   const AudioStreamBasicDescription file_format = FileFormat();
-  AudioStreamBasicDescription client{};
-  client.mSampleRate = file_format.mSampleRate;
-  client.mFormatID = kAudioFormatLinearPCM;
-  client.mFormatFlags = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-  client.mBytesPerPacket = 2 * file_format.mChannelsPerFrame;
-  client.mFramesPerPacket = 1;
-  client.mBytesPerFrame = 2 * file_format.mChannelsPerFrame;
-  client.mChannelsPerFrame = file_format.mChannelsPerFrame;
-  client.mBitsPerChannel = 16;
+  const AudioStreamBasicDescription client = ClientFormatFor(file_format);
   return ExtAudioFileSetProperty(decoder_, kExtAudioFileProperty_ClientDataFormat, sizeof client,
                                  &client);
 }
