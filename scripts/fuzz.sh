@@ -49,6 +49,13 @@ make_seeds() {
   seed m4a_aac_mono.m4a "$mono" -c:a aac -b:a 32k
   seed m4a_alac.m4a "$stereo" -c:a alac "${tags[@]}"
   seed m4a_alac_mono.m4a "$mono" -c:a alac
+  # The index ahead of the audio, as players that stream M4A want it.
+  seed m4a_aac_faststart.m4a "$stereo" -c:a aac -b:a 64k -movflags +faststart "${tags[@]}"
+  # More than two channels: WAVE_FORMAT_EXTENSIBLE, FLAC's channel assignments.
+  local six="aevalsrc=exprs=0.1|0.2|0.3|0.4|0.5|0.6:s=8000:d=0.1:c=5.1"
+  seed wav_6ch.wav "$six" -c:a pcm_s16le
+  seed flac_6ch.flac "$six" -c:a flac
+  seed wav_rf64.wav "$mono" -c:a pcm_s16le -rf64 always
   touch "$seeds/.complete"
 }
 
