@@ -18,6 +18,8 @@ step "unit tests under AddressSanitizer + UBSan"
 brevalo_build build-asan -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined \
   -DBREVALO_BENCH=OFF
 ctest --test-dir "$BREVALO_ROOT/build-asan" --output-on-failure -j "$jobs" -L unit
+step "a session of the program under LeakSanitizer"
+ctest --test-dir "$BREVALO_ROOT/build-asan" --output-on-failure -L leak
 
 step "audio-thread tests under ThreadSanitizer"
 brevalo_build build-tsan -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=thread -DBREVALO_BENCH=OFF
