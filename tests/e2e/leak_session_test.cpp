@@ -5,9 +5,12 @@
 //
 // BREVALO_SOAK_ROUNDS sets the number of rounds (100 by default) for a longer run by hand.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -1,10 +1,11 @@
 // Long sessions of the built program: a folder of hundreds of short tracks played one after the
 // other by the automatic advance. The program is watched from outside only: the order in which
 // it opens the files (inotify), the audio it hands to SDL's disk output (a named pipe read here,
-// one device opening per track), and its resident memory (/proc).
+// where each track shows as one run of sound), and its resident memory (/proc).
 //
 // BREVALO_SOAK_TRACKS sets the number of tracks (300 by default) for a longer run by hand.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -12,6 +13,8 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -307,7 +310,9 @@ class LongSessionTest : public ::testing::Test {
   void ExpectEveryTrackHeardWhole(PlayedAudio& played) {
     const std::vector<long> runs = played.Runs(names_.size(), seconds(10));
     ASSERT_GE(runs.size(), names_.size()) << "fewer runs of sound than tracks";
-    const long track_frames = static_cast<long>(kTrackSeconds * 44100);
+    MediaSpec spec;
+    spec.seconds = kTrackSeconds;
+    const long track_frames = static_cast<long>(test_support::SourceFrames(spec));
     int wrong = 0;
     for (size_t i = 0; i < names_.size(); ++i) {
       // Lossy codecs may move a few hundred frames; a cut track loses most of its length.
