@@ -34,6 +34,10 @@ bool IsAllowedDemuxer(const AVInputFormat* format) {
   return false;
 }
 
+// libswresample converts at most this many channels; a stream with more could be opened but
+// not decoded to 16-bit PCM (unless it already was), so it is refused whatever its samples.
+constexpr int kMaxConvertibleChannels = 64;
+
 bool IsPcm(AVCodecID id) {
   // The PCM codec ids form one block at the start of the audio ids, before ADPCM.
   return id >= AV_CODEC_ID_FIRST_AUDIO && id < AV_CODEC_ID_ADPCM_IMA_QT;
@@ -107,7 +111,8 @@ OSStatus ChooseAudioStream(Demuxer& demuxer) {
   AVStream* stream = format->streams[index];
   const AVCodecParameters* parameters = stream->codecpar;
   if (!IsAllowedCodec(parameters->codec_id) || parameters->sample_rate <= 0 ||
-      parameters->ch_layout.nb_channels <= 0) {
+      parameters->ch_layout.nb_channels <= 0 ||
+      parameters->ch_layout.nb_channels > kMaxConvertibleChannels) {
     return kAudioFileUnsupportedFileTypeError;
   }
   for (unsigned i = 0; i < format->nb_streams; ++i) {
