@@ -57,7 +57,14 @@ void DecodeEverything(const AudioTrack& track, LoadPathResult& result) {
     UInt32 frames = requested;
     result.read_status = ExtAudioFileRead(track.decoder, &frames, &list);
     ++result.reads;
-    if (result.read_status != noErr || frames == 0) {
+    if (result.read_status != noErr) {
+      // Damage is skipped; only running out of memory (a refused allocation) may end a read.
+      if (result.read_status != kAudio_MemFullError) {
+        result.broken_promise = "a read failed for another reason than memory";
+      }
+      return;
+    }
+    if (frames == 0) {
       return;
     }
     if (frames > requested || list.mBuffers[0].mDataByteSize != frames * bytes_per_frame) {

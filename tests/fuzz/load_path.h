@@ -18,7 +18,7 @@ struct LoadPathResult {
   UInt32 reads = 0;              // Reads made, the last one included.
   OSStatus read_status = noErr;  // The status of the read that ended decoding.
   // Empty, or what a broken promise of the platform looked like (e.g. a read delivering more
-  // frames than it was asked for).
+  // frames than it was asked for, or failing on damage that it should have skipped).
   std::string broken_promise;
 };
 
