@@ -56,6 +56,9 @@ make_seeds() {
   seed wav_6ch.wav "$six" -c:a pcm_s16le
   seed flac_6ch.flac "$six" -c:a flac
   seed wav_rf64.wav "$mono" -c:a pcm_s16le -rf64 always
+  seed wav_alaw.wav "$mono" -c:a pcm_alaw
+  # QuickTime PCM in the MP4 family's demuxer, under the name the program lists.
+  seed mov_pcm.m4a "$mono" -c:a pcm_s16be -f mov
   touch "$seeds/.complete"
 }
 
