@@ -3,5 +3,5 @@
 set -eu
 source "$(dirname "$0")/setup.sh"
 brevalo_install_packages "${BREVALO_RUN_PACKAGES[@]}"
-brevalo_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+brevalo_build build brevalo -DCMAKE_BUILD_TYPE=RelWithDebInfo
 exec "$BREVALO_ROOT/build/brevalo" "$@"

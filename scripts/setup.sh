@@ -25,13 +25,19 @@ brevalo_install_packages() {
     "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 }
 
-# brevalo_build DIR [cmake options...]: configures DIR once, then builds what changed.
+# brevalo_build DIR TARGETS [cmake options...]: configures DIR once, then builds what changed
+# among TARGETS (a space-separated list; "" for everything).
 brevalo_build() {
-  local dir=$1
-  shift
+  local dir=$1 targets=$2
+  shift 2
   if [ ! -f "$BREVALO_ROOT/$dir/CMakeCache.txt" ]; then
     cmake -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" "$@" >/dev/null || return 1
   fi
-  cmake --build "$BREVALO_ROOT/$dir" -j "$(nproc)" -- --no-print-directory >/dev/null ||
-    cmake --build "$BREVALO_ROOT/$dir" -j 1
+  local target_options=()
+  local target
+  for target in $targets; do
+    target_options+=(--target "$target")
+  done
+  cmake --build "$BREVALO_ROOT/$dir" -j "$(nproc)" "${target_options[@]}" -- --no-print-directory \
+    >/dev/null || cmake --build "$BREVALO_ROOT/$dir" -j 1 "${target_options[@]}"
 }

@@ -16,13 +16,13 @@ asan_build=${BREVALO_SOAK_ASAN_BUILD:-build-asan}
 step() { printf '\n== %s\n' "$*"; }
 
 step "build ($build)"
-brevalo_build "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+brevalo_build "$build" long_session_tests -DCMAKE_BUILD_TYPE=RelWithDebInfo
 step "$tracks tracks by the automatic advance"
 BREVALO_SOAK_TRACKS=$tracks "$BREVALO_ROOT/$build/tests/e2e/long_session_tests" \
   --gtest_filter='LongSessionTest.HundredsOfTracks*'
 
 step "AddressSanitizer build ($asan_build)"
-brevalo_build "$asan_build" -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined \
+brevalo_build "$asan_build" leak_session_tests -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined \
   -DBREVALO_BENCH=OFF
 step "$rounds rounds under LeakSanitizer"
 BREVALO_SOAK_ROUNDS=$rounds "$BREVALO_ROOT/$asan_build/tests/e2e/leak_session_tests"
