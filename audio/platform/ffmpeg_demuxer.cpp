@@ -1,5 +1,6 @@
 #include "audio/platform/ffmpeg_demuxer.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <mutex>
@@ -21,9 +22,26 @@ namespace {
 constexpr std::array<std::string_view, 4> kAllowedDemuxers = {"mp3", "wav", "flac",
                                                               "mov,mp4,m4a,3gp,3g2,mj2"};
 
-// Probing reads up to this much, so that an MP3 behind a large ID3v2 tag (cover art) is still
-// recognised by its frames.
+// Probing reads up to 1 MB past an ID3v2 tag at the start of the file: enough to recognise the
+// frames behind a tag holding cover art, while garbage named like audio fails after 1 MB rather
+// than after the whole file.
+constexpr unsigned kProbeBytesPastTag = 1u << 20;
 constexpr unsigned kMaxProbeBytes = 32u << 20;
+
+// How far probing may read: past the ID3v2 tag that opens the file, if any.
+unsigned ProbeLimit(const ByteSource& source) {
+  unsigned char header[10];
+  UInt32 got = 0;
+  if (source.read(source.client_data, 0, sizeof header, header, &got) != noErr ||
+      got < sizeof header || std::memcmp(header, "ID3", 3) != 0) {
+    return kProbeBytesPastTag;
+  }
+  // The tag's size: four 7-bit bytes, not counting the 10-byte header, nor a footer if flagged.
+  const unsigned size = (header[6] & 0x7Fu) << 21 | (header[7] & 0x7Fu) << 14 |
+                        (header[8] & 0x7Fu) << 7 | (header[9] & 0x7Fu);
+  const unsigned footer = (header[5] & 0x10u) != 0 ? 10 : 0;
+  return std::min<unsigned>(kMaxProbeBytes, sizeof header + size + footer + kProbeBytesPastTag);
+}
 
 bool IsAllowedDemuxer(const AVInputFormat* format) {
   for (std::string_view name : kAllowedDemuxers) {
@@ -70,9 +88,9 @@ void ConfigureFfmpegOnce() {
   });
 }
 
-OSStatus OpenContainer(Demuxer& demuxer) {
+OSStatus OpenContainer(Demuxer& demuxer, const ByteSource& source) {
   const AVInputFormat* input_format = nullptr;
-  if (av_probe_input_buffer2(demuxer.io, &input_format, "", nullptr, 0, kMaxProbeBytes) < 0 ||
+  if (av_probe_input_buffer2(demuxer.io, &input_format, "", nullptr, 0, ProbeLimit(source)) < 0 ||
       input_format == nullptr) {
     return kAudioFileUnsupportedFileTypeError;
   }
@@ -158,7 +176,7 @@ std::unique_ptr<Demuxer> OpenDemuxer(const ByteSource* source, OSStatus* out_sta
     *out_status = kAudio_MemFullError;
     return nullptr;
   }
-  OSStatus status = OpenContainer(*demuxer);
+  OSStatus status = OpenContainer(*demuxer, *source);
   if (status == noErr) {
     status = ChooseAudioStream(*demuxer);
   }

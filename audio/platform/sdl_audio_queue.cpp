@@ -1,6 +1,5 @@
 #include "audio/platform/sdl_audio_queue.h"
 
-#include <climits>
 #include <new>
 
 #include <SDL.h>
@@ -28,6 +27,12 @@ Uint16 DeviceFrames(double sample_rate) {
 
 constexpr UInt32 kMaxChannels = 8;
 
+// Rates a file may declare that an output can really play. Outside them a device buffer lasts
+// absurdly long (256 frames at 1 Hz is over four minutes) and closing the device, which waits
+// for two of them, would freeze the program.
+constexpr double kLowestSampleRate = 4000;
+constexpr double kHighestSampleRate = 768000;
+
 constexpr AudioFormatFlags kRefusedFlags = 1 | 2 | 32;  // Float, big-endian, non-interleaved.
 
 bool IsPlayableFormat(const AudioStreamBasicDescription& format) {
@@ -36,8 +41,8 @@ bool IsPlayableFormat(const AudioStreamBasicDescription& format) {
          (format.mFormatFlags & required) == required &&
          (format.mFormatFlags & kRefusedFlags) == 0 && format.mBitsPerChannel == 16 &&
          format.mChannelsPerFrame >= 1 && format.mChannelsPerFrame <= kMaxChannels &&
-         format.mBytesPerFrame == 2 * format.mChannelsPerFrame && format.mSampleRate >= 1 &&
-         format.mSampleRate <= INT_MAX;
+         format.mBytesPerFrame == 2 * format.mChannelsPerFrame &&
+         format.mSampleRate >= kLowestSampleRate && format.mSampleRate <= kHighestSampleRate;
 }
 
 // Holds the device lock for a scope: the audio thread is then outside the fill routine.

@@ -57,6 +57,40 @@ TEST(AudioFileFailureTest, GarbageFails) {
   }
 }
 
+TEST(AudioFileFailureTest, LargeGarbageFailsWithoutBeingReadWhole) {
+  std::mt19937 random(99);
+  std::string garbage(8u << 20, '\0');
+  for (char& byte : garbage) {
+    byte = static_cast<char>(random());
+  }
+  MemoryAudioFile file(std::move(garbage));
+  EXPECT_NE(file.Open(), noErr);
+  EXPECT_LE(file.read_end(), (1u << 20) + (128u << 10));
+}
+
+// An ID3v2.3 tag of `padding` zero bytes: the size of a tag that carries a large picture.
+std::string PaddedId3Tag(unsigned padding) {
+  std::string tag = "ID3";
+  tag += '\x03';
+  tag += '\x00';
+  tag += '\x00';
+  for (int shift : {21, 14, 7, 0}) {
+    tag += static_cast<char>((padding >> shift) & 0x7F);
+  }
+  return tag + std::string(padding, '\0');
+}
+
+TEST(AudioFileFailureTest, AnMp3BehindAFiveMegabyteTagStillOpens) {
+  SKIP_WITHOUT_FFMPEG();
+  const std::string mp3 = MediaBytes(MediaFormat::kMp3Cbr);
+  ASSERT_FALSE(mp3.empty());
+  MemoryAudioFile plain(mp3);
+  ASSERT_EQ(plain.Open(), noErr);
+  MemoryAudioFile tagged(PaddedId3Tag(5u << 20) + mp3);
+  ASSERT_EQ(tagged.Open(), noErr);
+  EXPECT_EQ(tagged.PacketCount(), plain.PacketCount());
+}
+
 TEST(AudioFileFailureTest, FilesCutInsideTheHeaderFail) {
   SKIP_WITHOUT_FFMPEG();
   for (MediaFormat format : test_support::kPlayableFormats) {

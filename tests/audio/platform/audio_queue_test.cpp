@@ -213,4 +213,27 @@ TEST_F(AudioQueueTest, RefusesFormatsOtherThan16BitPcm) {
   EXPECT_EQ(queue, nullptr);
 }
 
+TEST_F(AudioQueueTest, RefusesSampleRatesNoOutputPlays) {
+  for (Float64 rate : {1.0, 3999.0, 768001.0, 2147483647.0}) {
+    AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+    format.mSampleRate = rate;
+    AudioQueueRef queue = nullptr;
+    EXPECT_NE(AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, feeder_.get(), nullptr,
+                                  nullptr, 0, &queue),
+              noErr)
+        << rate;
+    EXPECT_EQ(queue, nullptr);
+  }
+  for (Float64 rate : {4000.0, 8000.0, 768000.0}) {
+    AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+    format.mSampleRate = rate;
+    AudioQueueRef queue = nullptr;
+    EXPECT_EQ(AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, feeder_.get(), nullptr,
+                                  nullptr, 0, &queue),
+              noErr)
+        << rate;
+    EXPECT_EQ(AudioQueueDispose(queue, true), noErr);
+  }
+}
+
 }  // namespace

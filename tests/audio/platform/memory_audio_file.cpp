@@ -20,13 +20,15 @@ MemoryAudioFile::~MemoryAudioFile() {
 
 OSStatus MemoryAudioFile::ReadBytes(void* self, SInt64 position, UInt32 count, void* destination,
                                     UInt32* actual) {
-  const std::string& bytes = static_cast<MemoryAudioFile*>(self)->bytes_;
+  auto* file = static_cast<MemoryAudioFile*>(self);
+  const std::string& bytes = file->bytes_;
   *actual = 0;
   if (position < 0 || position >= static_cast<SInt64>(bytes.size())) {
     return noErr;
   }
   *actual = static_cast<UInt32>(std::min<size_t>(count, bytes.size() - position));
   std::memcpy(destination, bytes.data() + position, *actual);
+  file->read_end_ = std::max(file->read_end_, static_cast<size_t>(position) + *actual);
   return noErr;
 }
 

@@ -44,6 +44,8 @@ class MemoryAudioFile {
   AudioFileID file() const { return file_; }
   ExtAudioFileRef decoder() const { return decoder_; }
   UInt32 channels() const { return format_.mChannelsPerFrame; }
+  // The end of the farthest byte range the platform has read so far.
+  size_t read_end() const { return read_end_; }
 
  private:
   static OSStatus ReadBytes(void* self, SInt64 position, UInt32 count, void* destination,
@@ -54,6 +56,7 @@ class MemoryAudioFile {
   AudioFileID file_ = nullptr;
   ExtAudioFileRef decoder_ = nullptr;
   AudioStreamBasicDescription format_{};
+  size_t read_end_ = 0;
 };
 
 }  // namespace platform_test
