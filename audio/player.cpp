@@ -149,7 +149,10 @@ void ResumePlayer(Player* player) {
 }
 
 Float64 PlayerCurrentTime(Player* player) {
-  if (player->queue == nullptr || !player->running.load()) {
+  // The next track waits until the ended one has been heard, so the position runs on while the
+  // queue plays what it still holds; it is gone before the start and once all has been heard.
+  const bool started = player->running.load() || player->finished.load();
+  if (player->queue == nullptr || !started || PlayerPlayedOut(player)) {
     return -1;
   }
   AudioTimeStamp now{};

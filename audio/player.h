@@ -46,7 +46,8 @@ void ResumePlayer(Player* player);
 // of the track is left to be heard.
 bool PlayerPlayedOut(const Player* player);
 
-// Seconds played, paused spans left out; -1 when the queue is missing or not running.
+// Seconds played, paused spans left out, also while the queue plays out what it holds after the
+// data has ended; -1 when the queue is missing, not started, played out, or cannot tell.
 Float64 PlayerCurrentTime(Player* player);
 
 // Stops and disposes the queue and frees the Player; null is ignored.

@@ -319,6 +319,22 @@ TEST_F(PlayerTest, FailedResumeStaysPaused) {
   EXPECT_EQ(player_->paused_total, 0.0);
 }
 
+TEST_F(PlayerTest, PositionRunsOnWhileTheEndedTrackIsStillHeard) {
+  StartOver(5 * kBufferFrames);
+  FakeQueue queue = Queue();
+  EXPECT_EQ(PlayerCurrentTime(player_), 0.0);
+  queue.PlayHeadBuffer();
+  queue.PlayHeadBuffer();
+  queue.PlayHeadBuffer();
+  ASSERT_TRUE(player_->finished.load());
+  ASSERT_FALSE(PlayerPlayedOut(player_));
+  queue.set_sample_time(4.0 * kBufferFrames);
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 4.0 * kBufferFrames / 44100);
+  queue.PlayUntilDrained();
+  ASSERT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(PlayerCurrentTime(player_), -1);
+}
+
 TEST_F(PlayerTest, PositionIsMinusOneWhenTheQueueCannotTell) {
   StartOver(100 * kBufferFrames);
   fake_audio::FailNthCall(Op::kAudioQueueGetCurrentTime, 1, kAudio_ParamError);

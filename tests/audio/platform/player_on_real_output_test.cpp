@@ -102,6 +102,8 @@ TEST_F(PlayerOnRealOutputTest, PositionHoldsAcrossAPause) {
   EXPECT_GE(after_resume, at_pause);
   EXPECT_LT(after_resume, at_pause + 0.1);
   ASSERT_TRUE(WaitUntil([&] { return player_->finished.load(); }));
+  // What the queue still holds is heard with the clock running; then there is no position.
+  ASSERT_TRUE(WaitUntil([&] { return PlayerPlayedOut(player_); }));
   EXPECT_EQ(PlayerCurrentTime(player_), -1);
 }
 
