@@ -24,8 +24,10 @@ static void PrintTo(MediaFormat format, std::ostream* out) { *out << FormatName(
 }  // namespace test_support
 
 namespace fs = std::filesystem;
+using test_support::LineWith;
 using test_support::MediaFormat;
 using test_support::MediaSpec;
+using test_support::PollUntil;
 using test_support::TmuxSession;
 
 namespace {
@@ -95,15 +97,6 @@ std::vector<Damage> Damages() {
   };
 }
 
-std::string LineWith(const std::vector<std::string>& screen, const std::string& text) {
-  for (const std::string& line : screen) {
-    if (line.find(text) != std::string::npos) {
-      return line;
-    }
-  }
-  return "";
-}
-
 // The row between the two separators under the now-playing line: elapsed time, gauge, total.
 std::string ProgressRow(TmuxSession& session) {
   const std::vector<std::string> screen = session.Screen();
@@ -139,18 +132,6 @@ bool ShowsProgress(const std::string& row) {
   return false;
 }
 
-template <typename Predicate>
-bool PollUntil(std::chrono::milliseconds timeout, Predicate done) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(25));
-  }
-  return true;
-}
-
 // One listing row: a damaged file, followed by a good one to go on with.
 struct Pair {
   std::string damage;
@@ -163,7 +144,7 @@ class DamagedMediaTest : public ::testing::TestWithParam<MediaFormat> {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     fs::create_directory(dir_.path() / "music");
@@ -215,21 +196,22 @@ class DamagedMediaTest : public ::testing::TestWithParam<MediaFormat> {
 
   // The good file of `pair` plays: its title is shown, its row is marked and the gauge moves.
   void ExpectGoodPlays(TmuxSession& session, const Pair& pair) {
-    ASSERT_TRUE(PollUntil(kOutcomeTimeout,
-                          [&] {
-                            const std::vector<std::string> screen = session.Screen();
-                            return LineWith(screen, "Now playing: Intact") != "" &&
-                                   LineWith(screen, pair.good_name).find(kPlayingMark) !=
-                                       std::string::npos;
-                          }))
+    ASSERT_TRUE(PollUntil(
+        [&] {
+          const std::vector<std::string> screen = session.Screen();
+          return LineWith(screen, "Now playing: Intact") != "" &&
+                 LineWith(screen, pair.good_name).find(kPlayingMark) != std::string::npos;
+        },
+        kOutcomeTimeout))
         << "the good file after it does not play:\n"
         << session.ScreenText();
     const std::string progress = ProgressRow(session);
-    EXPECT_TRUE(PollUntil(kOutcomeTimeout,
-                          [&] {
-                            const std::string row = ProgressRow(session);
-                            return row != progress && ShowsProgress(row);
-                          }))
+    EXPECT_TRUE(PollUntil(
+        [&] {
+          const std::string row = ProgressRow(session);
+          return row != progress && ShowsProgress(row);
+        },
+        kOutcomeTimeout))
         << "the good file's clock does not move:\n"
         << session.ScreenText();
   }
@@ -253,13 +235,13 @@ TEST_P(DamagedMediaTest, EachFilePlaysWhatItCanOrFailsAndAGoodFilePlaysAfterward
     Choose(session, DamagedRow(i));
 
     bool failed = false;
-    ASSERT_TRUE(PollUntil(kOutcomeTimeout,
-                          [&] {
-                            failed = ReportsFailureOf(ErrorOutput(), pair.damaged_path);
-                            return failed ||
-                                   LineWith(session.Screen(), pair.good_name).find(kPlayingMark) !=
-                                       std::string::npos;
-                          }))
+    ASSERT_TRUE(PollUntil(
+        [&] {
+          failed = ReportsFailureOf(ErrorOutput(), pair.damaged_path);
+          return failed ||
+                 LineWith(session.Screen(), pair.good_name).find(kPlayingMark) != std::string::npos;
+        },
+        kOutcomeTimeout))
         << "neither a failure nor the next file playing:\n"
         << session.ScreenText() << "\nstandard error:\n"
         << ErrorOutput();

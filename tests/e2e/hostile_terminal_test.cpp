@@ -21,12 +21,12 @@
 #include "tests/support/tmux.h"
 
 namespace fs = std::filesystem;
+using test_support::PollUntil;
 using test_support::TmuxSession;
 using ::testing::HasSubstr;
 
 namespace {
 
-constexpr std::chrono::seconds kPatience{15};
 constexpr char kMouseOn[] = "\x1b[?1006h";
 constexpr char kEnterAlternate[] = "\x1b[?1049h";
 constexpr char kLeaveAlternate[] = "\x1b[?1049l";
@@ -38,18 +38,6 @@ constexpr char kForegroundJob[] =
     R"(perl -MPOSIX -e '$SIG{TTOU} = "IGNORE"; setpgid(0, 0); )"
     R"(tcsetpgrp(0, getpgrp()) or die "tcsetpgrp: $!"; $SIG{TTOU} = "DEFAULT"; )"
     R"(exec {$ARGV[0]} @ARGV or die "exec: $!"' )";
-
-template <typename Predicate>
-bool PollUntil(Predicate done, std::chrono::milliseconds timeout = kPatience) {
-  const auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
-}
 
 // The process's state letter from /proc ('S', 'R', 'T' stopped, 'Z' zombie), or 0 when it is
 // gone.
@@ -133,7 +121,7 @@ class HostileTerminalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     test_support::MediaSpec spec;

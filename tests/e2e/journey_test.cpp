@@ -11,6 +11,7 @@
 #include "tests/support/tmux.h"
 
 namespace fs = std::filesystem;
+using test_support::LineWith;
 using test_support::MediaFormat;
 using test_support::MediaSpec;
 using test_support::TmuxSession;
@@ -18,15 +19,6 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 namespace {
-
-std::string LineWith(const std::vector<std::string>& screen, const std::string& text) {
-  for (const std::string& line : screen) {
-    if (line.find(text) != std::string::npos) {
-      return line;
-    }
-  }
-  return "";
-}
 
 // The elapsed time at the start of the progress row.
 std::string Elapsed(TmuxSession& session) {
@@ -43,7 +35,7 @@ class JourneyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     MediaSpec first;

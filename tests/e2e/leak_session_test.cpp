@@ -86,7 +86,7 @@ class LeakSessionTest : public ::testing::Test {
                       "(-DBREVALO_SANITIZE=address,undefined; ctest -L leak)";
     }
     SKIP_WITHOUT_FFMPEG();
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     fs::create_directory(music_);

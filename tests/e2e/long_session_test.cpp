@@ -235,7 +235,7 @@ class LongSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     fs::create_directory(music_);

@@ -17,7 +17,7 @@ namespace {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (std::system("tmux -V >/dev/null 2>&1") != 0) {
+    if (!test_support::HaveTmux()) {
       GTEST_SKIP() << "tmux is not installed";
     }
     fs::create_directory(dir_.path() / "Zed");

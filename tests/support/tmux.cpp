@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
@@ -46,8 +47,11 @@ std::string Trim(std::string text) {
   return text;
 }
 
-template <typename Predicate>
-bool PollUntil(std::chrono::milliseconds timeout, Predicate done) {
+}  // namespace
+
+bool HaveTmux() { return std::system("tmux -V >/dev/null 2>&1") == 0; }
+
+bool PollUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   while (!done()) {
     if (std::chrono::steady_clock::now() > deadline) {
@@ -58,7 +62,14 @@ bool PollUntil(std::chrono::milliseconds timeout, Predicate done) {
   return true;
 }
 
-}  // namespace
+std::string LineWith(const std::vector<std::string>& screen, const std::string& text) {
+  for (const std::string& line : screen) {
+    if (line.find(text) != std::string::npos) {
+      return line;
+    }
+  }
+  return "";
+}
 
 std::string ProgramPath() { return BREVALO_PROGRAM_PATH; }
 
@@ -157,16 +168,16 @@ std::vector<std::string> TmuxSession::StyledScreen() {
 std::string TmuxSession::ScreenText() { return Tmux("capture-pane -p -t main"); }
 
 bool TmuxSession::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
-  return PollUntil(timeout, [&] { return ScreenText().find(text) != std::string::npos; });
+  return PollUntil([&] { return ScreenText().find(text) != std::string::npos; }, timeout);
 }
 
 bool TmuxSession::WaitUntilGone(const std::string& text, std::chrono::milliseconds timeout) {
-  return PollUntil(timeout, [&] { return ScreenText().find(text) == std::string::npos; });
+  return PollUntil([&] { return ScreenText().find(text) == std::string::npos; }, timeout);
 }
 
 std::optional<int> TmuxSession::WaitForExit(std::chrono::milliseconds timeout) {
   const std::string status_file = work_dir_ + "/status";
-  if (!PollUntil(timeout, [&] { return std::filesystem::exists(status_file); })) {
+  if (!PollUntil([&] { return std::filesystem::exists(status_file); }, timeout)) {
     return std::nullopt;
   }
   // The pane's closing lines follow the status file by a moment.

@@ -1,12 +1,23 @@
 #pragma once
 
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace test_support {
+
+// True when the tmux command can be run.
+bool HaveTmux();
+
+// Calls `done` every 20 ms until it is true; false once `timeout` has passed without that.
+bool PollUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds timeout = std::chrono::seconds(15));
+
+// The first line of `screen` that holds `text`, or "".
+std::string LineWith(const std::vector<std::string>& screen, const std::string& text);
 
 // The built program's path, from the build that compiled the tests.
 std::string ProgramPath();
