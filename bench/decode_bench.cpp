@@ -12,8 +12,6 @@
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -22,8 +20,8 @@
 
 #include "audio/platform/audio_platform.h"
 #include "audio/track.h"
+#include "bench/bench_process.h"
 
-extern char** environ;
 
 namespace {
 
@@ -48,51 +46,12 @@ double WallMs() {
 
 // Runs a program with its output discarded; its wall and CPU time, or nothing on failure.
 bool RunTimed(std::vector<std::string> arguments, Timing* timing) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  const double start = WallMs();
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    return false;
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
+  const ProcessCost cost = RunProgram(std::move(arguments));
   if (timing != nullptr) {
-    timing->wall_ms = WallMs() - start;
-    timing->cpu_ms = usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 +
-                     usage.ru_stime.tv_sec * 1e3 + usage.ru_stime.tv_usec / 1e3;
+    timing->wall_ms = cost.wall_seconds * 1e3;
+    timing->cpu_ms = cost.cpu_seconds * 1e3;
   }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-// A tone with some noise, so that encoders work as they would on music.
-bool MakeMedia(const std::string& path, double seconds, std::vector<std::string> codec) {
-  std::vector<std::string> arguments = {
-      "ffmpeg",
-      "-nostdin",
-      "-v",
-      "error",
-      "-y",
-      "-f",
-      "lavfi",
-      "-i",
-      "aevalsrc=exprs=0.3*sin(2*PI*440*t)+0.2*(random(0)-0.5)|0.3*sin(2*PI*660*t)+0.2*(random(1)-"
-      "0.5):s=44100:d=" +
-          std::to_string(seconds)};
-  arguments.insert(arguments.end(), codec.begin(), codec.end());
-  arguments.push_back(path);
-  return RunTimed(arguments, nullptr);
+  return cost.ok;
 }
 
 struct MemorySource {
@@ -249,10 +208,10 @@ int main(int argc, char** argv) {
   const std::string big = folder / "10MB.mp3";
   std::printf("Making media with ffmpeg...\n");
   std::fflush(stdout);
-  if (!MakeMedia(mp3, 60, {"-c:a", "libmp3lame", "-q:a", "2"}) ||
-      !MakeMedia(flac, 60, {"-c:a", "flac"}) ||
-      !MakeMedia(m4a, 60, {"-c:a", "aac", "-b:a", "192k"}) ||
-      !MakeMedia(big, 262, {"-c:a", "libmp3lame", "-b:a", "320k"})) {
+  if (!MakeBenchMedia(mp3, 60, {"-c:a", "libmp3lame", "-q:a", "2"}) ||
+      !MakeBenchMedia(flac, 60, {"-c:a", "flac"}) ||
+      !MakeBenchMedia(m4a, 60, {"-c:a", "aac", "-b:a", "192k"}) ||
+      !MakeBenchMedia(big, 262, {"-c:a", "libmp3lame", "-b:a", "320k"})) {
     std::printf("the ffmpeg tool could not make the media\n");
     std::filesystem::remove_all(folder);
     return 1;

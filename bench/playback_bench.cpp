@@ -16,80 +16,19 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "audio/playback_state.h"
+#include "bench/bench_process.h"
 
-extern char** environ;
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
 constexpr auto kFrameInterval = std::chrono::milliseconds(50);
-
-struct ProcessCost {
-  bool ok = false;
-  double cpu_seconds = 0;
-  double wall_seconds = 0;
-  double peak_rss_mb = 0;
-};
-
-double Seconds(const timeval& time) {
-  return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_usec) / 1e6;
-}
-
-// Runs a program with no input or output; what it cost, from the kernel's own accounting.
-ProcessCost Run(std::vector<std::string> arguments) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
-  ProcessCost cost;
-  auto start = Clock::now();
-  pid_t pid = 0;
-  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
-    return cost;
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  cost.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-  cost.wall_seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  cost.cpu_seconds = Seconds(usage.ru_utime) + Seconds(usage.ru_stime);
-  cost.peak_rss_mb = static_cast<double>(usage.ru_maxrss) / 1024.0;
-  return cost;
-}
-
-// A tone with some noise, so that the encoders work as they would on music.
-bool MakeMedia(const std::string& path, double seconds, const std::vector<std::string>& codec) {
-  std::vector<std::string> arguments = {"ffmpeg",
-                                        "-nostdin",
-                                        "-v",
-                                        "error",
-                                        "-y",
-                                        "-f",
-                                        "lavfi",
-                                        "-i",
-                                        "aevalsrc=exprs=0.3*sin(2*PI*440*t)+0.1*(random(0)-0.5)|"
-                                        "0.3*sin(2*PI*660*t)+0.1*(random(1)-0.5):s=44100:d=" +
-                                            std::to_string(seconds)};
-  arguments.insert(arguments.end(), codec.begin(), codec.end());
-  arguments.push_back(path);
-  return Run(arguments).ok;
-}
 
 // The inner mode: plays `path` as the program does, polling every 50 ms, until it has played
 // out or `limit_seconds` have passed.
@@ -111,8 +50,8 @@ int PlayLikeTheProgram(const std::string& path, double limit_seconds) {
 }
 
 void CompareCpu(const std::string& self, const std::string& name, const std::string& path) {
-  ProcessCost ours = Run({self, "--play", path});
-  ProcessCost ffplay = Run({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", path});
+  ProcessCost ours = RunProgram({self, "--play", path});
+  ProcessCost ffplay = RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", path});
   if (!ours.ok) {
     std::printf("%-5s ours failed\n", name.c_str());
     return;
@@ -188,9 +127,9 @@ int main(int argc, char** argv) {
   const std::string large_mp3 = folder / "large.mp3";  // 640 s at 128 kbit/s: about 10 MB.
   const std::vector<std::string> mp3_codec = {"-c:a", "libmp3lame", "-b:a", "128k"};
   const bool compare_cpu = seconds > 0;
-  if ((compare_cpu &&
-       (!MakeMedia(mp3, seconds, mp3_codec) || !MakeMedia(flac, seconds, {"-c:a", "flac"}))) ||
-      !MakeMedia(small_mp3, 80, mp3_codec) || !MakeMedia(large_mp3, 640, mp3_codec)) {
+  if ((compare_cpu && (!MakeBenchMedia(mp3, seconds, mp3_codec) ||
+                       !MakeBenchMedia(flac, seconds, {"-c:a", "flac"}))) ||
+      !MakeBenchMedia(small_mp3, 80, mp3_codec) || !MakeBenchMedia(large_mp3, 640, mp3_codec)) {
     std::printf("the ffmpeg tool failed to make the media\n");
     std::filesystem::remove_all(folder);
     return 1;
@@ -203,9 +142,9 @@ int main(int argc, char** argv) {
     CompareCpu(self, "FLAC", flac);
   }
 
-  ProcessCost small = Run({self, "--play", small_mp3, "5"});
+  ProcessCost small = RunProgram({self, "--play", small_mp3, "5"});
   // A run that fails at once: what the process holds before it plays anything (its libraries).
-  ProcessCost idle = Run({self, "--play", folder / "absent.mp3"});
+  ProcessCost idle = RunProgram({self, "--play", folder / "absent.mp3"});
   std::printf(
       "Peak RSS playing a %.2f MB MP3 (5 s): %.1f MB (goal <= 30); %.1f MB before playing\n",
       static_cast<double>(std::filesystem::file_size(small_mp3)) / 1e6, small.peak_rss_mb,

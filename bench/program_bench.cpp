@@ -19,12 +19,12 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
+#include "bench/bench_process.h"
+
 
 namespace {
 
@@ -122,32 +122,9 @@ class PtyProgram {
   std::string output_;
 };
 
-bool Make(const std::vector<std::string>& arguments) {
-  std::string command;
-  for (const std::string& argument : arguments) {
-    command += "'" + argument + "' ";
-  }
-  return std::system((command + ">/dev/null 2>&1").c_str()) == 0;
-}
-
 double FfplayCpuSeconds(const std::string& file) {
-  std::vector<std::string> arguments = {"ffplay",    "-nodisp", "-autoexit",
-                                        "-loglevel", "quiet",   file};
-  std::vector<char*> argv;
-  for (std::string& argument : arguments) {
-    argv.push_back(argument.data());
-  }
-  argv.push_back(nullptr);
   setenv("SDL_AUDIODRIVER", "dummy", 1);
-  pid_t pid = 0;
-  if (posix_spawnp(&pid, "ffplay", nullptr, nullptr, argv.data(), environ) != 0) {
-    return -1;
-  }
-  int status = 0;
-  rusage usage{};
-  wait4(pid, &status, 0, &usage);
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", file}).cpu_seconds;
 }
 
 void StartUp(const std::string& program, const fs::path& folder) {
@@ -209,17 +186,12 @@ int main(int argc, char** argv) {
   StartUp(program, folder / "many");
   Idle(program, folder / "many", idle_seconds);
 
-  const std::string duration = std::to_string(track_seconds);
-  const std::string source = "sine=frequency=440:duration=" + duration;
-  const std::string noise = "anoisesrc=d=" + duration + ":a=0.05";
   const std::string mp3 = (folder / "media" / "song.mp3").string();
   const std::string flac = (folder / "media" / "song.flac").string();
-  for (const std::string& out : {mp3, flac}) {
-    if (!Make({"ffmpeg", "-nostdin", "-v", "quiet", "-f", "lavfi", "-i", source, "-f", "lavfi",
-               "-i", noise, "-filter_complex", "amix=inputs=2", "-ac", "2", "-y", out})) {
-      std::printf("ffmpeg could not make %s\n", out.c_str());
-      return 1;
-    }
+  if (!MakeBenchMedia(mp3, track_seconds, {"-c:a", "libmp3lame", "-b:a", "192k"}) ||
+      !MakeBenchMedia(flac, track_seconds, {"-c:a", "flac"})) {
+    std::printf("ffmpeg could not make the media\n");
+    return 1;
   }
   Playing(program, mp3, "MP3", track_seconds);
   Playing(program, flac, "FLAC", track_seconds);

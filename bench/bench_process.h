@@ -1,0 +1,19 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What running a program cost, from the kernel's own accounting.
+struct ProcessCost {
+  bool ok = false;  // Ran and exited with status 0.
+  double cpu_seconds = 0;
+  double wall_seconds = 0;
+  double peak_rss_mb = 0;
+};
+
+// Runs a program (searched on PATH) with no input or output, and waits for it.
+ProcessCost RunProgram(std::vector<std::string> arguments);
+
+// Makes `path` with the ffmpeg tool: `seconds` of a tone with some noise, so that encoders work
+// as they would on music, encoded with the `codec` options. False when ffmpeg fails.
+bool MakeBenchMedia(const std::string& path, double seconds, const std::vector<std::string>& codec);
