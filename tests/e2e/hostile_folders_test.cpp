@@ -28,6 +28,7 @@
 #include "tests/support/tmux.h"
 
 namespace fs = std::filesystem;
+using test_support::PollUntil;
 using test_support::TmuxSession;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -65,48 +66,10 @@ std::string Escaped(const std::string& bytes) {
   return out;
 }
 
-// Drops the SGR sequences of a styled capture; true in `inverse` when one turned inverse video on.
-std::string PlainText(const std::string& styled, bool* inverse) {
-  std::string plain;
-  for (size_t i = 0; i < styled.size();) {
-    if (styled.compare(i, 2, "\x1b[") != 0) {
-      plain += styled[i++];
-      continue;
-    }
-    const size_t end = styled.find('m', i);
-    if (end == std::string::npos) {
-      break;
-    }
-    const std::string parameters = ";" + styled.substr(i + 2, end - i - 2) + ";";
-    if (inverse != nullptr && parameters.find(";7;") != std::string::npos) {
-      *inverse = true;
-    }
-    i = end + 1;
-  }
-  return plain;
-}
-
-// The text of the row drawn in inverse video, or empty when none is.
-std::string HighlightedRow(TmuxSession& session) {
-  for (const std::string& line : session.StyledScreen()) {
-    bool inverse = false;
-    const std::string plain = PlainText(line, &inverse);
-    if (inverse) {
-      return plain;
-    }
-  }
-  return "";
-}
-
 bool WaitForHighlight(TmuxSession& session, const std::string& text) {
-  const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (HighlightedRow(session).find(text) == std::string::npos) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  }
-  return true;
+  return PollUntil(
+      [&] { return test_support::HighlightedRow(session).find(text) != std::string::npos; },
+      kPatience);
 }
 
 // The screen line of the first listing row that shows `text`, or -1. The rows start below the
@@ -127,7 +90,7 @@ bool Highlight(TmuxSession& session, const std::string& text) {
   for (int attempt = 0; attempt < 3; ++attempt) {
     const std::vector<std::string> lines = session.Screen();
     const int target = ListingLineOf(lines, text);
-    const int current = ListingLineOf(lines, HighlightedRow(session));
+    const int current = ListingLineOf(lines, test_support::HighlightedRow(session));
     if (target >= 0 && current >= 0) {
       const int steps = target - current;
       session.SendKeys(std::vector<std::string>(std::abs(steps), steps > 0 ? "Down" : "Up"));

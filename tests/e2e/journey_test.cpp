@@ -14,6 +14,7 @@ namespace fs = std::filesystem;
 using test_support::LineWith;
 using test_support::MediaFormat;
 using test_support::MediaSpec;
+using test_support::PollUntil;
 using test_support::TmuxSession;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -60,7 +61,14 @@ TEST_F(JourneyTest, BrowsePlayPauseLookAtTagsAdvanceAndQuit) {
   ASSERT_TRUE(session.WaitFor("02 second.flac"));
   EXPECT_THAT(session.ScreenText(), HasSubstr("Choose audio file"));
 
-  session.SendKeys({"Down", "Down", "Enter"});
+  // A left press on the row of the first file, as a terminal reports it (SGR, 1-based
+  // column 5, row 11); a release and a press on the progress row change nothing.
+  session.SendBytes("\x1b[<0;5;11M");
+  ASSERT_TRUE(PollUntil([&] {
+    return test_support::HighlightedRow(session).find("01 first.mp3") != std::string::npos;
+  })) << "the mouse press did not select the row";
+  session.SendBytes("\x1b[<0;5;12m\x1b[<0;5;4M");
+  session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitFor("Now playing: Title | Artist (2004) /Genre/"));
   EXPECT_THAT(LineWith(session.Screen(), "01 first.mp3"),
               HasSubstr("01 first.mp3 \u266a\u266a\u266a"));

@@ -73,6 +73,42 @@ std::string LineWith(const std::vector<std::string>& screen, const std::string& 
 
 std::string ProgramPath() { return BREVALO_PROGRAM_PATH; }
 
+namespace {
+
+// Drops the SGR sequences of a styled capture; true in `inverse` when one turned inverse video on.
+std::string PlainText(const std::string& styled, bool* inverse) {
+  std::string plain;
+  for (size_t i = 0; i < styled.size();) {
+    if (styled.compare(i, 2, "\x1b[") != 0) {
+      plain += styled[i++];
+      continue;
+    }
+    const size_t end = styled.find('m', i);
+    if (end == std::string::npos) {
+      break;
+    }
+    const std::string parameters = ";" + styled.substr(i + 2, end - i - 2) + ";";
+    if (parameters.find(";7;") != std::string::npos) {
+      *inverse = true;
+    }
+    i = end + 1;
+  }
+  return plain;
+}
+
+}  // namespace
+
+std::string HighlightedRow(TmuxSession& session) {
+  for (const std::string& line : session.StyledScreen()) {
+    bool inverse = false;
+    const std::string plain = PlainText(line, &inverse);
+    if (inverse) {
+      return plain;
+    }
+  }
+  return "";
+}
+
 TmuxSession::TmuxSession(const std::string& command,
                          const std::map<std::string, std::string>& environment, int width,
                          int height) {
@@ -134,6 +170,10 @@ void TmuxSession::SendKeys(const std::vector<std::string>& keys) {
   for (const std::string& key : keys) {
     Tmux("send-keys -t main " + Quote(key));
   }
+}
+
+void TmuxSession::SendBytes(const std::string& bytes) {
+  Tmux("send-keys -l -t main " + Quote(bytes));
 }
 
 void TmuxSession::Resize(int width, int height) {

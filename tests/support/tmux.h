@@ -36,6 +36,8 @@ class TmuxSession {
 
   // tmux key names: "Escape", "Space", "Tab", "Enter", "Down", "NPage", or literal text.
   void SendKeys(const std::vector<std::string>& keys);
+  // Types `bytes` into the pane as they are, e.g. a terminal's mouse report.
+  void SendBytes(const std::string& bytes);
   void Resize(int width, int height);
   // Sends a signal to the program (the pane's foreground process group).
   void Signal(int signal_number);
@@ -73,5 +75,8 @@ class TmuxSession {
   std::string socket_;
   std::string work_dir_;
 };
+
+// The text of the screen row drawn in inverse video (the highlighted row), or "" when none is.
+std::string HighlightedRow(TmuxSession& session);
 
 }  // namespace test_support
