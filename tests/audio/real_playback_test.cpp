@@ -45,15 +45,6 @@ std::vector<int16_t> WithoutSilentFrames(const std::vector<int16_t>& samples, in
   return kept;
 }
 
-MediaSpec Media(MediaFormat format, int sample_rate, int channels, double seconds) {
-  MediaSpec spec;
-  spec.format = format;
-  spec.sample_rate = sample_rate;
-  spec.channels = channels;
-  spec.seconds = seconds;
-  return spec;
-}
-
 std::vector<int16_t> SamplesOf(const std::string& bytes) {
   std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
   std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
@@ -129,25 +120,25 @@ class PlayerPlaybackTest : public ::testing::Test {
 };
 
 TEST_F(PlayerPlaybackTest, WavPlaysEverySampleOnce) {
-  ExpectPlaysWhole(Media(MediaFormat::kWav, 44100, 2, 4.0));
+  ExpectPlaysWhole(test_support::Spec(MediaFormat::kWav, 4.0, 2, 44100));
 }
 
 TEST_F(PlayerPlaybackTest, FlacPlaysEverySampleOnce) {
-  ExpectPlaysWhole(Media(MediaFormat::kFlac, 48000, 1, 3.5));
+  ExpectPlaysWhole(test_support::Spec(MediaFormat::kFlac, 3.5, 1, 48000));
 }
 
 TEST_F(PlayerPlaybackTest, TrackShorterThanThePrimedBuffersPlaysWhole) {
-  ExpectPlaysWhole(Media(MediaFormat::kWav, 44100, 2, 1.2));
+  ExpectPlaysWhole(test_support::Spec(MediaFormat::kWav, 1.2, 2, 44100));
 }
 
 TEST_F(PlayerPlaybackTest, TrackShorterThanOneBufferPlaysWhole) {
-  ExpectPlaysWhole(Media(MediaFormat::kFlac, 44100, 2, 0.3));
+  ExpectPlaysWhole(test_support::Spec(MediaFormat::kFlac, 0.3, 2, 44100));
 }
 
 TEST_F(PlayerPlaybackTest, PauseAndResumeHundredsOfTimesLosesNothing) {
   // At full speed a buffer may come back right after a resume, before ResumePlayer has cleared
   // `paused`; it must go on circulating. (The fake's tests hit that moment on purpose.)
-  Start(Media(MediaFormat::kWav, 22050, 1, 30.0));
+  Start(test_support::Spec(MediaFormat::kWav, 30.0, 1, 22050));
   for (int cycle = 0; cycle < 300; ++cycle) {
     ASSERT_TRUE(player_->running.load()) << "ended after " << cycle << " cycles";
     PausePlayer(player_);
@@ -164,7 +155,7 @@ TEST_F(PlayerPlaybackTest, PauseAndResumeHundredsOfTimesLosesNothing) {
 
 TEST_F(PlayerPlaybackTest, PositionFollowsWhatHasPlayed) {
   unsetenv("SDL_DISKAUDIODELAY");  // Real time: the disk driver waits out each period.
-  Start(Media(MediaFormat::kWav, 44100, 2, 3.0));
+  Start(test_support::Spec(MediaFormat::kWav, 3.0, 2, 44100));
   for (int check = 0; check < 4; ++check) {
     std::this_thread::sleep_for(milliseconds(250));
     double position = PlayerCurrentTime(player_);

@@ -19,22 +19,14 @@ namespace {
 using test_support::MediaFormat;
 using test_support::MediaSpec;
 
-MediaSpec Media(MediaFormat format, int sample_rate, int channels, double seconds) {
-  MediaSpec spec;
-  spec.format = format;
-  spec.sample_rate = sample_rate;
-  spec.channels = channels;
-  spec.seconds = seconds;
-  return spec;
-}
-
 TEST(LoadAndPlaySwitchTest, FortySwitchesWhilePlaying) {
   SKIP_WITHOUT_FFMPEG();
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   const std::vector<std::string> paths = {
-      test_support::MakeMedia(Media(MediaFormat::kMp3Cbr, 44100, 2, 3.0)),
-      test_support::MakeMedia(Media(MediaFormat::kFlac, 48000, 1, 0.4)),  // Ends while priming.
-      test_support::MakeMedia(Media(MediaFormat::kWav, 22050, 2, 2.0)),
+      test_support::MakeMedia(test_support::Spec(MediaFormat::kMp3Cbr, 3.0, 2, 44100)),
+      test_support::MakeMedia(
+          test_support::Spec(MediaFormat::kFlac, 0.4, 1, 48000)),  // Ends while priming.
+      test_support::MakeMedia(test_support::Spec(MediaFormat::kWav, 2.0, 2, 22050)),
   };
   for (const std::string& path : paths) {
     ASSERT_FALSE(path.empty());

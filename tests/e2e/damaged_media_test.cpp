@@ -144,9 +144,7 @@ class DamagedMediaTest : public ::testing::TestWithParam<MediaFormat> {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     fs::create_directory(dir_.path() / "music");
     MediaSpec damaged;
     damaged.format = GetParam();

@@ -121,9 +121,7 @@ class HostileTerminalTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     test_support::MediaSpec spec;
     spec.format = test_support::MediaFormat::kMp3Cbr;
     spec.seconds = 20.0;  // Long enough that no track ends during a test.

@@ -36,9 +36,7 @@ class JourneyTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     MediaSpec first;
     first.format = MediaFormat::kMp3Cbr;
     first.seconds = 3.0;

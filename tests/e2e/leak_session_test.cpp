@@ -86,9 +86,7 @@ class LeakSessionTest : public ::testing::Test {
                       "(-DBREVALO_SANITIZE=address,undefined; ctest -L leak)";
     }
     SKIP_WITHOUT_FFMPEG();
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     fs::create_directory(music_);
     fs::create_directory(reports_);
     MakeFiles();

@@ -235,9 +235,7 @@ class LongSessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     fs::create_directory(music_);
   }
 

@@ -17,9 +17,7 @@ namespace {
 class StartupTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!test_support::HaveTmux()) {
-      GTEST_SKIP() << "tmux is not installed";
-    }
+    SKIP_WITHOUT_TMUX();
     fs::create_directory(dir_.path() / "Zed");
     fs::create_directory(dir_.path() / "notes");
     fs::create_directory(dir_.path() / ".git");

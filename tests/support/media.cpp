@@ -95,6 +95,15 @@ void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments)
 
 }  // namespace
 
+MediaSpec Spec(MediaFormat format, double seconds, int channels, int sample_rate) {
+  MediaSpec spec;
+  spec.format = format;
+  spec.seconds = seconds;
+  spec.channels = channels;
+  spec.sample_rate = sample_rate;
+  return spec;
+}
+
 std::string FormatName(MediaFormat format) {
   switch (format) {
     case MediaFormat::kMp3Cbr:

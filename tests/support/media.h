@@ -46,6 +46,9 @@ struct MediaSpec {
   bool id3v1_only = false;
 };
 
+// A spec of `format` without tags.
+MediaSpec Spec(MediaFormat format, double seconds = 1.0, int channels = 2, int sample_rate = 44100);
+
 // "mp3_cbr", "wav", ...: for test names.
 std::string FormatName(MediaFormat format);
 // The file name extension, with its dot: ".mp3", ".m4a", ...

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 namespace test_support {
 
 // True when the tmux command can be run.
@@ -80,3 +82,11 @@ class TmuxSession {
 std::string HighlightedRow(TmuxSession& session);
 
 }  // namespace test_support
+
+// Skips the current test when the tmux command is missing.
+#define SKIP_WITHOUT_TMUX()                                \
+  do {                                                     \
+    if (!::test_support::HaveTmux()) {                     \
+      GTEST_SKIP() << "tmux is needed to run the program"; \
+    }                                                      \
+  } while (false)
