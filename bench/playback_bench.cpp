@@ -110,10 +110,10 @@ void TimeLoadAndPlay(const std::string& path) {
 
 int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);  // Figures show as they come, also into a file.
-  setenv("SDL_AUDIODRIVER", "dummy", 1);
   if (argc >= 3 && std::string(argv[1]) == "--play") {
     return PlayLikeTheProgram(argv[2], argc >= 4 ? std::atof(argv[3]) : 1e9);
   }
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
   const double seconds = argc >= 2 ? std::atof(argv[1]) : 60.0;
   char folder_template[] = "/tmp/playback-bench-XXXXXX";
   if (mkdtemp(folder_template) == nullptr) {

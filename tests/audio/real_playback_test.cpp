@@ -1,8 +1,9 @@
-// The engine on the real platform, FFmpeg and SDL2, with SDL's disk driver: every sample the
-// output plays lands in a file, silence included, so what was heard can be compared with the
-// track's own PCM. SDL_DISKAUDIODELAY=0 plays faster than real time where timing does not
-// matter.
+// The engine on the real platform: FFmpeg decoding, and either SDL's disk driver, where every
+// sample the output plays lands in a file (SDL_DISKAUDIODELAY=0 plays faster than real time
+// where timing does not matter), or a private sound server whose sink is recorded. Either way,
+// what was heard is compared with the track's own PCM.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -14,9 +15,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "audio/playback_state.h"
 #include "audio/player.h"
 #include "audio/track.h"
 #include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -24,32 +28,10 @@ namespace {
 using std::chrono::milliseconds;
 using test_support::MediaFormat;
 using test_support::MediaSpec;
+using test_support::SamplesOf;
+using test_support::WithoutSilentFrames;
 
 constexpr milliseconds kPatience{20000};
-
-// The samples of every frame in `samples` that is not all zeros: what played, without the
-// silence SDL writes before the start, while paused and after the end. The test media are never
-// exactly silent.
-std::vector<int16_t> WithoutSilentFrames(const std::vector<int16_t>& samples, int channels) {
-  std::vector<int16_t> kept;
-  kept.reserve(samples.size());
-  for (size_t frame = 0; frame + channels <= samples.size(); frame += channels) {
-    bool silent = true;
-    for (int channel = 0; channel < channels; ++channel) {
-      silent = silent && samples[frame + channel] == 0;
-    }
-    if (!silent) {
-      kept.insert(kept.end(), samples.begin() + frame, samples.begin() + frame + channels);
-    }
-  }
-  return kept;
-}
-
-std::vector<int16_t> SamplesOf(const std::string& bytes) {
-  std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
-  std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
-  return samples;
-}
 
 class PlayerPlaybackTest : public ::testing::Test {
  protected:
@@ -164,6 +146,113 @@ TEST_F(PlayerPlaybackTest, PositionFollowsWhatHasPlayed) {
     EXPECT_GT(position, 0.0);
     EXPECT_NEAR(position, written_seconds, 0.1) << "at check " << check;
   }
+}
+
+// The engine as a desktop runs it, through the sound server, whose sink is recorded.
+class DesktopPlaybackTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { server_ = new test_support::SoundServer; }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+  }
+
+  void SetUp() override {
+    SKIP_WITHOUT_FFMPEG();
+    SKIP_WITHOUT_PULSEAUDIO();
+    ASSERT_TRUE(server_->ok()) << "the private sound server did not start";
+    unsetenv("SDL_AUDIODRIVER");
+    setenv("PULSE_SERVER", server_->address().c_str(), 1);
+    ASSERT_TRUE(server_->StartRecording());
+  }
+
+  void TearDown() override { StopPlayback(playback_); }
+
+  std::vector<int16_t> Reference(const MediaSpec& spec) {
+    return test_support::ReferencePcm(test_support::MakeMedia(spec));
+  }
+
+  void Play(const MediaSpec& spec) {
+    const std::string path = test_support::MakeMedia(spec);
+    ASSERT_FALSE(path.empty());
+    ASSERT_TRUE(LoadAndPlay(playback_, path));
+  }
+
+  // Waits as the main screen does until the track has been heard to its last frame.
+  void WaitUntilPlayedOut() {
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (!PlayerPlayedOut(playback_.player)) {
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the track was never heard out";
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+  }
+
+  // Everything the sink played, silence included.
+  std::vector<int16_t> Recorded() {
+    StopPlayback(playback_);
+    return server_->StopRecording();
+  }
+
+  static test_support::SoundServer* server_;
+  PlaybackState playback_;
+};
+
+test_support::SoundServer* DesktopPlaybackTest::server_ = nullptr;
+
+// The sink's own format: the server plays it as it is, so the recording can match exactly.
+MediaSpec DesktopMedia(MediaFormat format, double seconds, int tone_hz = 440) {
+  MediaSpec spec = test_support::Spec(format, seconds, 2, 44100);
+  spec.tone_hz = tone_hz;
+  return spec;
+}
+
+TEST_F(DesktopPlaybackTest, AWavAndAFlacPausedTwiceAreHeardSampleForSample) {
+  const MediaSpec wav = DesktopMedia(MediaFormat::kWav, 2.0);
+  const MediaSpec flac = DesktopMedia(MediaFormat::kFlac, 3.0, 660);
+  Play(wav);
+  WaitUntilPlayedOut();
+  Play(flac);
+  std::this_thread::sleep_for(milliseconds(700));
+  PausePlayer(playback_.player);
+  std::this_thread::sleep_for(milliseconds(2000));
+  ResumePlayer(playback_.player);
+  std::this_thread::sleep_for(milliseconds(600));
+  PausePlayer(playback_.player);
+  std::this_thread::sleep_for(milliseconds(300));
+  ResumePlayer(playback_.player);
+  WaitUntilPlayedOut();
+
+  const std::vector<int16_t> recorded = Recorded();
+  std::vector<int16_t> expected = Reference(wav);
+  const std::vector<int16_t> flac_pcm = Reference(flac);
+  expected.insert(expected.end(), flac_pcm.begin(), flac_pcm.end());
+  const std::vector<int16_t> heard = WithoutSilentFrames(recorded, 2);
+  ASSERT_EQ(heard.size(), expected.size()) << "frames lost or added";
+  EXPECT_TRUE(heard == expected) << "what was heard differs from the tracks";
+  const std::vector<int64_t> silences = test_support::InnerSilences(recorded, 2);
+  ASSERT_FALSE(silences.empty());
+  EXPECT_GE(*std::max_element(silences.begin(), silences.end()), 44100 * 3 / 2)
+      << "the two-second pause was not silent";
+}
+
+TEST_F(DesktopPlaybackTest, NothingOfTheOldTrackFollowsTheNewOne) {
+  const MediaSpec old_track = DesktopMedia(MediaFormat::kWav, 4.0);
+  const MediaSpec new_track = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
+  Play(old_track);
+  std::this_thread::sleep_for(milliseconds(600));
+  Play(new_track);
+  WaitUntilPlayedOut();
+
+  const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
+  const std::vector<int16_t> old_pcm = Reference(old_track);
+  const std::vector<int16_t> new_pcm = Reference(new_track);
+  ASSERT_GT(heard.size(), new_pcm.size()) << "the old track was not heard at all";
+  const auto switch_point = heard.end() - static_cast<std::ptrdiff_t>(new_pcm.size());
+  ASSERT_LE(static_cast<size_t>(switch_point - heard.begin()), old_pcm.size());
+  EXPECT_TRUE(std::equal(switch_point, heard.end(), new_pcm.begin()))
+      << "the new track was not heard whole, or the old one after it";
+  EXPECT_TRUE(std::equal(heard.begin(), switch_point, old_pcm.begin()))
+      << "the old track was not heard from its start up to the switch";
 }
 
 }  // namespace

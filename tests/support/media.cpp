@@ -36,7 +36,7 @@ MediaCache& Cache() {
 std::string SpecKey(const MediaSpec& spec) {
   std::ostringstream key;
   key << FormatName(spec.format) << '|' << spec.sample_rate << '|' << spec.channels << '|'
-      << spec.seconds << '|' << spec.id3v1_only << '|' << spec.tags.title << '|' << spec.tags.artist
+      << spec.seconds << '|' << spec.tone_hz << '|' << spec.id3v1_only << '|' << spec.tags.title << '|' << spec.tags.artist
       << '|' << spec.tags.album << '|' << spec.tags.date << '|' << spec.tags.genre;
   return key.str();
 }
@@ -46,7 +46,7 @@ std::string SourceFilter(const MediaSpec& spec) {
   std::ostringstream filter;
   filter << "aevalsrc=exprs=";
   for (int channel = 0; channel < spec.channels; ++channel) {
-    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << 440 + 110 * channel << "*t)+0.5";
+    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << spec.tone_hz + 110 * channel << "*t)+0.5";
   }
   filter << ":s=" << spec.sample_rate << ":d=" << spec.seconds;
   return filter.str();
@@ -154,13 +154,16 @@ int64_t SourceFrames(const MediaSpec& spec) {
   return std::llround(spec.seconds * spec.sample_rate);
 }
 
-int RunProgram(const std::vector<std::string>& arguments, std::string* error_output) {
+int RunProgram(const std::vector<std::string>& arguments, std::string* error_output,
+               std::string* output) {
   TempDir folder;
   const std::string error_path = folder / "stderr";
+  const std::string output_path = output != nullptr ? folder / "stdout" : "/dev/null";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(),
+                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_path.c_str(),
                                    O_WRONLY | O_CREAT | O_TRUNC, 0600);
   std::vector<char*> argv;
@@ -179,6 +182,9 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* error_out
   }
   if (error_output != nullptr) {
     *error_output = ReadFile(error_path);
+  }
+  if (output != nullptr) {
+    *output = ReadFile(output_path);
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

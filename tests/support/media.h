@@ -41,6 +41,7 @@ struct MediaSpec {
   int sample_rate = 44100;
   int channels = 2;
   double seconds = 1.0;
+  int tone_hz = 440;  // The first channel's tone; each further channel's is 110 Hz higher.
   MediaTags tags;
   // MP3 only: the tags go into an ID3v1 trailer, and no ID3v2 tag is written.
   bool id3v1_only = false;
@@ -71,9 +72,11 @@ std::string MakeMedia(const MediaSpec& spec);
 // `ffmpeg -i path -f s16le` decodes them. Empty (with a failure recorded) when ffmpeg fails.
 std::vector<int16_t> ReferencePcm(const std::string& path);
 
-// Runs a program (no shell) with its output discarded; its exit status, or -1 when it could not
-// be run. The program's standard error goes to `error_output` when given.
-int RunProgram(const std::vector<std::string>& arguments, std::string* error_output = nullptr);
+// Runs a program (no shell); its exit status, or -1 when it could not be run. The program's
+// standard error goes to `error_output` and its output to `output` when given; otherwise they
+// are discarded.
+int RunProgram(const std::vector<std::string>& arguments, std::string* error_output = nullptr,
+               std::string* output = nullptr);
 
 }  // namespace test_support
 

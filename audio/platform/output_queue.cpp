@@ -1,35 +1,22 @@
-#include "audio/platform/sdl_audio_queue.h"
+#include "audio/platform/output_queue.h"
 
 #include <new>
+#include <system_error>
 
-#include <SDL.h>
-
-#include "audio/platform/sdl_audio_system.h"
+#include <pthread.h>
+#include <signal.h>
 
 namespace {
 
-using sdl_platform::QueueBuffer;
-using sdl_platform::QueueState;
-
-// SDL's own buffer: at most 25 ms of audio (1024 frames at 44.1 or 48 kHz). It is the delay
-// between a buffer leaving the queue and being heard, and SDL waits twice that for the device to
-// drain when a queue is disposed, which the main thread feels at every change of track.
-constexpr double kDeviceBufferSeconds = 0.025;
-
-// The largest power of two of frames within the device buffer's length at `sample_rate`.
-Uint16 DeviceFrames(double sample_rate) {
-  Uint16 frames = 256;
-  while (frames < 8192 && (frames * 2) <= sample_rate * kDeviceBufferSeconds) {
-    frames = static_cast<Uint16>(frames * 2);
-  }
-  return frames;
-}
+using output_queue::FrontHeard;
+using output_queue::QueueBuffer;
+using output_queue::QueueState;
 
 constexpr UInt32 kMaxChannels = 8;
 
 // Rates a file may declare that an output can really play. Outside them a device buffer lasts
-// absurdly long (256 frames at 1 Hz is over four minutes) and closing the device, which waits
-// for two of them, would freeze the program.
+// absurdly long (256 frames at 1 Hz is over four minutes) and closing an SDL device, which
+// waits for two of them, would freeze the program.
 constexpr double kLowestSampleRate = 4000;
 constexpr double kHighestSampleRate = 768000;
 
@@ -45,18 +32,6 @@ bool IsPlayableFormat(const AudioStreamBasicDescription& format) {
          format.mSampleRate >= kLowestSampleRate && format.mSampleRate <= kHighestSampleRate;
 }
 
-// Holds the device lock for a scope: the audio thread is then outside the fill routine.
-class DeviceLock {
- public:
-  explicit DeviceLock(SDL_AudioDeviceID device) : device_(device) { SDL_LockAudioDevice(device_); }
-  ~DeviceLock() { SDL_UnlockAudioDevice(device_); }
-  DeviceLock(const DeviceLock&) = delete;
-  DeviceLock& operator=(const DeviceLock&) = delete;
-
- private:
-  SDL_AudioDeviceID device_;
-};
-
 QueueBuffer* FindBuffer(OpaqueAudioQueue& queue, AudioQueueBufferRef buffer) {
   for (const auto& owned : queue.buffers) {
     if (&owned->buffer == buffer) {
@@ -66,19 +41,42 @@ QueueBuffer* FindBuffer(OpaqueAudioQueue& queue, AudioQueueBufferRef buffer) {
   return nullptr;
 }
 
-OSStatus OpenDevice(OpaqueAudioQueue& queue) {
-  SDL_AudioSpec wanted{};
-  wanted.freq = static_cast<int>(queue.format.mSampleRate);
-  wanted.format = AUDIO_S16SYS;
-  wanted.channels = static_cast<Uint8>(queue.format.mChannelsPerFrame);
-  wanted.samples = DeviceFrames(queue.format.mSampleRate);
-  wanted.callback = sdl_platform::FillStream;
-  wanted.userdata = &queue;
-  SDL_AudioSpec obtained{};
-  // No allowed changes: SDL converts to whatever the hardware takes, and the fill routine always
-  // sees the queue's own format. The device opens paused.
-  queue.device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
-  return queue.device == 0 ? kAudioQueueErr_InvalidDevice : noErr;
+QueueBuffer* PopFront(OpaqueAudioQueue& queue) {
+  QueueBuffer* front = queue.ring[queue.ring_head];
+  queue.ring_head = (queue.ring_head + 1) % queue.ring.size();
+  --queue.ring_count;
+  front->queued = false;
+  return front;
+}
+
+// Takes every buffer out of the ring without playing it; the stream's counts skip past them.
+void DropQueuedBuffers(OpaqueAudioQueue& queue) {
+  while (queue.ring_count > 0) {
+    PopFront(queue);
+  }
+  queue.written_bytes = queue.enqueued_bytes;
+  queue.heard_bytes = queue.enqueued_bytes;
+}
+
+// The queue's own thread: hands each buffer back to the refill routine once it has been heard,
+// in playing order, with no lock held, so that decoding never holds up the output or the
+// caller's thread.
+void HandBackHeardBuffers(OpaqueAudioQueue* queue) {
+  // Signals belong to the program's main thread.
+  sigset_t all;
+  sigfillset(&all);
+  pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  std::unique_lock<std::mutex> lock(queue->mutex);
+  while (true) {
+    queue->buffer_heard.wait(lock, [queue] { return queue->disposing || FrontHeard(*queue); });
+    if (queue->disposing) {
+      return;
+    }
+    QueueBuffer* heard = PopFront(*queue);
+    lock.unlock();
+    queue->callback(queue->user_data, queue, &heard->buffer);
+    lock.lock();
+  }
 }
 
 }  // namespace
@@ -94,9 +92,6 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
   if (!IsPlayableFormat(*format)) {
     return kAudio_ParamError;
   }
-  if (!sdl_platform::InitSdlAudioOnce()) {
-    return kAudioQueueErr_InvalidDevice;
-  }
   std::unique_ptr<OpaqueAudioQueue> queue(new (std::nothrow) OpaqueAudioQueue);
   if (queue == nullptr) {
     return kAudio_MemFullError;
@@ -104,11 +99,17 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
   queue->format = *format;
   queue->callback = callback;
   queue->user_data = user_data;
-  const OSStatus status = OpenDevice(*queue);
-  if (status == noErr) {
-    *out_queue = queue.release();
+  queue->output = output_queue::OpenAudioOutput(*queue);
+  if (queue->output == nullptr) {
+    return kAudioQueueErr_InvalidDevice;
   }
-  return status;
+  try {
+    queue->refill_thread = std::thread(HandBackHeardBuffers, queue.get());
+  } catch (const std::system_error&) {
+    return kAudio_MemFullError;
+  }
+  *out_queue = queue.release();
+  return noErr;
 }
 
 OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID parameter,
@@ -116,7 +117,7 @@ OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID param
   if (queue == nullptr || parameter != kAudioQueueParam_Volume || !(value >= 0 && value <= 1)) {
     return kAudio_ParamError;
   }
-  DeviceLock lock(queue->device);
+  std::lock_guard<std::mutex> lock(queue->mutex);
   queue->volume = value;
   return noErr;
 }
@@ -129,7 +130,7 @@ OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
   *out_buffer = nullptr;
   try {
     auto owned = std::make_unique<QueueBuffer>(capacity);
-    DeviceLock lock(queue->device);
+    std::lock_guard<std::mutex> lock(queue->mutex);
     // Grown in order, so the ring's entries keep their positions; the new slot is past them.
     std::vector<QueueBuffer*> ring(queue->buffers.size() + 1, nullptr);
     for (size_t i = 0; i < queue->ring_count; ++i) {
@@ -152,16 +153,21 @@ OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer
   if (queue == nullptr || buffer == nullptr) {
     return kAudio_ParamError;
   }
-  DeviceLock lock(queue->device);
-  QueueBuffer* owned = FindBuffer(*queue, buffer);
-  const UInt32 size = buffer->mAudioDataByteSize;
-  if (owned == nullptr || owned->queued || size == 0 || size > buffer->mAudioDataBytesCapacity ||
-      size % queue->format.mBytesPerFrame != 0) {
-    return kAudioQueueErr_InvalidBuffer;
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    QueueBuffer* owned = FindBuffer(*queue, buffer);
+    const UInt32 size = buffer->mAudioDataByteSize;
+    if (owned == nullptr || owned->queued || size == 0 ||
+        size > buffer->mAudioDataBytesCapacity || size % queue->format.mBytesPerFrame != 0) {
+      return kAudioQueueErr_InvalidBuffer;
+    }
+    owned->queued = true;
+    queue->enqueued_bytes += size;
+    owned->end = queue->enqueued_bytes;
+    queue->ring[(queue->ring_head + queue->ring_count) % queue->ring.size()] = owned;
+    ++queue->ring_count;
   }
-  owned->queued = true;
-  queue->ring[(queue->ring_head + queue->ring_count) % queue->ring.size()] = owned;
-  ++queue->ring_count;
+  queue->output->Wake();
   return noErr;
 }
 
@@ -170,11 +176,10 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* /*start_time
     return kAudio_ParamError;
   }
   {
-    DeviceLock lock(queue->device);
+    std::lock_guard<std::mutex> lock(queue->mutex);
     queue->state = QueueState::kRunning;
   }
-  SDL_PauseAudioDevice(queue->device, 0);
-  return noErr;
+  return queue->output->Start();
 }
 
 OSStatus AudioQueuePause(AudioQueueRef queue) {
@@ -182,32 +187,40 @@ OSStatus AudioQueuePause(AudioQueueRef queue) {
     return kAudio_ParamError;
   }
   {
-    // Taking the lock waits for a fill in progress; every later fill sees the pause.
-    DeviceLock lock(queue->device);
+    std::lock_guard<std::mutex> lock(queue->mutex);
     if (queue->state == QueueState::kStopped) {
       return kAudioQueueErr_InvalidRunState;
     }
+  }
+  const OSStatus status = queue->output->Pause();
+  if (status == noErr) {
+    std::lock_guard<std::mutex> lock(queue->mutex);
     queue->state = QueueState::kPaused;
   }
-  SDL_PauseAudioDevice(queue->device, 1);
-  return noErr;
+  return status;
 }
 
 OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
   if (queue == nullptr) {
     return kAudio_ParamError;
   }
-  DeviceLock lock(queue->device);
-  // Not immediate, before the start, too: a track that ended while its buffers were primed is
-  // still started, and what it queued plays out then.
-  if (!immediate && queue->ring_count > 0) {
-    queue->draining = true;
-    return noErr;
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    // Not immediate, before the start, too: a track that ended while its buffers were primed is
+    // still started, and what it queued plays out then.
+    if (!immediate && queue->ring_count > 0) {
+      queue->draining = true;
+    } else {
+      DropQueuedBuffers(*queue);
+      queue->draining = false;
+      queue->state = QueueState::kStopped;
+    }
   }
-  sdl_platform::DropQueuedBuffers(*queue);
-  queue->draining = false;
-  queue->state = QueueState::kStopped;
-  SDL_PauseAudioDevice(queue->device, 1);
+  if (immediate) {
+    queue->output->Flush();
+  } else {
+    queue->output->Wake();  // The last buffer may be written already: the drain can begin.
+  }
   return noErr;
 }
 
@@ -216,13 +229,19 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef /*t
   if (queue == nullptr || out_time == nullptr) {
     return kAudio_ParamError;
   }
-  DeviceLock lock(queue->device);
-  if (queue->state == QueueState::kStopped) {
-    return kAudioQueueErr_InvalidRunState;
+  UInt64 written_frames = 0;
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    if (queue->state == QueueState::kStopped) {
+      return kAudioQueueErr_InvalidRunState;
+    }
+    written_frames = queue->written_bytes / queue->format.mBytesPerFrame;
   }
   constexpr UInt32 kSampleTimeValid = 1;
   *out_time = AudioTimeStamp{};
-  out_time->mSampleTime = static_cast<Float64>(queue->frames_played);
+  // Nothing is heard before it is written, whatever the output's clock says.
+  out_time->mSampleTime =
+      static_cast<Float64>(std::min(queue->output->HeardFrames(), written_frames));
   out_time->mFlags = kSampleTimeValid;
   if (out_discontinuity != nullptr) {
     *out_discontinuity = false;
@@ -234,8 +253,15 @@ OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean /*immediate*/) {
   if (queue == nullptr) {
     return kAudio_ParamError;
   }
-  // Joins SDL's audio thread: no fill, and so no refill call, runs after this.
-  SDL_CloseAudioDevice(queue->device);
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->disposing = true;
+    queue->state = QueueState::kStopped;
+  }
+  queue->buffer_heard.notify_all();
+  // A refill under way finishes first; none starts after this.
+  queue->refill_thread.join();
+  queue->output.reset();
   delete queue;
   return noErr;
 }

@@ -1,0 +1,64 @@
+#pragma once
+
+// The process's one connection to the desktop's sound server (PulseAudio, or PipeWire's Pulse
+// service): a threaded main loop and a context, made on first use and kept until the process
+// exits. Every stream of the program lives on it.
+
+#include <functional>
+#include <memory>
+
+#include <pulse/pulseaudio.h>
+
+namespace pulse_platform {
+
+// A connection to the server: a context, and the thread of its main loop. Disconnected and
+// stopped when the last holder lets go.
+class ServerConnection {
+ public:
+  ServerConnection();
+  ~ServerConnection();
+  ServerConnection(const ServerConnection&) = delete;
+  ServerConnection& operator=(const ServerConnection&) = delete;
+
+  // Connects to the server the environment names, or the desktop's own; false when none
+  // answers. Never starts a server.
+  bool Open();
+  bool Ready();
+
+  pa_threaded_mainloop* mainloop() const { return mainloop_; }
+  pa_context* context() const { return context_; }
+
+ private:
+  pa_threaded_mainloop* mainloop_;
+  pa_context* context_ = nullptr;
+};
+
+// The live connection, made now if there is none or the last one has failed; null when no
+// server answers. Thread-safe.
+std::shared_ptr<ServerConnection> ConnectToServer();
+
+// Holds the main loop's lock for a scope: the main loop's thread is then outside every
+// callback. Not for use on that thread.
+class MainloopLock {
+ public:
+  explicit MainloopLock(pa_threaded_mainloop* mainloop) : mainloop_(mainloop) {
+    pa_threaded_mainloop_lock(mainloop_);
+  }
+  ~MainloopLock() { pa_threaded_mainloop_unlock(mainloop_); }
+  MainloopLock(const MainloopLock&) = delete;
+  MainloopLock& operator=(const MainloopLock&) = delete;
+
+ private:
+  pa_threaded_mainloop* mainloop_;
+};
+
+// Waits, with the main loop's lock held, until `ready` holds; it is asked again whenever the
+// main loop signals. False when the server has not brought it about within two seconds.
+bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
+                   const std::function<bool()>& ready);
+
+// Wakes whoever waits in WaitForServer: the callback of state changes, with the main loop as
+// user data.
+void SignalMainloop(pa_threaded_mainloop* mainloop);
+
+}  // namespace pulse_platform

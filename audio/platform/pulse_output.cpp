@@ -1,0 +1,263 @@
+#include "audio/platform/pulse_output.h"
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+}
+
+#include "audio/platform/pulse_connection.h"
+
+namespace pulse_platform {
+namespace {
+
+using output_queue::AudioOutput;
+
+// The server keeps half a second; it asks for more once a quarter of a second has played, so
+// it and the program wake about four times a second, with a quarter of a second to spare.
+constexpr double kBufferSeconds = 1.0;
+constexpr double kRequestSeconds = 0.25;
+
+pa_channel_position_t PulsePosition(AVChannel channel, int index) {
+  switch (channel) {
+    case AV_CHAN_FRONT_LEFT:
+      return PA_CHANNEL_POSITION_FRONT_LEFT;
+    case AV_CHAN_FRONT_RIGHT:
+      return PA_CHANNEL_POSITION_FRONT_RIGHT;
+    case AV_CHAN_FRONT_CENTER:
+      return PA_CHANNEL_POSITION_FRONT_CENTER;
+    case AV_CHAN_LOW_FREQUENCY:
+      return PA_CHANNEL_POSITION_LFE;
+    case AV_CHAN_BACK_LEFT:
+      return PA_CHANNEL_POSITION_REAR_LEFT;
+    case AV_CHAN_BACK_RIGHT:
+      return PA_CHANNEL_POSITION_REAR_RIGHT;
+    case AV_CHAN_BACK_CENTER:
+      return PA_CHANNEL_POSITION_REAR_CENTER;
+    case AV_CHAN_FRONT_LEFT_OF_CENTER:
+      return PA_CHANNEL_POSITION_FRONT_LEFT_OF_CENTER;
+    case AV_CHAN_FRONT_RIGHT_OF_CENTER:
+      return PA_CHANNEL_POSITION_FRONT_RIGHT_OF_CENTER;
+    case AV_CHAN_SIDE_LEFT:
+      return PA_CHANNEL_POSITION_SIDE_LEFT;
+    case AV_CHAN_SIDE_RIGHT:
+      return PA_CHANNEL_POSITION_SIDE_RIGHT;
+    default:
+      return static_cast<pa_channel_position_t>(PA_CHANNEL_POSITION_AUX0 + index);
+  }
+}
+
+// The decoder delivers FFmpeg's default layout for the channel count; the server is told the
+// same positions, so that it maps each channel to its speaker.
+pa_channel_map ChannelMap(int channels) {
+  pa_channel_map map{};
+  map.channels = static_cast<uint8_t>(channels);
+  if (channels == 1) {
+    map.map[0] = PA_CHANNEL_POSITION_MONO;
+    return map;
+  }
+  AVChannelLayout layout;
+  av_channel_layout_default(&layout, channels);
+  for (int i = 0; i < channels; ++i) {
+    map.map[i] = PulsePosition(av_channel_layout_channel_from_index(&layout, i), i);
+  }
+  av_channel_layout_uninit(&layout);
+  return map;
+}
+
+uint32_t BytesFor(double seconds, const pa_sample_spec& spec) {
+  return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC),
+                                                &spec));
+}
+
+class PulseOutput final : public AudioOutput {
+ public:
+  PulseOutput(OpaqueAudioQueue& queue, std::shared_ptr<ServerConnection> server)
+      : queue_(queue),
+        server_(std::move(server)),
+        mainloop_(server_->mainloop()),
+        context_(server_->context()) {}
+
+  ~PulseOutput() override {
+    if (stream_ == nullptr) {
+      return;
+    }
+    MainloopLock lock(mainloop_);
+    if (drain_ != nullptr) {
+      pa_operation_cancel(drain_);
+      pa_operation_unref(drain_);
+    }
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    // Silences the stream at once, whatever the server still holds of it.
+    pa_stream_disconnect(stream_);
+    pa_stream_unref(stream_);
+  }
+
+  // Connects the stream, corked, and waits until the server has taken it.
+  bool Connect() {
+    MainloopLock lock(mainloop_);
+    const pa_sample_spec spec = {PA_SAMPLE_S16NE,
+                                 static_cast<uint32_t>(queue_.format.mSampleRate),
+                                 static_cast<uint8_t>(queue_.format.mChannelsPerFrame)};
+    const pa_channel_map map = ChannelMap(spec.channels);
+    if (!pa_sample_spec_valid(&spec) || !pa_channel_map_valid(&map)) {
+      return false;
+    }
+    pa_proplist* properties = pa_proplist_new();
+    pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
+    stream_ = pa_stream_new_with_proplist(context_, "Music", &spec, &map, properties);
+    pa_proplist_free(properties);
+    if (stream_ == nullptr) {
+      return false;
+    }
+    pa_stream_set_state_callback(stream_, OnStateChanged, this);
+    pa_stream_set_write_callback(stream_, OnWritable, this);
+    pa_buffer_attr buffer{};
+    buffer.maxlength = std::numeric_limits<uint32_t>::max();
+    buffer.tlength = BytesFor(kBufferSeconds, spec);
+    buffer.prebuf = std::numeric_limits<uint32_t>::max();
+    buffer.minreq = BytesFor(kRequestSeconds, spec);
+    buffer.fragsize = std::numeric_limits<uint32_t>::max();
+    const auto flags = static_cast<pa_stream_flags_t>(
+        PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
+    if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
+      return false;
+    }
+    WaitForServer(mainloop_, context_, [this] {
+      return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) ||
+             pa_stream_get_state(stream_) == PA_STREAM_READY;
+    });
+    return pa_stream_get_state(stream_) == PA_STREAM_READY;
+  }
+
+  OSStatus Start() override { return Cork(false); }
+  OSStatus Pause() override { return Cork(true); }
+
+  void Flush() override {
+    MainloopLock lock(mainloop_);
+    Forget(pa_stream_flush(stream_, nullptr, nullptr));
+  }
+
+  void Wake() override {
+    MainloopLock lock(mainloop_);
+    Pump();
+  }
+
+  UInt64 HeardFrames() override {
+    MainloopLock lock(mainloop_);
+    return HeardFramesLocked();
+  }
+
+ private:
+  static void OnStateChanged(pa_stream*, void* self) {
+    SignalMainloop(static_cast<PulseOutput*>(self)->mainloop_);
+  }
+
+  // The server asks for more: runs on the main loop's thread.
+  static void OnWritable(pa_stream*, size_t, void* self) { static_cast<PulseOutput*>(self)->Pump(); }
+
+  // The server has played out the stream: runs on the main loop's thread.
+  static void OnDrained(pa_stream*, int, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    pa_operation_unref(output->drain_);
+    output->drain_ = nullptr;
+    output_queue::FinishDrain(output->queue_);
+  }
+
+  static void Forget(pa_operation* operation) {
+    if (operation != nullptr) {
+      pa_operation_unref(operation);
+    }
+  }
+
+  OSStatus Cork(bool cork) {
+    MainloopLock lock(mainloop_);
+    pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr);
+    if (operation == nullptr) {
+      return kAudioQueueErr_InvalidDevice;
+    }
+    pa_operation_unref(operation);
+    return noErr;
+  }
+
+  // Writes what the server has room for, hands back what has been heard, and drains once a
+  // stop's last buffer is written. Main loop's lock held.
+  void Pump() {
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
+      return;
+    }
+    if (WriteWhatFits() && output_queue::AllWritten(queue_)) {
+      // The server waits for a fuller buffer before it plays, but nothing more comes until
+      // something has been heard: a queue with little in flight (short buffers, a high rate)
+      // would wait for ever.
+      Forget(pa_stream_trigger(stream_, nullptr, nullptr));
+    }
+    output_queue::MarkHeard(queue_, HeardFramesLocked());
+    if (drain_ == nullptr && output_queue::DrainDue(queue_)) {
+      drain_ = pa_stream_drain(stream_, OnDrained, this);
+      if (drain_ == nullptr) {
+        output_queue::FinishDrain(queue_);
+      }
+    }
+  }
+
+  // True when some PCM was written.
+  bool WriteWhatFits() {
+    bool wrote = false;
+    size_t room = pa_stream_writable_size(stream_);
+    while (room > 0 && room != static_cast<size_t>(-1)) {
+      void* memory = nullptr;
+      size_t size = room;
+      // The server's own memory: the PCM is copied once, straight from the queue's buffer.
+      if (pa_stream_begin_write(stream_, &memory, &size) < 0 || memory == nullptr) {
+        return wrote;
+      }
+      const auto capacity = static_cast<UInt32>(std::min<size_t>(size, UINT32_MAX));
+      const UInt32 taken = output_queue::TakePcm(queue_, memory, capacity);
+      if (taken == 0) {
+        pa_stream_cancel_write(stream_);
+        return wrote;
+      }
+      if (pa_stream_write(stream_, memory, taken, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        return wrote;
+      }
+      wrote = true;
+      room -= std::min<size_t>(room, taken);
+    }
+    return wrote;
+  }
+
+  UInt64 HeardFramesLocked() {
+    pa_usec_t heard = 0;
+    if (pa_stream_get_time(stream_, &heard) < 0) {
+      return 0;  // No timing from the server yet.
+    }
+    return heard * static_cast<UInt64>(queue_.format.mSampleRate) / PA_USEC_PER_SEC;
+  }
+
+  OpaqueAudioQueue& queue_;
+  std::shared_ptr<ServerConnection> server_;  // Outlives the stream.
+  pa_threaded_mainloop* mainloop_;
+  pa_context* context_;
+  pa_stream* stream_ = nullptr;
+  pa_operation* drain_ = nullptr;  // A drain under way; main loop's lock.
+};
+
+}  // namespace
+
+std::unique_ptr<AudioOutput> OpenPulseOutput(OpaqueAudioQueue& queue) {
+  std::shared_ptr<ServerConnection> server = ConnectToServer();
+  if (server == nullptr) {
+    return nullptr;
+  }
+  auto output = std::make_unique<PulseOutput>(queue, std::move(server));
+  if (!output->Connect()) {
+    return nullptr;
+  }
+  return output;
+}
+
+}  // namespace pulse_platform
