@@ -9,7 +9,9 @@ bool HandleGlobalEvent::operator()(tui::Event event) const {
     return true;
   }
   if (event == tui::Event::Character(' ')) {
-    if (player != nullptr && player->running) {
+    // Up to the last frame heard, also once the data has ended and the queue plays out what it
+    // holds; and a pause is always undone, even one that met the end of the data.
+    if (player != nullptr && (browser.paused || PlayerAudible(player))) {
       // The toggle flips even when the output refused: it records what the user asked for.
       if (browser.paused) {
         ResumePlayer(player);

@@ -119,6 +119,10 @@ bool PlayerPlayedOut(const Player* player) {
   return player->finished.load() && player->buffers_queued.load() == 0;
 }
 
+bool PlayerAudible(const Player* player) {
+  return (player->running.load() || player->finished.load()) && !PlayerPlayedOut(player);
+}
+
 void PausePlayer(Player* player) {
   if (player->queue == nullptr || player->paused.load()) {
     return;

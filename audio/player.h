@@ -46,6 +46,10 @@ void ResumePlayer(Player* player);
 // of the track is left to be heard.
 bool PlayerPlayedOut(const Player* player);
 
+// True while something of the track is left to be heard: the output has started and has not
+// played out, whether or not the data has ended.
+bool PlayerAudible(const Player* player);
+
 // Seconds played, paused spans left out, also while the queue plays out what it holds after the
 // data has ended; -1 when the queue is missing, not started, played out, or cannot tell.
 Float64 PlayerCurrentTime(Player* player);

@@ -5,13 +5,24 @@
 // each buffer it has played, and the small dictionary and string types of the info dictionary.
 //
 // Every operation returns a status of 0 on success and a non-zero code on failure, and never
-// throws. The program links exactly one implementation: FFmpeg and SDL2 for real, or the fake
-// that the tests drive.
+// throws. The program links exactly one implementation: FFmpeg with the sound server's client
+// (SDL2 where there is no server, or where SDL_AUDIODRIVER names one of its drivers), or the
+// fake that the tests drive.
 //
-// Threads: every operation runs on the caller's thread. The only code that runs elsewhere is
-// the refill routine given to AudioQueueNewOutput, which the queue calls on its own audio
-// thread; it may call AudioQueueEnqueueBuffer, AudioQueueStop(queue, false) and ExtAudioFileRead
-// from there.
+// Threads and locks:
+// - The caller's thread (the program's main thread) runs every operation on audio files and
+//   decoders, and every queue operation. A queue operation takes the queue's own lock for
+//   moments and may then take the output's lock (the sound server's main-loop lock, or SDL's
+//   device lock) for as long as it takes to copy PCM or send one request; it never waits for a
+//   decode, nor for the server to answer (AudioQueueNewOutput aside, which waits up to two
+//   seconds for the server to take a new stream).
+// - Each queue has its own thread, the audio thread of this interface. It calls the refill
+//   routine, with no lock held, once for every buffer that has been heard, in playing order.
+//   From there the routine may call ExtAudioFileRead, AudioQueueEnqueueBuffer and
+//   AudioQueueStop(queue, false).
+// - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
+//   enqueued PCM under the queue's lock, and tells the queue what has been heard. It never
+//   decodes and never calls the refill routine, so a slow decode cannot starve the output.
 
 #include <cstdint>
 
@@ -192,15 +203,16 @@ OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
 // Decodes up to `*io_frames` frames into the list's one buffer (bounded by its mDataByteSize);
 // sets `*io_frames` to the frames delivered, 0 at the end of the data. Frames decoded beyond
 // the request are kept for the next read. A damaged packet is skipped; only an unrecoverable
-// error fails. May run on the audio thread.
+// error fails. May run on the audio thread (from the refill routine).
 OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBufferList* io_data);
 
 OSStatus ExtAudioFileDispose(ExtAudioFileRef decoder);
 
 // --- The output queue ------------------------------------------------------------------------
 
-// A queue in `format` (16-bit signed interleaved PCM). `callback` runs on the queue's own audio
-// thread, with `user_data`, once for every buffer that has played. No run loop, flags 0.
+// A queue in `format` (16-bit signed interleaved PCM) on a new stream of the sound server, or an
+// SDL device; it holds its output until started. `callback` runs on the queue's own audio
+// thread, with `user_data`, once for every buffer that has been heard. No run loop, flags 0.
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                              AudioQueueOutputCallback callback, void* user_data,
                              CFRunLoopRef run_loop, CFStringRef run_loop_mode, UInt32 flags,
@@ -213,8 +225,9 @@ OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID param
 OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
                                   AudioQueueBufferRef* out_buffer);
 
-// Plays the buffer's mAudioDataByteSize bytes after everything enqueued before it, whole.
-// May run on the audio thread (from the refill routine).
+// Plays the buffer's mAudioDataByteSize bytes after everything enqueued before it, whole; the
+// output takes them at once if it has room. May run on the audio thread (from the refill
+// routine).
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
                                  UInt32 packet_count,
                                  const AudioStreamPacketDescription* packets);
@@ -222,20 +235,24 @@ OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer
 // Starts, or resumes after a pause; `start_time` may be null or the stamp saved at the pause.
 OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
 
-// Returns once output has halted: no refill call runs while paused, and time stands still.
+// Holds the output where it is (the server's own pause: a corked stream), with what it has not
+// played kept for the resume; time stands still. Nothing more is heard, so no buffer goes back
+// while paused, though one heard just before may still be on its way to the refill routine.
 OSStatus AudioQueuePause(AudioQueueRef queue);
 
-// Immediate: stops at once and drops what is queued. Not immediate: queued buffers play out
-// first. The not-immediate form may be called from inside the refill routine.
+// Immediate: stops at once and drops what is queued, the output's own buffer included. Not
+// immediate: queued buffers play out first, to the last frame (the server drains the stream),
+// and only then go back and the queue stops. The not-immediate form may be called from inside
+// the refill routine.
 OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
 
-// mSampleTime = frames played since the first start, at the client rate, standing still while
-// paused. Fails when the queue is not running.
+// mSampleTime = frames heard since the first start, at the client rate: the output's latency is
+// taken off, and the count stands still while paused. Fails when the queue is not running.
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef timeline,
                                   AudioTimeStamp* out_time, Boolean* out_discontinuity);
 
-// Frees the queue and its buffers. Immediate: when it returns, no refill call is running and
-// none will start.
+// Frees the queue and its buffers, and silences its output at once. Immediate: when it returns,
+// no refill call is running and none will start; a refill under way is waited for.
 OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
 
 // --- The info dictionary ---------------------------------------------------------------------

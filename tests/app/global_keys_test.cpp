@@ -59,6 +59,44 @@ TEST_F(HandleGlobalEventTest, SpaceAfterTheEndChangesNothing) {
   EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueuePause), 0);
 }
 
+// The data has ended; the queue still holds buffers that are yet to be heard.
+TEST_F(HandleGlobalEventTest, SpacePausesAndResumesTheLastBuffersOfATrack) {
+  Play();
+  fake_audio::FakeQueue queue = fake_audio::LastQueue();
+  while (!playback_.player->finished) {
+    ASSERT_TRUE(queue.PlayHeadBuffer());
+  }
+  ASSERT_GT(queue.queued_count(), 0);
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_TRUE(browser_.paused);
+  EXPECT_EQ(queue.state(), fake_audio::QueueState::kPaused);
+  EXPECT_FALSE(PlayerPlayedOut(playback_.player));
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_FALSE(browser_.paused);
+  EXPECT_EQ(queue.state(), fake_audio::QueueState::kRunning);
+  queue.PlayUntilDrained();
+  EXPECT_TRUE(PlayerPlayedOut(playback_.player));
+}
+
+// Space saw the Player running just before the last refill ended the data, so the pause landed
+// after it: the next Space must resume, or the queued buffers never play out.
+TEST_F(HandleGlobalEventTest, APauseThatMetTheEndOfTheDataIsUndone) {
+  Play();
+  fake_audio::FakeQueue queue = fake_audio::LastQueue();
+  while (!playback_.player->finished) {
+    ASSERT_TRUE(queue.PlayHeadBuffer());
+  }
+  PausePlayer(playback_.player);
+  browser_.paused = true;
+  ASSERT_EQ(queue.state(), fake_audio::QueueState::kPaused);
+  queue.PlayUntilDrained();
+  ASSERT_FALSE(PlayerPlayedOut(playback_.player));
+  EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_FALSE(browser_.paused);
+  queue.PlayUntilDrained();
+  EXPECT_TRUE(PlayerPlayedOut(playback_.player));
+}
+
 TEST_F(HandleGlobalEventTest, TheToggleFlipsEvenWhenTheOutputRefusesToPause) {
   Play();
   fake_audio::FailEveryCall(fake_audio::Op::kAudioQueuePause, kAudioQueueErr_InvalidRunState);
