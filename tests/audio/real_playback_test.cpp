@@ -239,6 +239,8 @@ TEST_F(DesktopPlaybackTest, NothingOfTheOldTrackFollowsTheNewOne) {
   const MediaSpec old_track = DesktopMedia(MediaFormat::kWav, 4.0);
   const MediaSpec new_track = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
   Play(old_track);
+  // The program's own client plays, not SDL's.
+  EXPECT_THAT(server_->SinkInputs(), ::testing::HasSubstr("application.name = \"Brevalo\""));
   std::this_thread::sleep_for(milliseconds(600));
   Play(new_track);
   WaitUntilPlayedOut();

@@ -29,6 +29,8 @@
 #include <unistd.h>
 
 #include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
@@ -381,6 +383,40 @@ TEST_F(LongSessionTest, ShortTracksAreHeardWholeAtRealSpeed) {
   session.reset();
   ASSERT_TRUE(followed);
   ExpectEveryTrackHeardWhole(played);
+}
+
+// Through the desktop's sound server, each track's last frames must be drained before the next
+// starts: the recording of the server's sink holds the tracks whole, in order.
+TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
+  SKIP_WITHOUT_PULSEAUDIO();
+  test_support::SoundServer server;
+  ASSERT_TRUE(server.ok()) << "the private sound server did not start";
+  std::vector<int16_t> expected;
+  for (int tone : {440, 660, 880}) {
+    MediaSpec spec = test_support::Spec(MediaFormat::kWav, 1.2, 2, 44100);
+    spec.tone_hz = tone;
+    const std::string source = test_support::MakeMedia(spec);
+    ASSERT_FALSE(source.empty());
+    names_.push_back("tone " + std::to_string(tone) + ".wav");
+    fs::copy_file(source, music_ / names_.back());
+    const std::vector<int16_t> pcm = test_support::ReferencePcm(source);
+    expected.insert(expected.end(), pcm.begin(), pcm.end());
+  }
+  ASSERT_TRUE(server.StartRecording());
+  FileOpenWatch watch(music_);
+  auto session = std::make_unique<TmuxSession>(
+      test_support::ProgramPath() + " " + Quote((music_ / names_.front()).string()),
+      std::map<std::string, std::string>{{"SDL_AUDIODRIVER", ""},
+                                         {"PULSE_SERVER", server.address()}});
+  const bool followed = FollowTheAdvance(watch, [](int) {});
+  LookAtTagsAndQuit(*session);
+  session.reset();
+  ASSERT_TRUE(followed);
+
+  const std::vector<int16_t> heard = test_support::WithoutSilentFrames(server.StopRecording(), 2);
+  ASSERT_GE(heard.size(), expected.size()) << "frames of the three tracks are missing";
+  EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()))
+      << "the tracks were not heard whole and in order";
 }
 
 }  // namespace

@@ -120,6 +120,12 @@ bool SoundServer::Pactl(const std::vector<std::string>& arguments, std::string* 
   return RunProgram(command, nullptr, output) == 0;
 }
 
+std::string SoundServer::SinkInputs() const {
+  std::string inputs;
+  Pactl({"list", "sink-inputs"}, &inputs);
+  return inputs;
+}
+
 bool SoundServer::StartRecording() {
   // A short recorder keeps the null sink from rendering seconds of silence ahead of a new
   // stream, which a sound card never does.

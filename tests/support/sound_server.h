@@ -30,6 +30,9 @@ class SoundServer {
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
 
+  // What `pactl list sink-inputs` says of the streams playing now.
+  std::string SinkInputs() const;
+
   // Starts recording the sink; returns once the recorder is connected.
   bool StartRecording();
   // Stops the recorder; the interleaved stereo samples it recorded, silence included.

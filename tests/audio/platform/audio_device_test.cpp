@@ -1,9 +1,12 @@
 #include <cstdlib>
+#include <filesystem>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include "tests/audio/platform/queue_feeder.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
@@ -33,6 +36,39 @@ class AudioDeviceTest : public ::testing::Test {
   const bool played = platform_test::WaitUntil([&] { return feeder.refills.load() >= 1; });
   AudioQueueDispose(feeder.queue, true);
   std::_Exit(played ? 0 : 2);
+}
+
+// With no sound server to reach, SDL's output plays; here ALSA's, which `home`'s configuration
+// sends to a file. Exits 0 when the file holds every frame, in order.
+[[noreturn]] void PlayWithoutASoundServer(const test_support::TempDir& home) {
+  const std::string played = home / "played.raw";
+  test_support::WriteFile(home.path() / ".asoundrc",
+                          "pcm.!default { type file slave.pcm \"null\" file \"" + played +
+                              "\" format \"raw\" }\n");
+  setenv("HOME", home.path().c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", home.path().c_str(), 1);
+  setenv("PULSE_SERVER", (home / "no-server").c_str(), 1);
+  unsetenv("SDL_AUDIODRIVER");
+  platform_test::QueueFeeder feeder;
+  feeder.total_chunks = 6;
+  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+  if (AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr, 0,
+                          &feeder.queue) != noErr) {
+    std::_Exit(1);
+  }
+  feeder.Prime(3);
+  AudioQueueStart(feeder.queue, nullptr);
+  const bool ended = platform_test::WaitUntil([&] { return feeder.refills.load() == 6; });
+  AudioQueueDispose(feeder.queue, true);
+  const bool whole = platform_test::DiskOutputWithoutSilence(played, 2) == feeder.Expected(6);
+  // ALSA's null device takes silence as fast as SDL writes it: the file is large.
+  std::filesystem::remove_all(home.path());
+  std::_Exit(ended && whole ? 0 : 2);
+}
+
+TEST_F(AudioDeviceTest, WithoutASoundServerSdlPlaysThroughAlsa) {
+  test_support::TempDir home;
+  EXPECT_EXIT(PlayWithoutASoundServer(home), ::testing::ExitedWithCode(0), "^$");
 }
 
 TEST_F(AudioDeviceTest, NoAudioDeviceFailsCleanlyAndQuietly) {
