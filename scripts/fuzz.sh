@@ -6,18 +6,13 @@
 # or sanitizer report, leaving the input in build-fuzz/fuzz-artifacts/ (keep it as a regression
 # case in tests/fuzz/regressions/ once the fault is fixed).
 set -eu
+source "$(dirname "$0")/setup.sh"
 seconds=${1:-60}
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$BREVALO_ROOT
 build=$root/build-fuzz
 seeds=$build/fuzz-seeds
 corpus=$build/fuzz-corpus
 artifacts=$build/fuzz-artifacts
-
-configure() {
-  CC=clang CXX=clang++ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF \
-    -DBREVALO_BENCH=OFF >/dev/null
-}
 
 # seed NAME SOURCE [ffmpeg output options...]: one seed made from a lavfi SOURCE.
 seed() {
@@ -62,22 +57,27 @@ make_seeds() {
   touch "$seeds/.complete"
 }
 
-[ -f "$build/CMakeCache.txt" ] || configure
-cmake --build "$build" --target load_fuzzer -j "$(nproc)" -- --no-print-directory >/dev/null ||
-  cmake --build "$build" --target load_fuzzer -j 1
-[ -f "$seeds/.complete" ] || make_seeds
+CC=clang CXX=clang++ brevalo_build build-fuzz load_fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF -DBREVALO_BENCH=OFF
+# Not behind ||, which would keep a failed ffmpeg from stopping make_seeds.
+if [ ! -f "$seeds/.complete" ]; then
+  brevalo_step "Making the seed media" make_seeds
+fi
 mkdir -p "$corpus" "$artifacts"
 
 # A non-zero exit is a finding; its input is written to the artifacts folder. The fuzzer's own
-# running commentary goes to a log; only the figures, or the report of a finding, are shown.
+# running commentary goes to a log, shown whole only when there is a finding.
 log=$build/fuzz-last.log
-echo "Fuzzing the load path for $seconds s (log: $log)"
+printf 'Fuzzing the load path for %s s:' "$seconds"
 if "$build/tests/fuzz/load_fuzzer" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
   -dict="$root/tests/fuzz/load_fuzzer.dict" -artifact_prefix="$artifacts/" \
   -print_final_stats=1 "$corpus" "$seeds" "$root/tests/fuzz/regressions" >"$log" 2>&1; then
-  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::' "$log"
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+  printf ' %s inputs, no finding\n' "${runs:-?}"
 else
-  tail -n 80 "$log"
+  printf ' failed\n--- output of the fuzzer (also in %s)\n' "$log"
+  cat "$log"
+  printf -- '--- end of the output\n'
   echo "The fuzzer found a fault; the input is in $artifacts/" >&2
   exit 1
 fi

@@ -1,13 +1,123 @@
 #!/usr/bin/env bash
-# Sourced by run.sh and test.sh: installs the missing Debian packages and builds when needed.
+# Sourced by the scripts: installs the missing Debian packages, builds when needed, and shows
+# each step on one line of its own. A step's tools write to a log, which is shown whole only
+# when the step fails.
 
 BREVALO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 BREVALO_RUN_PACKAGES=(build-essential cmake pkg-config libncurses-dev libavformat-dev
-  libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libgtest-dev)
-BREVALO_TEST_PACKAGES=(tmux ffmpeg clang libclang-rt-14-dev)
+  libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev libgtest-dev)
+BREVALO_TEST_PACKAGES=(tmux ffmpeg clang libclang-rt-14-dev pulseaudio pulseaudio-utils lintian)
 
-# Installs whichever of the given packages are missing; quiet and quick when none is.
+# The last stage of a step's pipeline runs in this shell, so that the progress it saw is known.
+shopt -s lastpipe
+
+# Tests counted by brevalo_ctest_counts over the whole run, for a closing line.
+BREVALO_TESTS_PASSED=0
+BREVALO_TESTS_SKIPPED=0
+
+# Reads a tool's output and adds how far it has got to the step's line: the percentage that
+# make and ninja print, or the share of tests that ctest has run. On a terminal the figure is
+# rewritten in place; in a log every tenth passed is added once.
+brevalo_show_progress() {
+  local text=$1 line percent tenth
+  local make_pattern='^\[ *([0-9]+)%\]'
+  local count_pattern='^\[([0-9]+)/([0-9]+)\]|^ *([0-9]+)/([0-9]+) Test +#'
+  BREVALO_PROGRESS_SHOWN=-1
+  while IFS= read -r line; do
+    if [[ $line =~ $make_pattern ]]; then
+      percent=${BASH_REMATCH[1]}
+    elif [[ $line =~ $count_pattern ]]; then
+      percent=$(((BASH_REMATCH[1] + BASH_REMATCH[3]) * 100 /
+        (BASH_REMATCH[2] + BASH_REMATCH[4])))
+    else
+      continue
+    fi
+    if [ -t 1 ]; then
+      printf '\r%s: %d%%\033[K' "$text" "$percent"
+      BREVALO_PROGRESS_SHOWN=$percent
+    else
+      tenth=$((percent / 10 * 10))
+      if ((tenth > 0 && tenth > BREVALO_PROGRESS_SHOWN)); then
+        printf ' %d%%' "$tenth"
+        BREVALO_PROGRESS_SHOWN=$tenth
+      fi
+    fi
+  done
+}
+
+# brevalo_step [--result FUNCTION] TEXT COMMAND...: runs COMMAND and shows the step on one line:
+# TEXT, the progress figure, then "done" or what FUNCTION, given the log, makes of the output
+# (it sets BREVALO_STEP_RESULT, in this shell, so that it may also keep counts).
+# On failure the line ends in "failed", the whole output follows, and COMMAND's status is
+# returned.
+brevalo_step() {
+  local result_function=""
+  if [ "$1" = --result ]; then
+    result_function=$2
+    shift 2
+  fi
+  local text=$1
+  shift
+  local log status result
+  log=$(mktemp "${TMPDIR:-/tmp}/brevalo-step.XXXXXX")
+  printf '%s:' "$text"
+  "$@" </dev/null 2>&1 | tee "$log" | brevalo_show_progress "$text"
+  status=${PIPESTATUS[0]}
+  BREVALO_STEP_RESULT=done
+  if [ "$status" -ne 0 ]; then
+    BREVALO_STEP_RESULT=failed
+  elif [ -n "$result_function" ]; then
+    "$result_function" "$log"
+  fi
+  result=$BREVALO_STEP_RESULT
+  if [ -t 1 ]; then
+    printf '\r%s: %s\033[K\n' "$text" "$result"
+  elif [ "$BREVALO_PROGRESS_SHOWN" -ge 0 ]; then
+    printf '; %s\n' "$result"
+  else
+    printf ' %s\n' "$result"
+  fi
+  if [ "$status" -ne 0 ]; then
+    printf -- '--- output of: %s\n' "$*"
+    cat "$log"
+    printf -- '--- end of the output\n'
+  fi
+  rm -f "$log"
+  return "$status"
+}
+
+# A result for brevalo_step: ctest's counts, added to the run's totals.
+brevalo_ctest_counts() {
+  local total skipped
+  total=$(sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p' "$1" | tail -n 1)
+  skipped=$(grep -c '(Skipped)$' "$1" || true)
+  BREVALO_TESTS_PASSED=$((BREVALO_TESTS_PASSED + ${total:-0} - skipped))
+  BREVALO_TESTS_SKIPPED=$((BREVALO_TESTS_SKIPPED + skipped))
+  BREVALO_STEP_RESULT="$((${total:-0} - skipped)) passed, 0 failed, $skipped skipped"
+}
+
+# A result for brevalo_step: the last line the command wrote, its own summary.
+brevalo_last_line() { BREVALO_STEP_RESULT=$(tail -n 1 "$1"); }
+
+# brevalo_ctest TEXT BUILD [ctest options...]: one test stage of the build folder BUILD.
+brevalo_ctest() {
+  local text=$1 dir=$2
+  shift 2
+  brevalo_step --result brevalo_ctest_counts "$text" \
+    ctest --test-dir "$BREVALO_ROOT/$dir" --output-on-failure --no-tests=error "$@"
+}
+
+# Runs a command as root: directly when we are root, else through sudo.
+brevalo_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then
+    "$@"
+  else
+    sudo "$@"
+  fi
+}
+
+# Installs whichever of the given packages are missing; says nothing when none is.
 brevalo_install_packages() {
   local missing=()
   local package
@@ -17,12 +127,16 @@ brevalo_install_packages() {
     fi
   done
   [ ${#missing[@]} -eq 0 ] && return 0
-  echo "Installing: ${missing[*]}" >&2
-  local sudo=()
-  [ "$(id -u)" -ne 0 ] && sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get update -qq >&2 &&
-    "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+  # A password is asked for on the terminal before the step's output goes to a log.
+  [ "$(id -u)" -eq 0 ] || sudo -v
+  brevalo_step "Installing ${missing[*]}" brevalo_apt_get_install "${missing[@]}"
+}
+
+# apt-get install, after an update of the package lists, asking nothing.
+brevalo_apt_get_install() {
+  brevalo_as_root apt-get update -q &&
+    brevalo_as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -q --no-install-recommends "$@"
 }
 
 # brevalo_build DIR TARGETS [cmake options...]: configures DIR once, then builds what changed
@@ -31,13 +145,14 @@ brevalo_build() {
   local dir=$1 targets=$2
   shift 2
   if [ ! -f "$BREVALO_ROOT/$dir/CMakeCache.txt" ]; then
-    cmake -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" "$@" >/dev/null || return 1
+    brevalo_step "Configuring $dir/" cmake -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" "$@" ||
+      return 1
   fi
   local target_options=()
   local target
   for target in $targets; do
     target_options+=(--target "$target")
   done
-  cmake --build "$BREVALO_ROOT/$dir" -j "$(nproc)" "${target_options[@]}" -- --no-print-directory \
-    >/dev/null || cmake --build "$BREVALO_ROOT/$dir" -j 1 "${target_options[@]}"
+  brevalo_step "Building $dir/ (${targets:-everything})" cmake --build "$BREVALO_ROOT/$dir" \
+    -j "$(nproc)" "${target_options[@]}" -- --no-print-directory
 }

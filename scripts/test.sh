@@ -1,33 +1,29 @@
 #!/usr/bin/env bash
-# Sets up and passes every test: the plain build (all tests, the program in tmux included),
-# the unit tests and a whole session of the program under AddressSanitizer, UBSan and
-# LeakSanitizer, the audio-thread tests under ThreadSanitizer, and a short fuzzing run of the
-# load path. Each sanitizer build compiles only the tests it runs.
+# Sets up and passes every test: the plain build (all tests, the program in tmux included), the
+# Debian package made from it, the unit tests and a whole session of the program under
+# AddressSanitizer, UBSan and LeakSanitizer, the audio-thread tests under ThreadSanitizer, and a
+# short fuzzing run of the load path. Each sanitizer build compiles only the tests it runs. One
+# line per step; a step that fails shows its tool's whole output.
 set -eu
 source "$(dirname "$0")/setup.sh"
 brevalo_install_packages "${BREVALO_RUN_PACKAGES[@]}" "${BREVALO_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
-step() { printf '\n== %s\n' "$*"; }
 
-step "build"
 brevalo_build build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-step "tests"
-ctest --test-dir "$BREVALO_ROOT/build" --output-on-failure -j "$jobs"
+brevalo_ctest "Running the tests" build -j "$jobs"
+brevalo_step --result brevalo_last_line "Checking the Debian package" \
+  "$BREVALO_ROOT/scripts/check_package.sh" "$BREVALO_ROOT/build"
 
-step "unit tests under AddressSanitizer + UBSan"
 brevalo_build build-asan "tests_unit tests_leak" -DCMAKE_BUILD_TYPE=Debug \
   -DBREVALO_SANITIZE=address,undefined -DBREVALO_BENCH=OFF
-ctest --test-dir "$BREVALO_ROOT/build-asan" --output-on-failure -j "$jobs" -L unit
-step "a session of the program under LeakSanitizer"
-ctest --test-dir "$BREVALO_ROOT/build-asan" --output-on-failure -L leak
+brevalo_ctest "Running the unit tests under AddressSanitizer + UBSan" build-asan -j "$jobs" -L unit
+brevalo_ctest "Running a session of the program under LeakSanitizer" build-asan -L leak
 
-step "audio-thread tests under ThreadSanitizer"
 brevalo_build build-tsan tests_thread -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=thread \
   -DBREVALO_BENCH=OFF
-ctest --test-dir "$BREVALO_ROOT/build-tsan" --output-on-failure -j "$jobs" -L thread
+brevalo_ctest "Running the audio-thread tests under ThreadSanitizer" build-tsan -j "$jobs" -L thread
 
-step "a short fuzzing run of the load path"
 "$BREVALO_ROOT/scripts/fuzz.sh" 60
 
-step "all tests passed"
+printf 'tests: %d passed, 0 failed, %d skipped\n' "$BREVALO_TESTS_PASSED" "$BREVALO_TESTS_SKIPPED"

@@ -10,6 +10,9 @@
 
 namespace {
 
+// "Brevalo - v0.3 - ": the build passes the project's major and minor version.
+constexpr char kTitlePrefix[] = "Brevalo - v" BREVALO_SHORT_VERSION " - ";
+
 void RefreshPosition(PlaybackState& playback) {
   Player* player = playback.player;
   // A paused Player keeps the last position shown.
@@ -97,7 +100,7 @@ tui::Element RenderMainScreen::operator()() const {
                                tui::text(texts.total),
                            }),
                            tui::separator(),
-                           tui::text(std::string("Brevalo - v0.3 - ") + kTitleNotice) | tui::center,
+                           tui::text(std::string(kTitlePrefix) + kTitleNotice) | tui::center,
                            tui::separator(),
                            tui::text("FILE BROWSER (" + browser.current_dir + ")") | tui::center,
                            browser_component->Render() | tui::flex,

@@ -21,5 +21,5 @@ struct RenderMainScreen {
   tui::Element operator()() const;
 };
 
-// The title line's notice after "Brevalo - v0.3 - ".
+// The title line's notice after "Brevalo - v0.3 - " (the project's major and minor version).
 inline constexpr const char* kTitleNotice = "Space pause \u00b7 Tab info \u00b7 Esc quit";
