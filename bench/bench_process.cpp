@@ -1,6 +1,9 @@
 #include "bench/bench_process.h"
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -17,6 +20,25 @@ double Seconds(const timeval& time) {
 }
 
 }  // namespace
+
+double CpuSecondsOf(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  // The command name may hold spaces and parentheses; the fields after it do not.
+  const size_t after_name = content.rfind(')');
+  if (after_name == std::string::npos) {
+    return -1;
+  }
+  std::istringstream fields(content.substr(after_name + 2));
+  std::string field;
+  long ticks = 0;
+  for (int i = 3; fields >> field && i <= 15; ++i) {
+    if (i == 14 || i == 15) {  // utime, stime
+      ticks += std::stol(field);
+    }
+  }
+  return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
 
 ProcessCost RunProgram(std::vector<std::string> arguments) {
   posix_spawn_file_actions_t actions;

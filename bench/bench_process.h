@@ -11,6 +11,10 @@ struct ProcessCost {
   double peak_rss_mb = 0;
 };
 
+// User and system CPU seconds that process `pid` has used so far, from /proc; -1 when it
+// cannot be read.
+double CpuSecondsOf(int pid);
+
 // Runs a program (searched on PATH) with no input or output, and waits for it.
 ProcessCost RunProgram(std::vector<std::string> arguments);
 

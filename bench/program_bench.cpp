@@ -12,115 +12,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include <poll.h>
-#include <pty.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "bench/bench_process.h"
+#include "bench/pty_program.h"
 
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The program running on a pseudo-terminal of 80x24; its output is read and dropped so that it
-// never blocks on a full terminal.
-class PtyProgram {
- public:
-  PtyProgram(const std::vector<std::string>& arguments, const std::string& audio_driver) {
-    winsize size{};
-    size.ws_col = 80;
-    size.ws_row = 24;
-    pid_ = forkpty(&master_, nullptr, nullptr, &size);
-    if (pid_ == 0) {
-      setenv("TERM", "xterm-256color", 1);
-      setenv("SDL_AUDIODRIVER", audio_driver.c_str(), 1);
-      std::vector<char*> argv;
-      for (const std::string& argument : arguments) {
-        argv.push_back(const_cast<char*>(argument.c_str()));
-      }
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-  }
-
-  ~PtyProgram() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-    if (master_ >= 0) {
-      close(master_);
-    }
-  }
-
-  // Reads output for `duration`; true once `text` has been seen (then returns at once).
-  bool ReadFor(Clock::duration duration, const std::string& text = "") {
-    const auto end = Clock::now() + duration;
-    while (Clock::now() < end) {
-      if (!text.empty() && output_.find(text) != std::string::npos) {
-        return true;
-      }
-      pollfd descriptor{master_, POLLIN, 0};
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
-      if (poll(&descriptor, 1, static_cast<int>(std::max<long>(left.count(), 1))) > 0) {
-        char buffer[65536];
-        const ssize_t got = read(master_, buffer, sizeof buffer);
-        if (got <= 0) {
-          return false;
-        }
-        output_.append(buffer, static_cast<size_t>(got));
-        // Only the tail is needed to find a text.
-        if (output_.size() > (1 << 20)) {
-          output_.erase(0, output_.size() - 4096);
-        }
-      }
-    }
-    return !text.empty() && output_.find(text) != std::string::npos;
-  }
-
-  // User and system CPU seconds so far, from /proc.
-  double CpuSeconds() const {
-    std::ifstream stat("/proc/" + std::to_string(pid_) + "/stat");
-    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
-    const size_t after_name = content.rfind(')');
-    if (after_name == std::string::npos) {
-      return -1;
-    }
-    std::istringstream fields(content.substr(after_name + 2));
-    std::string field;
-    long utime = 0;
-    long stime = 0;
-    for (int i = 3; fields >> field; ++i) {
-      if (i == 14) {
-        utime = std::stol(field);
-      } else if (i == 15) {
-        stime = std::stol(field);
-        break;
-      }
-    }
-    return static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
-  }
-
-  void Quit() {
-    static_cast<void>(write(master_, "\x1b", 1));
-    ReadFor(std::chrono::milliseconds(500));
-  }
-
- private:
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string output_;
-};
 
 double FfplayCpuSeconds(const std::string& file) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -134,7 +38,7 @@ void StartUp(const std::string& program, const fs::path& folder) {
   std::vector<double> milliseconds;
   for (int run = 0; run < 5; ++run) {
     const auto start = Clock::now();
-    PtyProgram brevalo({program, folder.string()}, "dummy");
+    PtyProgram brevalo({program, folder.string()}, {{"SDL_AUDIODRIVER", "dummy"}});
     if (!brevalo.ReadFor(std::chrono::seconds(10), "FILE BROWSER")) {
       std::printf("start-up: no first frame\n");
       return;
@@ -148,7 +52,7 @@ void StartUp(const std::string& program, const fs::path& folder) {
 }
 
 void Idle(const std::string& program, const fs::path& folder, int seconds) {
-  PtyProgram brevalo({program, folder.string()}, "dummy");
+  PtyProgram brevalo({program, folder.string()}, {{"SDL_AUDIODRIVER", "dummy"}});
   if (!brevalo.ReadFor(std::chrono::seconds(10), "FILE BROWSER")) {
     std::printf("idle: no first frame\n");
     return;
@@ -162,7 +66,7 @@ void Idle(const std::string& program, const fs::path& folder, int seconds) {
 }
 
 void Playing(const std::string& program, const std::string& file, const char* name, int seconds) {
-  PtyProgram brevalo({program, file}, "dummy");
+  PtyProgram brevalo({program, file}, {{"SDL_AUDIODRIVER", "dummy"}});
   // The whole process from its start, as ffplay's figure is: until the track has ended.
   brevalo.ReadFor(std::chrono::seconds(seconds + 1));
   const double ours = brevalo.CpuSeconds();

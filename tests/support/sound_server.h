@@ -27,6 +27,7 @@ class SoundServer {
   SoundServer& operator=(const SoundServer&) = delete;
 
   bool ok() const { return ok_; }
+  pid_t daemon_pid() const { return daemon_; }
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
 

@@ -1,0 +1,231 @@
+// What playing through the desktop's sound server costs and how quickly it answers, against a
+// private PulseAudio daemon whose only sink is a null sink (the test command's own):
+// - player and server CPU while a 60 s MP3 and a 60 s FLAC play to their end, and the same for
+//   ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files, in the same run;
+// - player and server CPU over 20 s of pause; the player's context switches a second; its peak
+//   resident memory;
+// - how long a change of track holds the main thread (LoadAndPlay, and the stop inside it);
+// - the silence heard at a change of track and between tracks at the automatic advance, from a
+//   recording of the sink with a 20 ms recorder, as a desktop with a sound card would hear it;
+// - the time from Escape to the end of the process.
+//
+// Run: build/bench/desktop_sound_bench [seconds]   (length of the CPU media, 60 by default)
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "audio/playback_state.h"
+#include "bench/bench_process.h"
+#include "bench/pty_program.h"
+#include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+double Milliseconds(Clock::duration duration) {
+  return std::chrono::duration<double, std::milli>(duration).count();
+}
+
+double FramesToMs(int64_t frames) { return static_cast<double>(frames) / 44.1; }
+
+struct Bench {
+  test_support::SoundServer& server;
+  std::string program;
+  fs::path folder;
+
+  std::vector<std::pair<std::string, std::string>> Environment() const {
+    return {{"PULSE_SERVER", server.address()}, {"SDL_AUDIODRIVER", ""}};
+  }
+  double ServerCpu() const { return CpuSecondsOf(server.daemon_pid()); }
+};
+
+// The whole program plays `file` to its end; then ffplay does.
+void CompareCpu(const Bench& bench, const std::string& name, const std::string& file,
+                double seconds) {
+  double server_before = bench.ServerCpu();
+  PtyProgram brevalo({bench.program, file}, bench.Environment());
+  brevalo.ReadFor(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(seconds + 1.0)));
+  const double ours = brevalo.CpuSeconds();
+  const double ours_server = bench.ServerCpu() - server_before;
+  const double switches = static_cast<double>(brevalo.ContextSwitches()) / (seconds + 1.0);
+  const double peak = brevalo.PeakResidentMb();
+  brevalo.Quit();
+
+  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+  server_before = bench.ServerCpu();
+  const ProcessCost ffplay =
+      RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", file});
+  const double ffplay_server = bench.ServerCpu() - server_before;
+  unsetenv("SDL_AUDIODRIVER");
+
+  std::printf("%-4s brevalo %.2f s + server %.2f s = %.2f s CPU; %.0f context switches/s; "
+              "peak RSS %.1f MB\n",
+              name.c_str(), ours, ours_server, ours + ours_server, switches, peak);
+  if (!ffplay.ok) {
+    std::printf("%-4s ffplay failed or missing: no ratio\n", name.c_str());
+    return;
+  }
+  std::printf("%-4s ffplay  %.2f s + server %.2f s = %.2f s CPU\n", name.c_str(),
+              ffplay.cpu_seconds, ffplay_server, ffplay.cpu_seconds + ffplay_server);
+  std::printf("%-4s ratio brevalo/ffplay %.2f (goal <= 0.25)\n", name.c_str(),
+              (ours + ours_server) / (ffplay.cpu_seconds + ffplay_server));
+}
+
+void Paused(const Bench& bench, const std::string& file) {
+  PtyProgram brevalo({bench.program, file}, bench.Environment());
+  brevalo.ReadFor(seconds(2));
+  brevalo.Type(" ");
+  brevalo.ReadFor(seconds(1));
+  const double ours_before = brevalo.CpuSeconds();
+  const double server_before = bench.ServerCpu();
+  constexpr double kSeconds = 20;
+  brevalo.ReadFor(seconds(static_cast<int>(kSeconds)));
+  const double ours = brevalo.CpuSeconds() - ours_before;
+  const double server = bench.ServerCpu() - server_before;
+  std::printf("paused %.0f s: brevalo %.3f s + server %.3f s = %.3f %% of one core (goal <= 0.1)\n",
+              kSeconds, ours, server, 100 * (ours + server) / kSeconds);
+  brevalo.Quit();
+}
+
+// LoadAndPlay while a track plays, as Return on another file does: the whole call, and the
+// stop of the old track inside it.
+void SwitchCost(const std::string& file) {
+  PlaybackState state;
+  std::vector<double> stops;
+  std::vector<double> switches;
+  for (int run = 0; run < 9; ++run) {
+    if (!LoadAndPlay(state, file)) {
+      std::printf("switch: LoadAndPlay failed\n");
+      return;
+    }
+    std::this_thread::sleep_for(milliseconds(700));
+    auto start = Clock::now();
+    StopPlayback(state);
+    stops.push_back(Milliseconds(Clock::now() - start));
+    LoadAndPlay(state, file);
+    std::this_thread::sleep_for(milliseconds(700));
+    start = Clock::now();
+    LoadAndPlay(state, file);
+    switches.push_back(Milliseconds(Clock::now() - start));
+    StopPlayback(state);
+  }
+  std::sort(stops.begin(), stops.end());
+  std::sort(switches.begin(), switches.end());
+  std::printf("change of track, %.1f MB MP3: LoadAndPlay median %.1f ms, max %.1f ms; "
+              "its stop median %.2f ms, max %.2f ms (goal <= 10)\n",
+              static_cast<double>(fs::file_size(file)) / 1e6, switches[4], switches.back(),
+              stops[4], stops.back());
+}
+
+// The silence heard between the old track's last frame and the new one's first.
+void SwitchSilence(const Bench& bench, const std::string& first, const std::string& second) {
+  std::vector<double> gaps;
+  for (int run = 0; run < 5; ++run) {
+    bench.server.StartRecording();
+    PlaybackState state;
+    LoadAndPlay(state, first);
+    std::this_thread::sleep_for(milliseconds(800));
+    LoadAndPlay(state, second);
+    std::this_thread::sleep_for(milliseconds(500));
+    StopPlayback(state);
+    const std::vector<int64_t> silences =
+        test_support::InnerSilences(bench.server.StopRecording(), 2);
+    gaps.push_back(silences.empty() ? 0 : FramesToMs(*std::max_element(silences.begin(),
+                                                                       silences.end())));
+  }
+  std::sort(gaps.begin(), gaps.end());
+  std::printf("silence heard at a change of track: median %.0f ms, max %.0f ms (goal <= 100)\n",
+              gaps[2], gaps.back());
+}
+
+// Three tracks of a folder, one after the other by themselves, in the whole program.
+void AdvanceSilence(const Bench& bench, const fs::path& folder) {
+  bench.server.StartRecording();
+  PtyProgram brevalo({bench.program, (folder / "1.wav").string()}, bench.Environment());
+  brevalo.ReadFor(seconds(8));
+  brevalo.Quit();
+  const std::vector<int64_t> silences =
+      test_support::InnerSilences(bench.server.StopRecording(), 2);
+  std::printf("silence between tracks at the automatic advance:");
+  for (int64_t frames : silences) {
+    std::printf(" %.0f ms", FramesToMs(frames));
+  }
+  std::printf(" (goal <= 100)\n");
+}
+
+void EscapeToExit(const Bench& bench, const std::string& file) {
+  std::vector<double> waits;
+  for (int run = 0; run < 5; ++run) {
+    PtyProgram brevalo({bench.program, file}, bench.Environment());
+    brevalo.ReadFor(milliseconds(1500));
+    brevalo.Type("\x1b");
+    waits.push_back(1000 * brevalo.WaitForExit(seconds(5)));
+  }
+  std::sort(waits.begin(), waits.end());
+  std::printf("Escape to the end of the process while playing: median %.0f ms, max %.0f ms "
+              "(goal <= 200)\n",
+              waits[2], waits.back());
+}
+
+bool MakeTone(const fs::path& path, double seconds, int tone) {
+  test_support::MediaSpec spec =
+      test_support::Spec(test_support::MediaFormat::kWav, seconds, 2, 44100);
+  spec.tone_hz = tone;
+  const std::string made = test_support::MakeMedia(spec);
+  return !made.empty() && fs::copy_file(made, path);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+  test_support::SoundServer server;
+  if (!server.ok()) {
+    std::printf("the private PulseAudio daemon did not start (pulseaudio, pulseaudio-utils)\n");
+    return 1;
+  }
+  setenv("PULSE_SERVER", server.address().c_str(), 1);
+  unsetenv("SDL_AUDIODRIVER");
+  const fs::path folder = fs::temp_directory_path() / ("desktop-bench-" + std::to_string(getpid()));
+  fs::create_directories(folder / "advance");
+  const Bench bench{server, fs::canonical("/proc/self/exe").parent_path().parent_path() / "brevalo",
+                    folder};
+  const std::string mp3 = folder / "long.mp3";
+  const std::string flac = folder / "long.flac";
+  const std::string large_mp3 = folder / "large.mp3";  // 240 s at 128 kbit/s: about 3.8 MB.
+  const std::vector<std::string> mp3_codec = {"-c:a", "libmp3lame", "-b:a", "128k"};
+  if (!MakeBenchMedia(mp3, seconds, mp3_codec) || !MakeBenchMedia(flac, seconds, {"-c:a", "flac"}) ||
+      !MakeBenchMedia(large_mp3, 240, mp3_codec) || !MakeTone(folder / "a.wav", 3, 440) ||
+      !MakeTone(folder / "b.wav", 2, 1000) || !MakeTone(folder / "advance/1.wav", 2, 440) ||
+      !MakeTone(folder / "advance/2.wav", 2, 660) || !MakeTone(folder / "advance/3.wav", 2, 880)) {
+    std::printf("the ffmpeg tool failed to make the media\n");
+    fs::remove_all(folder);
+    return 1;
+  }
+  std::printf("Through a private PulseAudio daemon (null sink, 44.1 kHz s16le)\n");
+  CompareCpu(bench, "MP3", mp3, seconds);
+  CompareCpu(bench, "FLAC", flac, seconds);
+  Paused(bench, mp3);
+  SwitchCost(large_mp3);
+  SwitchSilence(bench, folder / "a.wav", folder / "b.wav");
+  AdvanceSilence(bench, folder / "advance");
+  EscapeToExit(bench, mp3);
+  fs::remove_all(folder);
+  return 0;
+}
