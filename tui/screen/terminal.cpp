@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <curses.h>
 #include <langinfo.h>
@@ -13,6 +15,8 @@
 #include <term.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "tui/screen/terminal_safe.h"
 
 namespace tui {
 namespace {
@@ -49,9 +53,14 @@ void AppendBytes(const char* bytes, size_t length) {
   }
 }
 
-void AppendReset(const char* capability) {
+bool HasCapability(const char* capability) {
   const char* value = tigetstr(capability);
-  if (value != nullptr && value != reinterpret_cast<char*>(-1)) {
+  return value != nullptr && value != reinterpret_cast<char*>(-1);
+}
+
+void AppendReset(const char* capability) {
+  if (HasCapability(capability)) {
+    const char* value = tigetstr(capability);
     AppendBytes(value, std::strlen(value));
   }
 }
@@ -63,6 +72,32 @@ void PrepareResetSequence() {
   AppendReset("sgr0");
   AppendReset("cnorm");
   AppendReset("rmcup");
+}
+
+// The terminal type as a failure line may show it: TERM's value, quoted, with nothing in it
+// that could steer the terminal or break the line.
+std::string TerminalTypeName() {
+  const char* type = std::getenv("TERM");
+  if (type == nullptr || *type == '\0') {
+    return "(TERM is not set)";
+  }
+  std::string name = TerminalSafe(type);
+  for (char& c : name) {
+    c = c == '\n' ? '?' : c;
+  }
+  return "'" + name + "'";
+}
+
+// Gives the terminal's modes back and refuses the terminal with a line that names its type.
+[[noreturn]] void Refuse(const std::string& what) {
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
+  throw std::runtime_error("cannot drive the terminal type " + TerminalTypeName() + ": " + what);
+}
+
+// ncurses takes any terminal it has a description of, but one that cannot place its cursor (a
+// "dumb" or hard-copy terminal) would only scroll frames past as lines of text.
+bool CanAddressCursor() {
+  return tigetflag("hc") <= 0 && tigetflag("gn") <= 0 && HasCapability("cup");
 }
 
 // ncursesw sends UTF-8 only under a UTF-8 locale: the user's, or C.UTF-8 when theirs is not
@@ -103,10 +138,14 @@ Terminal::Terminal() {
   }
   curses_ = newterm(nullptr, stdout, stdin);
   if (curses_ == nullptr) {
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
-    throw std::runtime_error("cannot drive this terminal (is TERM set?)");
+    Refuse("terminfo does not describe it");
   }
   set_term(curses_);
+  if (!CanAddressCursor()) {
+    delscreen(curses_);
+    curses_ = nullptr;
+    Refuse("it cannot move its cursor");
+  }
   PrepareResetSequence();
   g_terminal_held = 1;
   EnterModes();

@@ -12,8 +12,9 @@ namespace tui {
 // exactly as it was found, modes and all. One at a time; used on one thread.
 class Terminal {
  public:
-  // Takes the terminal; throws std::runtime_error when standard input and output are not a
-  // terminal or ncurses cannot drive it, std::logic_error when another Terminal holds it.
+  // Takes the terminal; throws std::runtime_error, naming the terminal type where that is the
+  // cause, when standard input and output are not a terminal, ncurses has no description of it,
+  // or it cannot move its cursor (TERM=dumb); std::logic_error when another Terminal holds it.
   Terminal();
   ~Terminal();
   Terminal(const Terminal&) = delete;
