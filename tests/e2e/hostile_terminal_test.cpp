@@ -332,4 +332,21 @@ TEST_F(HostileTerminalTest, TerminalsThatCannotDrawAreRefused) {
   }
 }
 
+// Without an alternate screen (the Linux console, a vt100) the last frame would stay after the
+// program, with the shell's prompt inside its border: it is cleared instead.
+TEST_F(HostileTerminalTest, TerminalsWithoutAnAlternateScreenAreLeftClear) {
+  for (const std::string term : {"linux", "vt100"}) {
+    SCOPED_TRACE(term);
+    TmuxSession session = Start(80, 24, "", "", term);
+    ASSERT_TRUE(session.WaitFor("FILE BROWSER ("));
+    EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "0");
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(), 0);
+    const std::vector<std::string> lines = session.Screen();
+    EXPECT_EQ(test_support::LineWith(lines, "FILE BROWSER ("), "");
+    EXPECT_EQ(test_support::LineWith(lines, "\u2502"), "") << "the prompt lands in the border";
+    ExpectTerminalRestored(session);
+  }
+}
+
 }  // namespace

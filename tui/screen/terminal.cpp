@@ -58,20 +58,42 @@ bool HasCapability(const char* capability) {
   return value != nullptr && value != reinterpret_cast<char*>(-1);
 }
 
-void AppendReset(const char* capability) {
+std::string* g_expansion = nullptr;  // Where ExpandCapability's tputs output goes.
+
+int AppendToExpansion(int byte) {
+  *g_expansion += static_cast<char>(byte);
+  return byte;
+}
+
+// The bytes of a capability of the current terminal, its padding marks ("$<50>") interpreted
+// by tputs rather than sent as text; empty when the terminal lacks it.
+std::string ExpandCapability(const char* capability) {
+  std::string bytes;
   if (HasCapability(capability)) {
-    const char* value = tigetstr(capability);
-    AppendBytes(value, std::strlen(value));
+    g_expansion = &bytes;
+    tputs(tigetstr(capability), 1, AppendToExpansion);
+    g_expansion = nullptr;
   }
+  return bytes;
+}
+
+// What leaves the last frame behind when the terminal is given back: nothing where leaving the
+// alternate screen brings back what was there before; elsewhere (the Linux console, a vt100)
+// clearing the screen, or the shell's prompt would land inside the old frame.
+std::string FrameEraser() {
+  return HasCapability("rmcup") ? std::string() : ExpandCapability("clear");
 }
 
 // The bytes that undo what holding the terminal did, from the terminal's own description.
 void PrepareResetSequence() {
   g_reset_length = 0;
   AppendBytes(kMouseOff, sizeof(kMouseOff) - 1);
-  AppendReset("sgr0");
-  AppendReset("cnorm");
-  AppendReset("rmcup");
+  for (const char* capability : {"sgr0", "cnorm", "rmcup"}) {
+    const std::string bytes = ExpandCapability(capability);
+    AppendBytes(bytes.data(), bytes.size());
+  }
+  const std::string eraser = FrameEraser();
+  AppendBytes(eraser.data(), eraser.size());
 }
 
 // The terminal type as a failure line may show it: TERM's value, quoted, with nothing in it
@@ -147,6 +169,7 @@ Terminal::Terminal() {
     Refuse("it cannot move its cursor");
   }
   PrepareResetSequence();
+  frame_eraser_ = FrameEraser();
   g_terminal_held = 1;
   EnterModes();
 }
@@ -185,6 +208,7 @@ void Terminal::LeaveModes() {
   WriteAll(STDOUT_FILENO, kMouseOff, sizeof(kMouseOff) - 1);
   curs_set(1);
   endwin();
+  WriteAll(STDOUT_FILENO, frame_eraser_.data(), frame_eraser_.size());
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
 }
 
