@@ -31,7 +31,8 @@ struct AudioTrack {
 int LoadTrack(AudioTrack* track, const char* path);
 
 // The PCM format tracks are decoded in: 16-bit signed interleaved samples at the file's own rate
-// and channel count, so nothing is resampled or mixed down.
+// and channel count, so nothing is resampled or mixed down, except the frames of a file whose
+// format changes midway, which the decoder converts to this one.
 AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format);
 
 // Releases the decoder, the audio file and the bytes; the texts, size, duration and format of

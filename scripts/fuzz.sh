@@ -34,6 +34,8 @@ make_seeds() {
   seed mp3_no_xing.mp3 "$mono" -c:a libmp3lame -q:a 4 -write_xing 0 "${tags[@]}"
   seed mp3_id3v1.mp3 "$mono" -c:a libmp3lame -b:a 32k -id3v2_version 0 -write_id3v1 1 \
     -metadata TIT2=Title -metadata TPE1=Artist -metadata TYER=2004
+  # Two MP3s joined by cat: the rate and channel count change midway.
+  cat "$seeds/mp3_id3v1.mp3" "$seeds/mp3_vbr.mp3" >"$seeds/mp3_joined.mp3"
   seed wav_s16.wav "$stereo" -c:a pcm_s16le "${tags[@]}"
   seed wav_u8.wav "$mono" -c:a pcm_u8
   seed wav_s24.wav "$mono" -c:a pcm_s24le

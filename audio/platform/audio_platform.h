@@ -202,8 +202,10 @@ OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
 
 // Decodes up to `*io_frames` frames into the list's one buffer (bounded by its mDataByteSize);
 // sets `*io_frames` to the frames delivered, 0 at the end of the data. Frames decoded beyond
-// the request are kept for the next read. A damaged packet is skipped; only an unrecoverable
-// error fails. May run on the audio thread (from the refill routine).
+// the request are kept for the next read. Frames whose rate or channel count differs from the
+// file format's (recordings of different formats joined into one file) are resampled and mixed
+// to the client format. A damaged packet is skipped; only an unrecoverable error fails. May run
+// on the audio thread (from the refill routine).
 OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBufferList* io_data);
 
 OSStatus ExtAudioFileDispose(ExtAudioFileRef decoder);

@@ -60,33 +60,34 @@ namespace {
 
 bool IsOutOfMemory(int error) { return error == AVERROR(ENOMEM); }
 
-// Converts the decoded frame in `decoder.frame` into `pending`. A frame whose rate or channel
-// count differs from the file's (a change mid-stream) cannot be played without resampling or
-// mixing, so it is dropped like a damaged one.
-DecodeResult TakeDecodedFrame(OpaqueExtAudioFile& decoder) {
-  const AVFrame* frame = decoder.frame;
-  const UInt32 channels = decoder.client_format.mChannelsPerFrame;
-  if (frame->nb_samples <= 0 || frame->ch_layout.nb_channels != static_cast<int>(channels) ||
-      frame->sample_rate != static_cast<int>(decoder.client_format.mSampleRate)) {
-    return DecodeResult::kFrame;
-  }
-  const size_t samples = static_cast<size_t>(frame->nb_samples) * channels;
-  if (decoder.pending.size() < samples) {
-    try {
-      decoder.pending.resize(samples);
-    } catch (const std::bad_alloc&) {
-      decoder.failure = kAudio_MemFullError;
-      return DecodeResult::kError;
-    }
-  }
-  const int converted = decoder.converter->Convert(frame, decoder.pending.data());
-  if (converted < 0) {
-    decoder.failure = kAudioFileUnspecifiedError;
+// Makes the first `converted` frames of `pending` the ones to deliver. A frame that cannot be
+// converted (no resampler for its format) is lost like a damaged one; only running out of memory
+// is an error.
+DecodeResult KeepConverted(OpaqueExtAudioFile& decoder, int converted) {
+  if (converted == AVERROR(ENOMEM)) {
+    decoder.failure = kAudio_MemFullError;
     return DecodeResult::kError;
   }
-  decoder.pending_frames = static_cast<size_t>(converted);
+  decoder.pending_frames = converted > 0 ? static_cast<size_t>(converted) : 0;
   decoder.pending_offset = 0;
   return DecodeResult::kFrame;
+}
+
+// Converts the decoded frame in `decoder.frame` into `pending`, in the client format whatever
+// the frame's own rate and channel count: a file joined from recordings of different formats
+// plays whole.
+DecodeResult TakeDecodedFrame(OpaqueExtAudioFile& decoder) {
+  if (decoder.frame->nb_samples <= 0) {
+    return DecodeResult::kFrame;
+  }
+  return KeepConverted(decoder, decoder.converter->Convert(decoder.frame, decoder.pending));
+}
+
+// At the end of the data, the frames that the resampler still holds are the last ones.
+DecodeResult TakeResamplerTail(OpaqueExtAudioFile& decoder) {
+  const DecodeResult result = KeepConverted(decoder, decoder.converter->Flush(decoder.pending));
+  return result == DecodeResult::kFrame && decoder.pending_frames == 0 ? DecodeResult::kEnd
+                                                                       : result;
 }
 
 // Hands the next packet of the stream to the decoder, or the end-of-data flush. A damaged
@@ -125,10 +126,10 @@ DecodeResult DecodeNextFrame(OpaqueExtAudioFile& decoder) {
         return result;
       }
     } else if (received == AVERROR_EOF) {
-      return DecodeResult::kEnd;
+      return TakeResamplerTail(decoder);
     } else if (received == AVERROR(EAGAIN)) {
       if (decoder.draining) {
-        return DecodeResult::kEnd;
+        return TakeResamplerTail(decoder);
       }
       if (!FeedDecoder(decoder)) {
         decoder.failure = kAudio_MemFullError;

@@ -32,6 +32,22 @@ int64_t SkippedSamples(const AVPacket* packet) {
   return int64_t{AV_RL32(skip)} + int64_t{AV_RL32(skip + 4)};
 }
 
+// True when the MP3 decoder plays nothing of the packet: it does not open with a valid frame
+// header. In a file joined from two MP3s, the parser glues the second one's ID3v2 tag to the
+// frame after it, and the decoder refuses the whole packet.
+bool IsRefusedMp3Packet(const AVPacket* packet) {
+  if (packet->size < 4) {
+    return true;
+  }
+  const uint32_t header = AV_RB32(packet->data);
+  const bool sync = (header & 0xFFE00000u) == 0xFFE00000u;
+  const bool reserved_version = (header & (3u << 19)) == 1u << 19;
+  const bool reserved_layer = (header & (3u << 17)) == 0;
+  const bool bad_bit_rate = (header & (0xFu << 12)) == 0xFu << 12;
+  const bool reserved_rate = (header & (3u << 10)) == 3u << 10;
+  return !sync || reserved_version || reserved_layer || bad_bit_rate || reserved_rate;
+}
+
 OSStatus CountPacketFrames(Demuxer& demuxer, UInt64* out_frames) {
   AVPacket* packet = av_packet_alloc();
   if (packet == nullptr) {
@@ -40,8 +56,9 @@ OSStatus CountPacketFrames(Demuxer& demuxer, UInt64* out_frames) {
   int64_t total_duration = 0;  // In the stream's time base.
   int64_t skipped = 0;         // In samples.
   int64_t packets = 0;
+  const bool is_mp3 = demuxer.stream->codecpar->codec_id == AV_CODEC_ID_MP3;
   while (av_read_frame(demuxer.format, packet) >= 0) {
-    if (packet->stream_index == demuxer.stream_index) {
+    if (packet->stream_index == demuxer.stream_index && !(is_mp3 && IsRefusedMp3Packet(packet))) {
       ++packets;
       total_duration += packet->duration > 0 ? packet->duration : 0;
       skipped += SkippedSamples(packet);

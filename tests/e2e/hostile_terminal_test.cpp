@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -133,13 +134,18 @@ class HostileTerminalTest : public ::testing::Test {
     fs::copy_file(song, dir_.path() / "b second.mp3");
   }
 
-  // The program on the folder, or playing `file` of it from the start.
+  // The program on the folder, or playing `file` of it from the start; on the terminal type
+  // `term` rather than tmux's own when given.
   TmuxSession Start(int width, int height, const std::string& file = "",
-                    const std::string& prefix = "") const {
+                    const std::string& prefix = "", const std::string& term = "") const {
     const fs::path target = file.empty() ? dir_.path() : dir_.path() / file;
+    std::map<std::string, std::string> environment = {{"SDL_AUDIODRIVER", "disk"},
+                                                      {"SDL_DISKAUDIOFILE", dir_ / "played.raw"}};
+    if (!term.empty()) {
+      environment["TERM"] = term;
+    }
     return TmuxSession(prefix + test_support::ProgramPath() + " '" + target.string() + "'",
-                       {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", dir_ / "played.raw"}},
-                       width, height);
+                       environment, width, height);
   }
 
   TmuxSession StartPlaying(const std::string& prefix = "") const {
@@ -304,6 +310,43 @@ TEST_F(HostileTerminalTest, StopWithoutJobControlGivesTheTerminalBackAndRedrawsA
   session.SendKeys({"Escape"});
   EXPECT_EQ(session.WaitForExit(), 0);
   ExpectTerminalRestored(session);
+}
+
+// A terminal that cannot draw the interface is refused as one that terminfo does not know:
+// before anything is drawn, with one line that names its type, the audio stopped, status 1.
+TEST_F(HostileTerminalTest, TerminalsThatCannotDrawAreRefused) {
+  for (const std::string term : {"dumb", "no-such-terminal"}) {
+    SCOPED_TRACE(term);
+    // Wide enough that the line does not wrap.
+    TmuxSession session = Start(200, 24, "a first.mp3", "", term);
+    EXPECT_EQ(session.WaitForExit(), 1);
+    std::vector<std::string> said;
+    for (const std::string& line : session.Screen()) {
+      if (!line.empty() && !line.starts_with("EXIT=")) {
+        said.push_back(line);
+      }
+    }
+    ASSERT_EQ(said.size(), 1u) << session.ScreenText();
+    EXPECT_THAT(said[0], HasSubstr("'" + term + "'"));
+    ExpectTerminalRestored(session);
+  }
+}
+
+// Without an alternate screen (the Linux console, a vt100) the last frame would stay after the
+// program, with the shell's prompt inside its border: it is cleared instead.
+TEST_F(HostileTerminalTest, TerminalsWithoutAnAlternateScreenAreLeftClear) {
+  for (const std::string term : {"linux", "vt100"}) {
+    SCOPED_TRACE(term);
+    TmuxSession session = Start(80, 24, "", "", term);
+    ASSERT_TRUE(session.WaitFor("FILE BROWSER ("));
+    EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "0");
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(), 0);
+    const std::vector<std::string> lines = session.Screen();
+    EXPECT_EQ(test_support::LineWith(lines, "FILE BROWSER ("), "");
+    EXPECT_EQ(test_support::LineWith(lines, "\u2502"), "") << "the prompt lands in the border";
+    ExpectTerminalRestored(session);
+  }
 }
 
 }  // namespace

@@ -93,6 +93,15 @@ void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments)
   }
 }
 
+// A new file name in the cache's folder; the cache's lock is held.
+std::string NewCachePath(MediaCache& cache, const std::string& stem, MediaFormat format) {
+  if (cache.folder == nullptr) {
+    cache.folder = std::make_unique<TempDir>();
+  }
+  return *cache.folder /
+         (stem + "_" + std::to_string(cache.next_number++) + FormatExtension(format));
+}
+
 }  // namespace
 
 MediaSpec Spec(MediaFormat format, double seconds, int channels, int sample_rate) {
@@ -201,12 +210,7 @@ std::string MakeMedia(const MediaSpec& spec) {
   if (auto found = cache.files.find(key); found != cache.files.end()) {
     return found->second;
   }
-  if (cache.folder == nullptr) {
-    cache.folder = std::make_unique<TempDir>();
-  }
-  const std::string path =
-      *cache.folder / (FormatName(spec.format) + "_" + std::to_string(cache.next_number++) +
-                       FormatExtension(spec.format));
+  const std::string path = NewCachePath(cache, FormatName(spec.format), spec.format);
   std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error",           "-y",
                                         "-f",     "lavfi",    "-i", SourceFilter(spec)};
   for (const std::string& argument : CodecArguments(spec.format)) {
@@ -223,12 +227,41 @@ std::string MakeMedia(const MediaSpec& spec) {
   return path;
 }
 
-std::vector<int16_t> ReferencePcm(const std::string& path) {
+std::string JoinMedia(const std::vector<MediaSpec>& parts) {
+  std::string key = "joined";
+  std::string bytes;
+  for (const MediaSpec& part : parts) {
+    const std::string path = MakeMedia(part);
+    if (path.empty()) {
+      return {};
+    }
+    key += "+" + SpecKey(part);
+    bytes += ReadFile(path);
+  }
+  MediaCache& cache = Cache();
+  std::lock_guard<std::mutex> lock(cache.mutex);
+  if (auto found = cache.files.find(key); found != cache.files.end()) {
+    return found->second;
+  }
+  const std::string path = NewCachePath(cache, "joined", parts.at(0).format);
+  WriteFile(path, bytes);
+  cache.files.emplace(key, path);
+  return path;
+}
+
+std::vector<int16_t> ReferencePcm(const std::string& path, int channels, int sample_rate) {
   TempDir folder;
   const std::string pcm_path = folder / "reference.pcm";
+  std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", path};
+  if (channels > 0) {
+    arguments.insert(arguments.end(), {"-ac", std::to_string(channels)});
+  }
+  if (sample_rate > 0) {
+    arguments.insert(arguments.end(), {"-ar", std::to_string(sample_rate)});
+  }
+  arguments.insert(arguments.end(), {"-f", "s16le", pcm_path});
   std::string errors;
-  if (RunProgram({"ffmpeg", "-nostdin", "-v", "error", "-y", "-i", path, "-f", "s16le", pcm_path},
-                 &errors) != 0) {
+  if (RunProgram(arguments, &errors) != 0) {
     ADD_FAILURE() << "ffmpeg could not decode " << path << ": " << errors;
     return {};
   }

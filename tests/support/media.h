@@ -68,9 +68,15 @@ bool HaveFfmpeg();
 // all zeros. Empty (with a test failure recorded) when ffmpeg fails.
 std::string MakeMedia(const MediaSpec& spec);
 
+// One file holding the files of `parts` end to end, as `cat` joins recordings: its rate or
+// channel count may change midway. Named with the first part's extension; made once per run.
+std::string JoinMedia(const std::vector<MediaSpec>& parts);
+
 // Interleaved 16-bit samples at the file's own rate and channel count, as
-// `ffmpeg -i path -f s16le` decodes them. Empty (with a failure recorded) when ffmpeg fails.
-std::vector<int16_t> ReferencePcm(const std::string& path);
+// `ffmpeg -i path -f s16le` decodes them, or at `channels` and `sample_rate` when given (a file
+// whose format changes midway is then converted throughout). Empty (with a failure recorded)
+// when ffmpeg fails.
+std::vector<int16_t> ReferencePcm(const std::string& path, int channels = 0, int sample_rate = 0);
 
 // Runs a program (no shell); its exit status, or -1 when it could not be run. The program's
 // standard error goes to `error_output` and its output to `output` when given; otherwise they

@@ -3,8 +3,10 @@
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 #include <curses.h>
 #include <langinfo.h>
@@ -13,6 +15,8 @@
 #include <term.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include "tui/screen/terminal_safe.h"
 
 namespace tui {
 namespace {
@@ -49,20 +53,73 @@ void AppendBytes(const char* bytes, size_t length) {
   }
 }
 
-void AppendReset(const char* capability) {
+bool HasCapability(const char* capability) {
   const char* value = tigetstr(capability);
-  if (value != nullptr && value != reinterpret_cast<char*>(-1)) {
-    AppendBytes(value, std::strlen(value));
+  return value != nullptr && value != reinterpret_cast<char*>(-1);
+}
+
+std::string* g_expansion = nullptr;  // Where ExpandCapability's tputs output goes.
+
+int AppendToExpansion(int byte) {
+  *g_expansion += static_cast<char>(byte);
+  return byte;
+}
+
+// The bytes of a capability of the current terminal, its padding marks ("$<50>") interpreted
+// by tputs rather than sent as text; empty when the terminal lacks it.
+std::string ExpandCapability(const char* capability) {
+  std::string bytes;
+  if (HasCapability(capability)) {
+    g_expansion = &bytes;
+    tputs(tigetstr(capability), 1, AppendToExpansion);
+    g_expansion = nullptr;
   }
+  return bytes;
+}
+
+// What leaves the last frame behind when the terminal is given back: nothing where leaving the
+// alternate screen brings back what was there before; elsewhere (the Linux console, a vt100)
+// clearing the screen, or the shell's prompt would land inside the old frame.
+std::string FrameEraser() {
+  return HasCapability("rmcup") ? std::string() : ExpandCapability("clear");
 }
 
 // The bytes that undo what holding the terminal did, from the terminal's own description.
 void PrepareResetSequence() {
   g_reset_length = 0;
   AppendBytes(kMouseOff, sizeof(kMouseOff) - 1);
-  AppendReset("sgr0");
-  AppendReset("cnorm");
-  AppendReset("rmcup");
+  for (const char* capability : {"sgr0", "cnorm", "rmcup"}) {
+    const std::string bytes = ExpandCapability(capability);
+    AppendBytes(bytes.data(), bytes.size());
+  }
+  const std::string eraser = FrameEraser();
+  AppendBytes(eraser.data(), eraser.size());
+}
+
+// The terminal type as a failure line may show it: TERM's value, quoted, with nothing in it
+// that could steer the terminal or break the line.
+std::string TerminalTypeName() {
+  const char* type = std::getenv("TERM");
+  if (type == nullptr || *type == '\0') {
+    return "(TERM is not set)";
+  }
+  std::string name = TerminalSafe(type);
+  for (char& c : name) {
+    c = c == '\n' ? '?' : c;
+  }
+  return "'" + name + "'";
+}
+
+// Gives the terminal's modes back and refuses the terminal with a line that names its type.
+[[noreturn]] void Refuse(const std::string& what) {
+  tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
+  throw std::runtime_error("cannot drive the terminal type " + TerminalTypeName() + ": " + what);
+}
+
+// ncurses takes any terminal it has a description of, but one that cannot place its cursor (a
+// "dumb" or hard-copy terminal) would only scroll frames past as lines of text.
+bool CanAddressCursor() {
+  return tigetflag("hc") <= 0 && tigetflag("gn") <= 0 && HasCapability("cup");
 }
 
 // ncursesw sends UTF-8 only under a UTF-8 locale: the user's, or C.UTF-8 when theirs is not
@@ -103,11 +160,16 @@ Terminal::Terminal() {
   }
   curses_ = newterm(nullptr, stdout, stdin);
   if (curses_ == nullptr) {
-    tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
-    throw std::runtime_error("cannot drive this terminal (is TERM set?)");
+    Refuse("terminfo does not describe it");
   }
   set_term(curses_);
+  if (!CanAddressCursor()) {
+    delscreen(curses_);
+    curses_ = nullptr;
+    Refuse("it cannot move its cursor");
+  }
   PrepareResetSequence();
+  frame_eraser_ = FrameEraser();
   g_terminal_held = 1;
   EnterModes();
 }
@@ -146,6 +208,7 @@ void Terminal::LeaveModes() {
   WriteAll(STDOUT_FILENO, kMouseOff, sizeof(kMouseOff) - 1);
   curs_set(1);
   endwin();
+  WriteAll(STDOUT_FILENO, frame_eraser_.data(), frame_eraser_.size());
   tcsetattr(STDIN_FILENO, TCSADRAIN, &g_saved_modes);
 }
 

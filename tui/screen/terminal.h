@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 #include "tui/screen/curses_painter.h"
 #include "tui/screen/screen.h"
 
@@ -9,11 +11,13 @@ namespace tui {
 
 // Owns the terminal through ncursesw while it lives: the alternate screen, no echo, no line
 // buffering, the cursor hidden and mouse presses reported. Destroying it gives the terminal back
-// exactly as it was found, modes and all. One at a time; used on one thread.
+// as it was found, modes and all; a terminal without an alternate screen is left cleared rather
+// than showing the last frame. One at a time; used on one thread.
 class Terminal {
  public:
-  // Takes the terminal; throws std::runtime_error when standard input and output are not a
-  // terminal or ncurses cannot drive it, std::logic_error when another Terminal holds it.
+  // Takes the terminal; throws std::runtime_error, naming the terminal type where that is the
+  // cause, when standard input and output are not a terminal, ncurses has no description of it,
+  // or it cannot move its cursor (TERM=dumb); std::logic_error when another Terminal holds it.
   Terminal();
   ~Terminal();
   Terminal(const Terminal&) = delete;
@@ -39,13 +43,15 @@ class Terminal {
 
   SCREEN* curses_ = nullptr;
   bool released_ = false;
+  std::string frame_eraser_;  // Sent after leaving the modes; empty with an alternate screen.
   CursesPainter painter_;
 };
 
 // Puts the terminal back as the living Terminal found it, if there is one: leaves the alternate
-// screen, shows the cursor, stops mouse reports, restores the saved terminal modes. Only
-// async-signal-safe calls: for the paths where the normal teardown cannot run (a crash, a fatal
-// signal, exit without teardown). After it the Terminal must not draw again.
+// screen (or clears the screen where there is none), shows the cursor, stops mouse reports,
+// restores the saved terminal modes. Only async-signal-safe calls: for the paths where the
+// normal teardown cannot run (a crash, a fatal signal, exit without teardown). After it the
+// Terminal must not draw again.
 void RestoreTerminalFromSignal();
 
 }  // namespace tui

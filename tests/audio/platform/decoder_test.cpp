@@ -130,6 +130,37 @@ TEST(ExtAudioFileTest, OneDecoderPerFile) {
   EXPECT_NE(ExtAudioFileWrapAudioFileID(file.file(), true, &second), noErr);
 }
 
+// A file joined from a mono and a stereo MP3, as `cat` makes one, plays whole in the format it
+// opened with, and its length counts every frame played.
+TEST(ExtAudioFileTest, FormatChangesMidStreamAreConvertedNotDropped) {
+  SKIP_WITHOUT_FFMPEG();
+  using test_support::Spec;
+  // Channels only: mixed by libswresample as ffmpeg's own converter does, so exactly comparable.
+  {
+    const std::string path = test_support::JoinMedia(
+        {Spec(MediaFormat::kMp3Vbr, 1.0, 1, 44100), Spec(MediaFormat::kMp3Vbr, 1.5, 2, 44100)});
+    MemoryAudioFile file(test_support::ReadFile(path));
+    ASSERT_EQ(file.Open(), noErr);
+    ASSERT_EQ(file.UseClientPcm(), noErr);
+    ASSERT_EQ(file.channels(), 1u);
+    const std::vector<int16_t> samples = file.ReadAll(1000, 37);
+    EXPECT_GE(samples.size(), 2.5 * 44100);
+    EXPECT_EQ(samples.size(), file.PacketCount());
+    EXPECT_TRUE(samples == test_support::ReferencePcm(path, 1, 44100));
+  }
+  // Rate and channels: the resampler's last frames at the change and at the end are not lost.
+  {
+    MemoryAudioFile file(test_support::ReadFile(test_support::JoinMedia(
+        {Spec(MediaFormat::kMp3Cbr, 1.0, 1, 48000), Spec(MediaFormat::kMp3Cbr, 1.5, 2, 22050)})));
+    ASSERT_EQ(file.Open(), noErr);
+    ASSERT_EQ(file.UseClientPcm(), noErr);
+    const double rate = file.FileFormat().mSampleRate;
+    const size_t frames = file.ReadAll(1000, 37).size() / file.channels();
+    EXPECT_GE(frames, 2.5 * rate);
+    EXPECT_EQ(frames, file.PacketCount());
+  }
+}
+
 // Damage in the middle of a file costs the frames it hits; decoding goes on past it and ends
 // normally.
 TEST(ExtAudioFileTest, SkipsDamagedPacketsAndGoesOn) {
