@@ -182,7 +182,7 @@ class DesktopPlaybackTest : public ::testing::Test {
 
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
-    SKIP_WITHOUT_PULSEAUDIO();
+    SKIP_WITHOUT_SOUND_SERVER();
     ASSERT_TRUE(server_->ok()) << "the private sound server did not start";
     unsetenv("SDL_AUDIODRIVER");
     setenv("PULSE_SERVER", server_->address().c_str(), 1);

@@ -388,7 +388,7 @@ TEST_F(LongSessionTest, ShortTracksAreHeardWholeAtRealSpeed) {
 // Through the desktop's sound server, each track's last frames must be drained before the next
 // starts: the recording of the server's sink holds the tracks whole, in order.
 TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
-  SKIP_WITHOUT_PULSEAUDIO();
+  SKIP_WITHOUT_SOUND_SERVER();
   test_support::SoundServer server;
   ASSERT_TRUE(server.ok()) << "the private sound server did not start";
   std::vector<int16_t> expected;

@@ -1,7 +1,8 @@
 #pragma once
 
-// A private PulseAudio daemon for the tests, whose only sink is a null sink at 44.1 kHz, 16-bit
-// stereo, and a recorder of what that sink plays: what a desktop would hear.
+// A private sound server for the tests, whose only sink is a null sink at 44.1 kHz, 16-bit
+// stereo, and a recorder of what that sink plays: what a desktop would hear. PulseAudio, or with
+// BREVALO_TEST_SOUND_SERVER=pipewire, PipeWire with its Pulse service, as Debian's desktops run.
 
 #include <cstdint>
 #include <string>
@@ -13,21 +14,24 @@
 
 namespace test_support {
 
-// True when the pulseaudio daemon and its tools (pactl, parec) can be run.
-bool HavePulseAudio();
+// True when the server's daemon and the Pulse tools (pactl, parec) can be run.
+bool HaveSoundServer();
 
 class SoundServer {
  public:
-  // Starts the daemon, with its home and runtime folders in a temporary folder; ok() tells
-  // whether it answers.
+  // Starts the daemons, with their home, configuration and runtime folders in a temporary
+  // folder; ok() tells whether the server answers with our sink as its default.
   SoundServer();
-  // Stops the recorder and the daemon by their process ids.
+  // Stops the recorder and the daemons by their process ids.
   ~SoundServer();
   SoundServer(const SoundServer&) = delete;
   SoundServer& operator=(const SoundServer&) = delete;
 
+  // Whether BREVALO_TEST_SOUND_SERVER asks for PipeWire.
+  static bool UsePipeWire();
+
   bool ok() const { return ok_; }
-  pid_t daemon_pid() const { return daemon_; }
+  const std::vector<pid_t>& daemon_pids() const { return daemons_; }
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
 
@@ -36,14 +40,21 @@ class SoundServer {
 
   // Starts recording the sink; returns once the recorder is connected.
   bool StartRecording();
-  // Stops the recorder; the interleaved stereo samples it recorded, silence included.
+  // Stops the recorder once what the sink has played so far has reached it; the interleaved
+  // stereo samples it recorded, silence included.
   std::vector<int16_t> StopRecording();
 
  private:
+  bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);
+  bool StartPulseAudio();
+  bool StartPipeWire();
+  bool DefaultSinkIsOurs() const;
   bool Pactl(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
 
   TempDir folder_;
-  pid_t daemon_ = -1;
+  bool pipewire_;
+  std::vector<std::string> environment_;
+  std::vector<pid_t> daemons_;
   pid_t recorder_ = -1;
   bool ok_ = false;
 };
@@ -51,9 +62,9 @@ class SoundServer {
 }  // namespace test_support
 
 // Skips the current test when PulseAudio is not installed.
-#define SKIP_WITHOUT_PULSEAUDIO()                                             \
-  do {                                                                        \
-    if (!::test_support::HavePulseAudio()) {                                  \
-      GTEST_SKIP() << "pulseaudio and pulseaudio-utils are needed to record"; \
-    }                                                                         \
+#define SKIP_WITHOUT_SOUND_SERVER()                                                 \
+  do {                                                                            \
+    if (!::test_support::HaveSoundServer()) {                                      \
+      GTEST_SKIP() << "a sound server and pulseaudio-utils are needed to record"; \
+    }                                                                             \
   } while (false)
