@@ -72,8 +72,11 @@ constexpr AudioFilePropertyID kAudioFilePropertyAudioDataPacketCount = FourCharC
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_FileDataFormat = FourCharCode("ffmt");
 constexpr ExtAudioFilePropertyID kExtAudioFileProperty_ClientDataFormat = FourCharCode("cfmt");
 constexpr AudioFormatID kAudioFormatLinearPCM = FourCharCode("lpcm");
+constexpr AudioFormatFlags kAudioFormatFlagIsFloat = 1;
+constexpr AudioFormatFlags kAudioFormatFlagIsBigEndian = 2;
 constexpr AudioFormatFlags kAudioFormatFlagIsSignedInteger = 4;
 constexpr AudioFormatFlags kAudioFormatFlagIsPacked = 8;
+constexpr AudioFormatFlags kAudioFormatFlagIsNonInterleaved = 32;
 constexpr AudioQueueParameterID kAudioQueueParam_Volume = 1;
 constexpr CFStringEncoding kCFStringEncodingUTF8 = 0x08000100;
 

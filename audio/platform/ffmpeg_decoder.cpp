@@ -14,6 +14,7 @@ extern "C" {
 #include "audio/platform/audio_platform.h"
 #include "audio/platform/ffmpeg_audio_file.h"
 #include "audio/platform/ffmpeg_pcm_converter.h"
+#include "audio/platform/pcm_format.h"
 
 namespace {
 
@@ -22,9 +23,6 @@ namespace {
 // audio thread do not allocate.
 constexpr size_t kReservedFrames = 8192;
 
-constexpr AudioFormatFlags kAudioFormatFlagIsFloat = 1;
-constexpr AudioFormatFlags kAudioFormatFlagIsBigEndian = 2;
-constexpr AudioFormatFlags kAudioFormatFlagIsNonInterleaved = 32;
 
 enum class DecodeResult { kFrame, kEnd, kError };
 
@@ -154,14 +152,8 @@ size_t TakePending(OpaqueExtAudioFile& decoder, char* out, size_t frames) {
 
 bool IsPlayableClientFormat(const AudioStreamBasicDescription& client,
                             const AudioStreamBasicDescription& file) {
-  const AudioFormatFlags required = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-  const AudioFormatFlags refused =
-      kAudioFormatFlagIsFloat | kAudioFormatFlagIsBigEndian | kAudioFormatFlagIsNonInterleaved;
-  return client.mFormatID == kAudioFormatLinearPCM &&
-         (client.mFormatFlags & required) == required && (client.mFormatFlags & refused) == 0 &&
-         client.mBitsPerChannel == 16 && client.mFramesPerPacket == 1 &&
+  return audio_platform::IsInterleaved16BitPcm(client) && client.mFramesPerPacket == 1 &&
          client.mChannelsPerFrame == file.mChannelsPerFrame &&
-         client.mBytesPerFrame == 2 * client.mChannelsPerFrame &&
          client.mBytesPerPacket == client.mBytesPerFrame && client.mSampleRate == file.mSampleRate;
 }
 

@@ -6,6 +6,8 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include "audio/platform/pcm_format.h"
+
 namespace {
 
 using output_queue::FrontHeard;
@@ -20,16 +22,10 @@ constexpr UInt32 kMaxChannels = 8;
 constexpr double kLowestSampleRate = 4000;
 constexpr double kHighestSampleRate = 768000;
 
-constexpr AudioFormatFlags kRefusedFlags = 1 | 2 | 32;  // Float, big-endian, non-interleaved.
-
 bool IsPlayableFormat(const AudioStreamBasicDescription& format) {
-  const AudioFormatFlags required = kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked;
-  return format.mFormatID == kAudioFormatLinearPCM &&
-         (format.mFormatFlags & required) == required &&
-         (format.mFormatFlags & kRefusedFlags) == 0 && format.mBitsPerChannel == 16 &&
-         format.mChannelsPerFrame >= 1 && format.mChannelsPerFrame <= kMaxChannels &&
-         format.mBytesPerFrame == 2 * format.mChannelsPerFrame &&
-         format.mSampleRate >= kLowestSampleRate && format.mSampleRate <= kHighestSampleRate;
+  return audio_platform::IsInterleaved16BitPcm(format) &&
+         format.mChannelsPerFrame <= kMaxChannels && format.mSampleRate >= kLowestSampleRate &&
+         format.mSampleRate <= kHighestSampleRate;
 }
 
 QueueBuffer* FindBuffer(OpaqueAudioQueue& queue, AudioQueueBufferRef buffer) {
