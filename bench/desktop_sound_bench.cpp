@@ -249,10 +249,10 @@ void EscapeToExit(const Bench& bench, const std::string& file) {
 }
 
 bool MakeTone(const fs::path& path, double seconds, int tone) {
-  test_support::MediaSpec spec =
-      test_support::Spec(test_support::MediaFormat::kWav, seconds, 2, 44100);
-  spec.tone_hz = tone;
-  const std::string made = test_support::MakeMedia(spec);
+  test_support::MediaRecipe recipe =
+      test_support::Recipe(test_support::MediaFormat::kWav, seconds, 2, 44100);
+  recipe.tone_hz = tone;
+  const std::string made = test_support::MakeMedia(recipe);
   return !made.empty() && fs::copy_file(made, path);
 }
 

@@ -47,8 +47,8 @@ class OnTrackSelectedTest : public engine_test::FakeEngineTest {
  protected:
   void SetUp() override {
     FakeEngineTest::SetUp();
-    first_ = WriteTrack("first.mp3", engine_test::SpecWithFrames(44100));
-    second_ = WriteTrack("second.mp3", engine_test::SpecWithFrames(44100, 2, 2));
+    first_ = WriteTrack("first.mp3", engine_test::ContentsWithFrames(44100));
+    second_ = WriteTrack("second.mp3", engine_test::ContentsWithFrames(44100, 2, 2));
     browser_.entries = {
         {".. (parent)", "/", true}, {"first.mp3", first_, false}, {"second.mp3", second_, false}};
   }

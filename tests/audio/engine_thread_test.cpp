@@ -14,7 +14,7 @@
 
 namespace {
 
-using fake_audio::FakeFileSpec;
+using fake_audio::FakeFileContents;
 using fake_audio::FakeQueue;
 using std::chrono::microseconds;
 using std::chrono::milliseconds;
@@ -48,9 +48,9 @@ using LoadAndPlayThreadTest = EngineThreadTest;
 
 TEST_F(PlayerThreadTest, PlaysToTheEndOnTheQueueThread) {
   const UInt64 frames = 20 * kBufferFrames + 99;
-  FakeFileSpec spec = engine_test::SpecWithFrames(frames);
+  FakeFileContents contents = engine_test::ContentsWithFrames(frames);
   AudioTrack track;
-  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", spec).c_str()), 0);
+  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", contents).c_str()), 0);
   Player* player = CreatePlayer(&track);
   ASSERT_TRUE(StartPlayer(player));
   FakeQueue queue = fake_audio::LastQueue();
@@ -58,7 +58,7 @@ TEST_F(PlayerThreadTest, PlaysToTheEndOnTheQueueThread) {
   EXPECT_TRUE(WaitUntilFinished(player));
   EXPECT_TRUE(queue.WaitUntilStopped(kPatience));
   EXPECT_FALSE(player->running.load());
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec, 0, frames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents, 0, frames));
 
   FreePlayer(player);
   CloseTrack(&track);
@@ -66,9 +66,9 @@ TEST_F(PlayerThreadTest, PlaysToTheEndOnTheQueueThread) {
 
 TEST_F(PlayerThreadTest, PauseResumeCyclesLoseNothing) {
   const UInt64 frames = 200 * kBufferFrames + 3;
-  FakeFileSpec spec = engine_test::SpecWithFrames(frames);
+  FakeFileContents contents = engine_test::ContentsWithFrames(frames);
   AudioTrack track;
-  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", spec).c_str()), 0);
+  ASSERT_EQ(LoadTrack(&track, WriteTrack("a.mp3", contents).c_str()), 0);
   Player* player = CreatePlayer(&track);
   ASSERT_TRUE(StartPlayer(player));
   FakeQueue queue = fake_audio::LastQueue();
@@ -81,7 +81,7 @@ TEST_F(PlayerThreadTest, PauseResumeCyclesLoseNothing) {
 
   EXPECT_TRUE(WaitUntilFinished(player));
   EXPECT_TRUE(queue.WaitUntilStopped(kPatience));
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec, 0, frames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents, 0, frames));
 
   FreePlayer(player);
   CloseTrack(&track);
@@ -89,9 +89,9 @@ TEST_F(PlayerThreadTest, PauseResumeCyclesLoseNothing) {
 
 TEST_F(LoadAndPlayThreadTest, ThreeHundredSwitchesWhilePlaying) {
   const std::vector<std::string> paths = {
-      WriteTrack("tiny.mp3", engine_test::SpecWithFrames(1000, 2, 1)),
-      WriteTrack("short.wav", engine_test::SpecWithFrames(3 * kBufferFrames + 7, 1, 2)),
-      WriteTrack("long.flac", engine_test::SpecWithFrames(50 * kBufferFrames, 2, 3)),
+      WriteTrack("tiny.mp3", engine_test::ContentsWithFrames(1000, 2, 1)),
+      WriteTrack("short.wav", engine_test::ContentsWithFrames(3 * kBufferFrames + 7, 1, 2)),
+      WriteTrack("long.flac", engine_test::ContentsWithFrames(50 * kBufferFrames, 2, 3)),
   };
   PlaybackState state;
   for (int i = 0; i < 300; ++i) {

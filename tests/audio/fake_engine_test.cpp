@@ -17,20 +17,20 @@ void FakeEngineTest::TearDown() {
 }
 
 std::string FakeEngineTest::WriteTrack(const std::string& name,
-                                       const fake_audio::FakeFileSpec& spec) {
+                                       const fake_audio::FakeFileContents& contents) {
   std::string path = dir_ / name;
-  fake_audio::WriteFakeAudioFile(path, spec);
+  fake_audio::WriteFakeAudioFile(path, contents);
   return path;
 }
 
-fake_audio::FakeFileSpec SpecWithFrames(UInt64 frames, UInt32 channels, UInt32 seed) {
-  fake_audio::FakeFileSpec spec;
-  spec.channels = channels;
-  spec.frames_per_packet = 1;
-  spec.packet_count = frames;
-  spec.total_frames = frames;
-  spec.seed = seed;
-  return spec;
+fake_audio::FakeFileContents ContentsWithFrames(UInt64 frames, UInt32 channels, UInt32 seed) {
+  fake_audio::FakeFileContents contents;
+  contents.channels = channels;
+  contents.frames_per_packet = 1;
+  contents.packet_count = frames;
+  contents.total_frames = frames;
+  contents.seed = seed;
+  return contents;
 }
 
 std::string CaptureStderr(const std::function<void()>& action) {

@@ -18,13 +18,13 @@ class FakeEngineTest : public ::testing::Test {
   void TearDown() override;
 
   // Writes a fake audio file named `name` into the test's folder; its path.
-  std::string WriteTrack(const std::string& name, const fake_audio::FakeFileSpec& spec);
+  std::string WriteTrack(const std::string& name, const fake_audio::FakeFileContents& contents);
 
   test_support::TempDir dir_;
 };
 
 // A stereo 44.1 kHz file whose decoder delivers `frames` frames and whose packet count agrees.
-fake_audio::FakeFileSpec SpecWithFrames(UInt64 frames, UInt32 channels = 2, UInt32 seed = 1);
+fake_audio::FakeFileContents ContentsWithFrames(UInt64 frames, UInt32 channels = 2, UInt32 seed = 1);
 
 // What `action` wrote to standard error.
 std::string CaptureStderr(const std::function<void()>& action);

@@ -10,7 +10,7 @@
 
 namespace {
 
-using fake_audio::FakeFileSpec;
+using fake_audio::FakeFileContents;
 using fake_audio::FakeQueue;
 using fake_audio::Op;
 using fake_audio::QueueState;
@@ -23,10 +23,10 @@ class LoadAndPlayTest : public engine_test::FakeEngineTest {
  protected:
   void SetUp() override {
     FakeEngineTest::SetUp();
-    first_spec_ = engine_test::SpecWithFrames(10 * kBufferFrames, 2, 1);
-    second_spec_ = engine_test::SpecWithFrames(10 * kBufferFrames, 2, 2);
-    first_ = WriteTrack("first.mp3", first_spec_);
-    second_ = WriteTrack("second.flac", second_spec_);
+    first_contents_ = engine_test::ContentsWithFrames(10 * kBufferFrames, 2, 1);
+    second_contents_ = engine_test::ContentsWithFrames(10 * kBufferFrames, 2, 2);
+    first_ = WriteTrack("first.mp3", first_contents_);
+    second_ = WriteTrack("second.flac", second_contents_);
   }
 
   void TearDown() override {
@@ -54,8 +54,8 @@ class LoadAndPlayTest : public engine_test::FakeEngineTest {
   }
 
   PlaybackState state_;
-  FakeFileSpec first_spec_;
-  FakeFileSpec second_spec_;
+  FakeFileContents first_contents_;
+  FakeFileContents second_contents_;
   std::string first_;
   std::string second_;
 };
@@ -100,7 +100,7 @@ TEST_F(LoadAndPlayTest, SwitchingStopsTheOldFileFirst) {
   EXPECT_EQ(state_.now_playing, second_);
   fake_audio::LastQueue().PlayHeadBuffer();
   EXPECT_EQ(fake_audio::LastQueue().played_samples(),
-            fake_audio::FakePcm(second_spec_, 0, kBufferFrames));
+            fake_audio::FakePcm(second_contents_, 0, kBufferFrames));
 }
 
 TEST_F(LoadAndPlayTest, SamePathAgainRestartsFromTheBeginning) {
@@ -112,13 +112,13 @@ TEST_F(LoadAndPlayTest, SamePathAgainRestartsFromTheBeginning) {
   FakeQueue queue = fake_audio::LastQueue();
   queue.PlayHeadBuffer();
 
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(first_spec_, 0, kBufferFrames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(first_contents_, 0, kBufferFrames));
   EXPECT_EQ(state_.now_playing, first_);
 }
 
 TEST_F(LoadAndPlayTest, AfterTheEndTheEndedPlayerIsFreedWithoutAStop) {
-  FakeFileSpec short_spec = engine_test::SpecWithFrames(4 * kBufferFrames);
-  ASSERT_TRUE(Play(WriteTrack("short.wav", short_spec)));
+  FakeFileContents short_contents = engine_test::ContentsWithFrames(4 * kBufferFrames);
+  ASSERT_TRUE(Play(WriteTrack("short.wav", short_contents)));
   fake_audio::LastQueue().PlayUntilDrained();
   ASSERT_TRUE(state_.player->finished.load());
   ASSERT_FALSE(state_.player->running.load());

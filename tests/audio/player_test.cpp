@@ -12,7 +12,7 @@
 
 namespace {
 
-using fake_audio::FakeFileSpec;
+using fake_audio::FakeFileContents;
 using fake_audio::FakeQueue;
 using fake_audio::Op;
 using fake_audio::QueueState;
@@ -31,14 +31,14 @@ class PlayerTest : public engine_test::FakeEngineTest {
     FakeEngineTest::TearDown();
   }
 
-  void LoadSpec(const FakeFileSpec& spec) {
-    spec_ = spec;
-    ASSERT_EQ(LoadTrack(&track_, WriteTrack("track.mp3", spec).c_str()), 0);
+  void LoadContents(const FakeFileContents& contents) {
+    contents_ = contents;
+    ASSERT_EQ(LoadTrack(&track_, WriteTrack("track.mp3", contents).c_str()), 0);
   }
 
   // A started Player over a track of `frames` stereo frames.
   void StartOver(UInt64 frames) {
-    LoadSpec(engine_test::SpecWithFrames(frames));
+    LoadContents(engine_test::ContentsWithFrames(frames));
     player_ = CreatePlayer(&track_);
     ASSERT_NE(player_, nullptr);
     ASSERT_TRUE(StartPlayer(player_));
@@ -52,13 +52,13 @@ class PlayerTest : public engine_test::FakeEngineTest {
 
   FakeQueue Queue() { return fake_audio::LastQueue(); }
 
-  FakeFileSpec spec_;
+  FakeFileContents contents_;
   AudioTrack track_;
   Player* player_ = nullptr;
 };
 
 TEST_F(PlayerTest, CreateMakesAReadyQueueInTheClientFormatAtFullVolume) {
-  LoadSpec(engine_test::SpecWithFrames(1000));
+  LoadContents(engine_test::ContentsWithFrames(1000));
   bool finished_while_creating = false;
   fake_audio::BeforeNextCall(Op::kAudioQueueSetParameter, [&] {
     auto* creating = static_cast<Player*>(fake_audio::LastQueue().user_data());
@@ -88,7 +88,7 @@ TEST_F(PlayerTest, CreateWithoutTrackFailsQuietly) {
 }
 
 TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
-  LoadSpec(engine_test::SpecWithFrames(1000));
+  LoadContents(engine_test::ContentsWithFrames(1000));
 
   engine_test::FailNextCalloc(sizeof(Player));
   std::string errors =
@@ -121,7 +121,7 @@ TEST_F(PlayerTest, StartPrimesThreeFullBuffersAndStarts) {
 }
 
 TEST_F(PlayerTest, MonoBuffersHoldHalfTheBytes) {
-  LoadSpec(engine_test::SpecWithFrames(10 * kBufferFrames, 1));
+  LoadContents(engine_test::ContentsWithFrames(10 * kBufferFrames, 1));
   player_ = CreatePlayer(&track_);
   ASSERT_TRUE(StartPlayer(player_));
   EXPECT_THAT(Queue().allocated_capacities(), ElementsAre(65536U, 65536U, 65536U));
@@ -137,11 +137,11 @@ TEST_F(PlayerTest, StartRefusesAPlayerThatRunsOrHasEnded) {
 }
 
 TEST_F(PlayerTest, StartFailuresLeaveThePlayerForFree) {
-  const FakeFileSpec spec = engine_test::SpecWithFrames(10 * kBufferFrames);
+  const FakeFileContents contents = engine_test::ContentsWithFrames(10 * kBufferFrames);
   for (int failing_buffer = 1; failing_buffer <= 3; ++failing_buffer) {
     CloseTrack(&track_);
     fake_audio::Reset();
-    LoadSpec(spec);
+    LoadContents(contents);
     fake_audio::FailNthCall(Op::kAudioQueueAllocateBuffer, failing_buffer, kAudio_MemFullError);
     player_ = CreatePlayer(&track_);
     EXPECT_FALSE(StartPlayer(player_));
@@ -168,7 +168,7 @@ TEST_F(PlayerTest, PlaysEveryFrameInOrderThenEnds) {
   int played = queue.PlayUntilDrained();
 
   EXPECT_EQ(played, 6);
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, frames));
   ExpectFlags(true, false, false);
   EXPECT_EQ(queue.state(), QueueState::kStopped);
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), ElementsAre("AudioQueueStop(deferred)"));
@@ -184,21 +184,21 @@ TEST_F(PlayerTest, TrackShorterThanOneBufferIsFinishedAndRunningAtOnce) {
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart), ElementsAre("AudioQueueStart"));
 
   Queue().PlayUntilDrained();
-  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(spec_, 0, 1000));
+  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(contents_, 0, 1000));
   EXPECT_EQ(Queue().state(), QueueState::kStopped);
 }
 
 TEST_F(PlayerTest, ReadErrorEndsTheTrackLikeTheEndOfData) {
-  FakeFileSpec spec = engine_test::SpecWithFrames(10 * kBufferFrames);
-  spec.read_error_after_frames = 4 * kBufferFrames;
-  LoadSpec(spec);
+  FakeFileContents contents = engine_test::ContentsWithFrames(10 * kBufferFrames);
+  contents.read_error_after_frames = 4 * kBufferFrames;
+  LoadContents(contents);
   player_ = CreatePlayer(&track_);
   ASSERT_TRUE(StartPlayer(player_));
 
   Queue().PlayUntilDrained();
 
   ExpectFlags(true, false, false);
-  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(spec_, 0, 4 * kBufferFrames));
+  EXPECT_EQ(Queue().played_samples(), fake_audio::FakePcm(contents_, 0, 4 * kBufferFrames));
 }
 
 TEST_F(PlayerTest, BuffersHandedBackAfterTheEndAreIgnored) {
@@ -214,7 +214,7 @@ TEST_F(PlayerTest, BuffersHandedBackAfterTheEndAreIgnored) {
 
   EXPECT_EQ(fake_audio::CallCount(Op::kExtAudioFileRead), reads);
   EXPECT_EQ(queue.enqueue_count(), enqueued);
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, kBufferFrames * 3 + 10));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, kBufferFrames * 3 + 10));
 }
 
 TEST_F(PlayerTest, PlayedOutOnlyOnceTheLastQueuedBufferIsBack) {
@@ -230,7 +230,7 @@ TEST_F(PlayerTest, PlayedOutOnlyOnceTheLastQueuedBufferIsBack) {
     ASSERT_TRUE(queue.PlayHeadBuffer());
   }
   EXPECT_TRUE(PlayerPlayedOut(player_));
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, kBufferFrames * 3 + 10));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, kBufferFrames * 3 + 10));
 }
 
 TEST_F(PlayerTest, ATrackWithoutFramesIsPlayedOutAtOnce) {
@@ -362,7 +362,7 @@ TEST_F(PlayerTest, BufferThatComesBackWhileResumingIsRefilled) {
   EXPECT_EQ(queue.queued_count(), 3);
   queue.PlayUntilDrained();
   EXPECT_TRUE(player_->finished.load());
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, frames));
 }
 
 TEST_F(PlayerTest, HundredsOfPausesStillPlayTheWholeTrack) {
@@ -383,7 +383,7 @@ TEST_F(PlayerTest, HundredsOfPausesStillPlayTheWholeTrack) {
   queue.PlayUntilDrained();
 
   EXPECT_TRUE(player_->finished.load());
-  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(spec_, 0, frames));
+  EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, frames));
 }
 
 TEST_F(PlayerTest, FreeStopsAPlayingQueueBeforeDisposingIt) {
@@ -398,7 +398,7 @@ TEST_F(PlayerTest, FreeStopsAPlayingQueueBeforeDisposingIt) {
 }
 
 TEST_F(PlayerTest, FreeStopsOnlyWhatRuns) {
-  LoadSpec(engine_test::SpecWithFrames(100 * kBufferFrames));
+  LoadContents(engine_test::ContentsWithFrames(100 * kBufferFrames));
   FreePlayer(CreatePlayer(&track_));  // Ready: never ran.
   EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStop), 0);
   EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueDispose), 1);

@@ -28,7 +28,7 @@ namespace {
 
 using std::chrono::milliseconds;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 using test_support::SamplesOf;
 using test_support::WithoutSilentFrames;
 
@@ -50,8 +50,8 @@ class PlayerPlaybackTest : public ::testing::Test {
     CloseTrack(&track_);
   }
 
-  // Loads the media of `spec` and starts a Player over it.
-  void Start(const MediaSpec& spec) { Start(test_support::MakeMedia(spec)); }
+  // Loads the media of `recipe` and starts a Player over it.
+  void Start(const MediaRecipe& recipe) { Start(test_support::MakeMedia(recipe)); }
 
   void Start(const std::string& media_path) {
     media_path_ = media_path;
@@ -86,9 +86,9 @@ class PlayerPlaybackTest : public ::testing::Test {
                                static_cast<int>(track_.client_format.mChannelsPerFrame));
   }
 
-  // Plays `spec` to its end and expects every sample of it, once, in order.
-  void ExpectPlaysWhole(const MediaSpec& spec) {
-    Start(spec);
+  // Plays `recipe` to its end and expects every sample of it, once, in order.
+  void ExpectPlaysWhole(const MediaRecipe& recipe) {
+    Start(recipe);
     WaitForTheEnd();
     std::vector<int16_t> reference = test_support::ReferencePcm(media_path_);
     ASSERT_FALSE(reference.empty());
@@ -105,26 +105,26 @@ class PlayerPlaybackTest : public ::testing::Test {
 };
 
 TEST_F(PlayerPlaybackTest, WavPlaysEverySampleOnce) {
-  ExpectPlaysWhole(test_support::Spec(MediaFormat::kWav, 4.0, 2, 44100));
+  ExpectPlaysWhole(test_support::Recipe(MediaFormat::kWav, 4.0, 2, 44100));
 }
 
 TEST_F(PlayerPlaybackTest, FlacPlaysEverySampleOnce) {
-  ExpectPlaysWhole(test_support::Spec(MediaFormat::kFlac, 3.5, 1, 48000));
+  ExpectPlaysWhole(test_support::Recipe(MediaFormat::kFlac, 3.5, 1, 48000));
 }
 
 TEST_F(PlayerPlaybackTest, TrackShorterThanThePrimedBuffersPlaysWhole) {
-  ExpectPlaysWhole(test_support::Spec(MediaFormat::kWav, 1.2, 2, 44100));
+  ExpectPlaysWhole(test_support::Recipe(MediaFormat::kWav, 1.2, 2, 44100));
 }
 
 TEST_F(PlayerPlaybackTest, TrackShorterThanOneBufferPlaysWhole) {
-  ExpectPlaysWhole(test_support::Spec(MediaFormat::kFlac, 0.3, 2, 44100));
+  ExpectPlaysWhole(test_support::Recipe(MediaFormat::kFlac, 0.3, 2, 44100));
 }
 
 // A mono MP3 and a stereo one joined by `cat`: the stereo part is heard too, mixed down to the
 // mono that the track opened in, and the length shown is all that plays.
 TEST_F(PlayerPlaybackTest, FileJoinedFromMonoAndStereoPlaysWhole) {
-  Start(test_support::JoinMedia({test_support::Spec(MediaFormat::kMp3Vbr, 1.0, 1, 44100),
-                                 test_support::Spec(MediaFormat::kMp3Vbr, 1.5, 2, 44100)}));
+  Start(test_support::JoinMedia({test_support::Recipe(MediaFormat::kMp3Vbr, 1.0, 1, 44100),
+                                 test_support::Recipe(MediaFormat::kMp3Vbr, 1.5, 2, 44100)}));
   ASSERT_EQ(track_.client_format.mChannelsPerFrame, 1u);
   WaitForTheEnd();
   // ffmpeg's own decoding of the whole file, converted throughout to the opening format.
@@ -143,7 +143,7 @@ TEST_F(PlayerPlaybackTest, FileJoinedFromMonoAndStereoPlaysWhole) {
 TEST_F(PlayerPlaybackTest, PauseAndResumeHundredsOfTimesLosesNothing) {
   // At full speed a buffer may come back right after a resume, before ResumePlayer has cleared
   // `paused`; it must go on circulating. (The fake's tests hit that moment on purpose.)
-  Start(test_support::Spec(MediaFormat::kWav, 30.0, 1, 22050));
+  Start(test_support::Recipe(MediaFormat::kWav, 30.0, 1, 22050));
   for (int cycle = 0; cycle < 300; ++cycle) {
     ASSERT_TRUE(player_->running.load()) << "ended after " << cycle << " cycles";
     PausePlayer(player_);
@@ -160,7 +160,7 @@ TEST_F(PlayerPlaybackTest, PauseAndResumeHundredsOfTimesLosesNothing) {
 
 TEST_F(PlayerPlaybackTest, PositionFollowsWhatHasPlayed) {
   unsetenv("SDL_DISKAUDIODELAY");  // Real time: the disk driver waits out each period.
-  Start(test_support::Spec(MediaFormat::kWav, 3.0, 2, 44100));
+  Start(test_support::Recipe(MediaFormat::kWav, 3.0, 2, 44100));
   for (int check = 0; check < 4; ++check) {
     std::this_thread::sleep_for(milliseconds(250));
     double position = PlayerCurrentTime(player_);
@@ -191,12 +191,12 @@ class DesktopPlaybackTest : public ::testing::Test {
 
   void TearDown() override { StopPlayback(playback_); }
 
-  std::vector<int16_t> Reference(const MediaSpec& spec) {
-    return test_support::ReferencePcm(test_support::MakeMedia(spec));
+  std::vector<int16_t> Reference(const MediaRecipe& recipe) {
+    return test_support::ReferencePcm(test_support::MakeMedia(recipe));
   }
 
-  void Play(const MediaSpec& spec) {
-    const std::string path = test_support::MakeMedia(spec);
+  void Play(const MediaRecipe& recipe) {
+    const std::string path = test_support::MakeMedia(recipe);
     ASSERT_FALSE(path.empty());
     ASSERT_TRUE(LoadAndPlay(playback_, path));
   }
@@ -223,15 +223,15 @@ class DesktopPlaybackTest : public ::testing::Test {
 test_support::SoundServer* DesktopPlaybackTest::server_ = nullptr;
 
 // The sink's own format: the server plays it as it is, so the recording can match exactly.
-MediaSpec DesktopMedia(MediaFormat format, double seconds, int tone_hz = 440) {
-  MediaSpec spec = test_support::Spec(format, seconds, 2, 44100);
-  spec.tone_hz = tone_hz;
-  return spec;
+MediaRecipe DesktopMedia(MediaFormat format, double seconds, int tone_hz = 440) {
+  MediaRecipe recipe = test_support::Recipe(format, seconds, 2, 44100);
+  recipe.tone_hz = tone_hz;
+  return recipe;
 }
 
 TEST_F(DesktopPlaybackTest, AWavAndAFlacPausedTwiceAreHeardSampleForSample) {
-  const MediaSpec wav = DesktopMedia(MediaFormat::kWav, 2.0);
-  const MediaSpec flac = DesktopMedia(MediaFormat::kFlac, 3.0, 660);
+  const MediaRecipe wav = DesktopMedia(MediaFormat::kWav, 2.0);
+  const MediaRecipe flac = DesktopMedia(MediaFormat::kFlac, 3.0, 660);
   Play(wav);
   WaitUntilPlayedOut();
   Play(flac);
@@ -259,8 +259,8 @@ TEST_F(DesktopPlaybackTest, AWavAndAFlacPausedTwiceAreHeardSampleForSample) {
 }
 
 TEST_F(DesktopPlaybackTest, NothingOfTheOldTrackFollowsTheNewOne) {
-  const MediaSpec old_track = DesktopMedia(MediaFormat::kWav, 4.0);
-  const MediaSpec new_track = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
+  const MediaRecipe old_track = DesktopMedia(MediaFormat::kWav, 4.0);
+  const MediaRecipe new_track = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
   Play(old_track);
   // The program's own client plays, not SDL's.
   EXPECT_THAT(server_->SinkInputs(), ::testing::HasSubstr("application.name = \"Brevalo\""));

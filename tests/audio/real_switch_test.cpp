@@ -17,16 +17,16 @@
 namespace {
 
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
 TEST(LoadAndPlaySwitchTest, FortySwitchesWhilePlaying) {
   SKIP_WITHOUT_FFMPEG();
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   const std::vector<std::string> paths = {
-      test_support::MakeMedia(test_support::Spec(MediaFormat::kMp3Cbr, 3.0, 2, 44100)),
+      test_support::MakeMedia(test_support::Recipe(MediaFormat::kMp3Cbr, 3.0, 2, 44100)),
       test_support::MakeMedia(
-          test_support::Spec(MediaFormat::kFlac, 0.4, 1, 48000)),  // Ends while priming.
-      test_support::MakeMedia(test_support::Spec(MediaFormat::kWav, 2.0, 2, 22050)),
+          test_support::Recipe(MediaFormat::kFlac, 0.4, 1, 48000)),  // Ends while priming.
+      test_support::MakeMedia(test_support::Recipe(MediaFormat::kWav, 2.0, 2, 22050)),
   };
   for (const std::string& path : paths) {
     ASSERT_FALSE(path.empty());

@@ -18,7 +18,7 @@
 
 namespace {
 
-using fake_audio::FakeFileSpec;
+using fake_audio::FakeFileContents;
 using fake_audio::Op;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
@@ -47,24 +47,24 @@ class TrackTest : public engine_test::FakeEngineTest {
     EXPECT_EQ(track_.audio_file, nullptr);
   }
 
-  static FakeFileSpec TaggedSpec() {
-    FakeFileSpec spec;
-    spec.tags = {{"title", "Song"},
+  static FakeFileContents TaggedContents() {
+    FakeFileContents contents;
+    contents.tags = {{"title", "Song"},
                  {"artist", "Band"},
                  {"album", "Record"},
                  {"year", "1999"},
                  {"genre", "Jazz"}};
-    spec.packet_count = 441;
-    spec.frames_per_packet = 1152;
-    spec.sample_rate = 44100;
-    return spec;
+    contents.packet_count = 441;
+    contents.frames_per_packet = 1152;
+    contents.sample_rate = 44100;
+    return contents;
   }
 
   AudioTrack track_;
 };
 
 TEST_F(TrackTest, LoadsTagsDurationAndSixteenBitClientFormat) {
-  std::string path = WriteTrack("song.mp3", TaggedSpec());
+  std::string path = WriteTrack("song.mp3", TaggedContents());
   std::string errors;
   ASSERT_EQ(Load(path, &errors), 0);
 
@@ -95,9 +95,9 @@ TEST_F(TrackTest, LoadsTagsDurationAndSixteenBitClientFormat) {
 }
 
 TEST_F(TrackTest, MonoFileAtItsOwnRateGetsTwoBytesPerFrame) {
-  FakeFileSpec spec = engine_test::SpecWithFrames(1000, 1);
-  spec.sample_rate = 22050;
-  ASSERT_EQ(Load(WriteTrack("mono.wav", spec)), 0);
+  FakeFileContents contents = engine_test::ContentsWithFrames(1000, 1);
+  contents.sample_rate = 22050;
+  ASSERT_EQ(Load(WriteTrack("mono.wav", contents)), 0);
   EXPECT_EQ(track_.client_format.mBytesPerFrame, 2U);
   EXPECT_EQ(track_.client_format.mBytesPerPacket, 2U);
   EXPECT_EQ(track_.client_format.mChannelsPerFrame, 1U);
@@ -106,7 +106,7 @@ TEST_F(TrackTest, MonoFileAtItsOwnRateGetsTwoBytesPerFrame) {
 
 TEST_F(TrackTest, EveryExtensionOpensWithTheMp3Hint) {
   for (const char* name : {"a.mp3", "b.wav", "c.flac", "d.m4a"}) {
-    ASSERT_EQ(Load(WriteTrack(name, TaggedSpec())), 0) << name;
+    ASSERT_EQ(Load(WriteTrack(name, TaggedContents())), 0) << name;
     CloseTrack(&track_);
   }
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioFileOpenWithCallbacks),
@@ -115,7 +115,7 @@ TEST_F(TrackTest, EveryExtensionOpensWithTheMp3Hint) {
 }
 
 TEST_F(TrackTest, CloseReleasesHandlesInReverseOrderAndKeepsTheTexts) {
-  ASSERT_EQ(Load(WriteTrack("song.mp3", TaggedSpec())), 0);
+  ASSERT_EQ(Load(WriteTrack("song.mp3", TaggedContents())), 0);
   SInt64 size = track_.size;
   int closed_at = static_cast<int>(fake_audio::CallLog().size());
 
@@ -140,9 +140,9 @@ TEST_F(TrackTest, NullTrackFails) {
 }
 
 TEST_F(TrackTest, LoadResetsWhatTheLastLoadLeft) {
-  ASSERT_EQ(Load(WriteTrack("tagged.mp3", TaggedSpec())), 0);
+  ASSERT_EQ(Load(WriteTrack("tagged.mp3", TaggedContents())), 0);
   CloseTrack(&track_);
-  FakeFileSpec bare = engine_test::SpecWithFrames(10);
+  FakeFileContents bare = engine_test::ContentsWithFrames(10);
   bare.has_info_dictionary = false;
   bare.frames_per_packet = 0;
   ASSERT_EQ(Load(WriteTrack("bare.mp3", bare)), 0);
@@ -152,16 +152,16 @@ TEST_F(TrackTest, LoadResetsWhatTheLastLoadLeft) {
 }
 
 TEST_F(TrackTest, MissingInfoDictionaryOrKeysGiveEmptyTexts) {
-  FakeFileSpec spec = TaggedSpec();
-  spec.has_info_dictionary = false;
-  ASSERT_EQ(Load(WriteTrack("untagged.mp3", spec)), 0);
+  FakeFileContents contents = TaggedContents();
+  contents.has_info_dictionary = false;
+  ASSERT_EQ(Load(WriteTrack("untagged.mp3", contents)), 0);
   EXPECT_EQ(track_.metadata.title, "");
   EXPECT_EQ(track_.metadata.year, "");
   CloseTrack(&track_);
 
-  spec = TaggedSpec();
-  spec.tags = {{"artist", "Only Artist"}};
-  ASSERT_EQ(Load(WriteTrack("artist.mp3", spec)), 0);
+  contents = TaggedContents();
+  contents.tags = {{"artist", "Only Artist"}};
+  ASSERT_EQ(Load(WriteTrack("artist.mp3", contents)), 0);
   EXPECT_EQ(track_.metadata.title, "");
   EXPECT_EQ(track_.metadata.artist, "Only Artist");
   CloseTrack(&track_);
@@ -169,22 +169,22 @@ TEST_F(TrackTest, MissingInfoDictionaryOrKeysGiveEmptyTexts) {
   int next_property_call = fake_audio::CallCount(Op::kAudioFileGetProperty) + 1;
   fake_audio::FailNthCall(Op::kAudioFileGetProperty, next_property_call,
                           kAudioFileUnspecifiedError);
-  ASSERT_EQ(Load(WriteTrack("failing-info.mp3", TaggedSpec())), 0);
+  ASSERT_EQ(Load(WriteTrack("failing-info.mp3", TaggedContents())), 0);
   EXPECT_EQ(track_.metadata.artist, "");
 }
 
 TEST_F(TrackTest, TagsThatDoNotFitTheBufferAreDroppedNotCut) {
-  FakeFileSpec spec = TaggedSpec();
-  spec.tags["title"] = std::string(600, 'a');
-  spec.tags["artist"] = std::string(511, 'b');
-  spec.tags["album"] = std::string(512, 'c');
+  FakeFileContents contents = TaggedContents();
+  contents.tags["title"] = std::string(600, 'a');
+  contents.tags["artist"] = std::string(511, 'b');
+  contents.tags["album"] = std::string(512, 'c');
   std::string two_byte_letters;
   for (int i = 0; i < 256; ++i) {
     two_byte_letters += "\xC3\xA9";  // 512 bytes of UTF-8: one too many with the NUL.
   }
-  spec.tags["genre"] = two_byte_letters;
-  spec.tags["year"] = "\xE2\x99\xAA 2001";
-  ASSERT_EQ(Load(WriteTrack("long.mp3", spec)), 0);
+  contents.tags["genre"] = two_byte_letters;
+  contents.tags["year"] = "\xE2\x99\xAA 2001";
+  ASSERT_EQ(Load(WriteTrack("long.mp3", contents)), 0);
   EXPECT_EQ(track_.metadata.title, "");
   EXPECT_EQ(track_.metadata.artist, std::string(511, 'b'));
   EXPECT_EQ(track_.metadata.album, "");
@@ -193,9 +193,9 @@ TEST_F(TrackTest, TagsThatDoNotFitTheBufferAreDroppedNotCut) {
 }
 
 TEST_F(TrackTest, ZeroFramesPerPacketGivesZeroDurationAndStillLoads) {
-  FakeFileSpec spec = TaggedSpec();
-  spec.frames_per_packet = 0;
-  ASSERT_EQ(Load(WriteTrack("odd.mp3", spec)), 0);
+  FakeFileContents contents = TaggedContents();
+  contents.frames_per_packet = 0;
+  ASSERT_EQ(Load(WriteTrack("odd.mp3", contents)), 0);
   EXPECT_EQ(track_.duration, 0.0);
 }
 
@@ -279,7 +279,7 @@ TEST_P(TrackFailingStepTest, ReleasesWhatWasTakenNewestFirst) {
   const FailingStep& step = GetParam();
   fake_audio::FailNthCall(step.op, step.nth, kAudioFileUnspecifiedError);
   std::string errors;
-  EXPECT_EQ(Load(WriteTrack("song.mp3", TaggedSpec()), &errors), -1);
+  EXPECT_EQ(Load(WriteTrack("song.mp3", TaggedContents()), &errors), -1);
 
   EXPECT_THAT(errors, IsEmpty());
   ExpectEmptyHandles();
@@ -322,7 +322,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TrackTest, FailedClientFormatKeepsTheComputedDurationAndFormat) {
   fake_audio::FailNthCall(Op::kExtAudioFileSetProperty, 1, kAudioFileUnspecifiedError);
-  EXPECT_EQ(Load(WriteTrack("song.mp3", TaggedSpec())), -1);
+  EXPECT_EQ(Load(WriteTrack("song.mp3", TaggedContents())), -1);
   EXPECT_DOUBLE_EQ(track_.duration, 441.0 * 1152.0 / 44100.0);
   EXPECT_EQ(track_.client_format.mBytesPerFrame, 4U);
 }

@@ -17,14 +17,14 @@ class BrowserPreviewTest : public ::testing::Test {
  protected:
   BrowserPreviewTest() {
     fake_audio::Reset();
-    fake_audio::FakeFileSpec tagged;
+    fake_audio::FakeFileContents tagged;
     tagged.tags = {{"title", "Blue Train"},
                    {"artist", "John Coltrane"},
                    {"album", "Blue Train"},
                    {"year", "1957"},
                    {"genre", "Jazz"}};
     fake_audio::WriteFakeAudioFile(root_ / "tagged.mp3", tagged);
-    fake_audio::FakeFileSpec bare;
+    fake_audio::FakeFileContents bare;
     bare.has_info_dictionary = false;
     fake_audio::WriteFakeAudioFile(root_ / "bare.wav", bare);
     test_support::WriteFile(root_ / "broken.flac", "not audio at all");

@@ -26,7 +26,7 @@ static void PrintTo(MediaFormat format, std::ostream* out) { *out << FormatName(
 namespace fs = std::filesystem;
 using test_support::LineWith;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 using test_support::PollUntil;
 using test_support::TmuxSession;
 
@@ -146,11 +146,11 @@ class DamagedMediaTest : public ::testing::TestWithParam<MediaFormat> {
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_TMUX();
     fs::create_directory(dir_.path() / "music");
-    MediaSpec damaged;
+    MediaRecipe damaged;
     damaged.format = GetParam();
     damaged.seconds = kDamagedSeconds;
     damaged.tags = {"Damaged", "Artist", "Album", "2001", "Genre"};
-    MediaSpec good;
+    MediaRecipe good;
     good.format = GetParam();
     good.sample_rate = 8000;
     good.channels = 1;

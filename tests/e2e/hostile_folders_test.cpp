@@ -171,10 +171,10 @@ class HostileFoldersTest : public ::testing::Test {
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_TMUX();
-    test_support::MediaSpec spec;
-    spec.format = test_support::MediaFormat::kMp3Cbr;
-    spec.seconds = 20.0;  // Long enough that no track ends and advances during a test.
-    song_ = test_support::MakeMedia(spec);
+    test_support::MediaRecipe recipe;
+    recipe.format = test_support::MediaFormat::kMp3Cbr;
+    recipe.seconds = 20.0;  // Long enough that no track ends and advances during a test.
+    song_ = test_support::MakeMedia(recipe);
     ASSERT_FALSE(song_.empty());
   }
 
@@ -261,12 +261,12 @@ TEST_F(HostileFoldersTest, ControlBytesInNamesNeverReachTheTerminal) {
 }
 
 TEST_F(HostileFoldersTest, ControlBytesInTagsNeverReachTheTerminal) {
-  test_support::MediaSpec spec;
-  spec.format = test_support::MediaFormat::kMp3Cbr;
-  spec.seconds = 20.0;
-  spec.tags = {"T\x1b]0;PWNED\x07X", "A\x1b[2JB", std::string("al") + kC1Csi + "bum", "2004",
+  test_support::MediaRecipe recipe;
+  recipe.format = test_support::MediaFormat::kMp3Cbr;
+  recipe.seconds = 20.0;
+  recipe.tags = {"T\x1b]0;PWNED\x07X", "A\x1b[2JB", std::string("al") + kC1Csi + "bum", "2004",
                "ge\nn\tr\re"};
-  const std::string tagged = test_support::MakeMedia(spec);
+  const std::string tagged = test_support::MakeMedia(recipe);
   ASSERT_FALSE(tagged.empty());
   fs::copy_file(tagged, dir_.path() / "tagged.mp3");
 

@@ -123,11 +123,11 @@ class HostileTerminalTest : public ::testing::Test {
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_TMUX();
-    test_support::MediaSpec spec;
-    spec.format = test_support::MediaFormat::kMp3Cbr;
-    spec.seconds = 20.0;  // Long enough that no track ends during a test.
-    spec.tags.title = "Steady Tone";
-    const std::string song = test_support::MakeMedia(spec);
+    test_support::MediaRecipe recipe;
+    recipe.format = test_support::MediaFormat::kMp3Cbr;
+    recipe.seconds = 20.0;  // Long enough that no track ends during a test.
+    recipe.tags.title = "Steady Tone";
+    const std::string song = test_support::MakeMedia(recipe);
     ASSERT_FALSE(song.empty());
     fs::create_directory(dir_.path() / "sub");
     fs::copy_file(song, dir_.path() / "a first.mp3");

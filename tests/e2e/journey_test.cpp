@@ -13,7 +13,7 @@
 namespace fs = std::filesystem;
 using test_support::LineWith;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 using test_support::PollUntil;
 using test_support::TmuxSession;
 using ::testing::HasSubstr;
@@ -37,11 +37,11 @@ class JourneyTest : public ::testing::Test {
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_TMUX();
-    MediaSpec first;
+    MediaRecipe first;
     first.format = MediaFormat::kMp3Cbr;
     first.seconds = 3.0;
     first.tags = {"Title", "Artist", "Album", "2004-05-12", "Genre"};
-    MediaSpec second;
+    MediaRecipe second;
     second.format = MediaFormat::kFlac;
     second.seconds = 2.0;
     second.tags.title = "Second";

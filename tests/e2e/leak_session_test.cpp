@@ -32,7 +32,7 @@
 namespace fs = std::filesystem;
 using std::chrono::seconds;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 using test_support::TmuxSession;
 
 namespace {
@@ -97,20 +97,20 @@ class LeakSessionTest : public ::testing::Test {
     int number = 0;
     for (MediaFormat format : test_support::kPlayableFormats) {
       ++number;
-      MediaSpec spec;
-      spec.format = format;
-      spec.seconds = kFileSeconds;
-      spec.tags.title = "Song " + std::to_string(number);
-      const std::string source = test_support::MakeMedia(spec);
+      MediaRecipe recipe;
+      recipe.format = format;
+      recipe.seconds = kFileSeconds;
+      recipe.tags.title = "Song " + std::to_string(number);
+      const std::string source = test_support::MakeMedia(recipe);
       ASSERT_FALSE(source.empty());
       files_.push_back("song " + std::to_string(number) + " " + test_support::FormatName(format) +
                        test_support::FormatExtension(format));
-      titles_.push_back(spec.tags.title);
+      titles_.push_back(recipe.tags.title);
       fs::copy_file(source, music_ / files_.back());
     }
-    MediaSpec short_spec;
-    short_spec.seconds = kShortFileSeconds;
-    const std::string source = test_support::MakeMedia(short_spec);
+    MediaRecipe short_recipe;
+    short_recipe.seconds = kShortFileSeconds;
+    const std::string source = test_support::MakeMedia(short_recipe);
     ASSERT_FALSE(source.empty());
     fs::copy_file(source, music_ / kShortFile);
   }

@@ -38,7 +38,7 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 using std::chrono::seconds;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 using test_support::TmuxSession;
 
 namespace {
@@ -245,14 +245,14 @@ class LongSessionTest : public ::testing::Test {
   void MakeTracks(int count) {
     const int width = std::max<int>(3, static_cast<int>(std::to_string(count).size()));
     for (int number = 1; number <= count; ++number) {
-      MediaSpec spec;
-      spec.format = kCycledFormats[(number - 1) % std::size(kCycledFormats)];
-      spec.seconds = kTrackSeconds;
-      const std::string source = test_support::MakeMedia(spec);
+      MediaRecipe recipe;
+      recipe.format = kCycledFormats[(number - 1) % std::size(kCycledFormats)];
+      recipe.seconds = kTrackSeconds;
+      const std::string source = test_support::MakeMedia(recipe);
       ASSERT_FALSE(source.empty());
       std::string digits = std::to_string(number);
       digits.insert(0, width - digits.size(), '0');
-      names_.push_back("track " + digits + test_support::FormatExtension(spec.format));
+      names_.push_back("track " + digits + test_support::FormatExtension(recipe.format));
       fs::copy_file(source, music_ / names_.back());
     }
   }
@@ -310,9 +310,9 @@ class LongSessionTest : public ::testing::Test {
   void ExpectEveryTrackHeardWhole(PlayedAudio& played) {
     const std::vector<long> runs = played.Runs(names_.size(), seconds(10));
     ASSERT_GE(runs.size(), names_.size()) << "fewer runs of sound than tracks";
-    MediaSpec spec;
-    spec.seconds = kTrackSeconds;
-    const long track_frames = static_cast<long>(test_support::SourceFrames(spec));
+    MediaRecipe recipe;
+    recipe.seconds = kTrackSeconds;
+    const long track_frames = static_cast<long>(test_support::SourceFrames(recipe));
     int wrong = 0;
     for (size_t i = 0; i < names_.size(); ++i) {
       // Lossy codecs may move a few hundred frames; a cut track loses most of its length.
@@ -393,9 +393,9 @@ TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
   ASSERT_TRUE(server.ok()) << "the private sound server did not start";
   std::vector<int16_t> expected;
   for (int tone : {440, 660, 880}) {
-    MediaSpec spec = test_support::Spec(MediaFormat::kWav, 1.2, 2, 44100);
-    spec.tone_hz = tone;
-    const std::string source = test_support::MakeMedia(spec);
+    MediaRecipe recipe = test_support::Recipe(MediaFormat::kWav, 1.2, 2, 44100);
+    recipe.tone_hz = tone;
+    const std::string source = test_support::MakeMedia(recipe);
     ASSERT_FALSE(source.empty());
     names_.push_back("tone " + std::to_string(tone) + ".wav");
     fs::copy_file(source, music_ / names_.back());

@@ -17,7 +17,7 @@ struct OpaqueAudioFileID {
   void* client_data;
   AudioFile_ReadProc read;
   std::string bytes;  // As read at open; the decoder checks the source still holds them.
-  fake_audio::FakeFileSpec spec;
+  fake_audio::FakeFileContents contents;
   int decoder_count = 0;
 };
 
@@ -89,23 +89,23 @@ bool ReadThroughCallbacks(void* client_data, AudioFile_ReadProc read, SInt64 siz
   return true;
 }
 
-AudioStreamBasicDescription FileFormatOf(const FakeFileSpec& spec) {
+AudioStreamBasicDescription FileFormatOf(const FakeFileContents& contents) {
   AudioStreamBasicDescription format{};
-  format.mSampleRate = spec.sample_rate;
+  format.mSampleRate = contents.sample_rate;
   format.mFormatID = FourCharCode(".mp3");
-  format.mFramesPerPacket = spec.frames_per_packet;
-  format.mChannelsPerFrame = spec.channels;
+  format.mFramesPerPacket = contents.frames_per_packet;
+  format.mChannelsPerFrame = contents.channels;
   return format;
 }
 
 // Only 16-bit signed packed PCM at the file's own rate and channel count.
-bool IsAcceptedClientFormat(const AudioStreamBasicDescription& format, const FakeFileSpec& spec) {
+bool IsAcceptedClientFormat(const AudioStreamBasicDescription& format, const FakeFileContents& contents) {
   return format.mFormatID == kAudioFormatLinearPCM &&
          format.mFormatFlags == (kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked) &&
-         format.mBitsPerChannel == 16 && format.mChannelsPerFrame == spec.channels &&
-         format.mBytesPerFrame == 2 * spec.channels &&
-         format.mBytesPerPacket == 2 * spec.channels && format.mFramesPerPacket == 1 &&
-         format.mSampleRate == spec.sample_rate;
+         format.mBitsPerChannel == 16 && format.mChannelsPerFrame == contents.channels &&
+         format.mBytesPerFrame == 2 * contents.channels &&
+         format.mBytesPerPacket == 2 * contents.channels && format.mFramesPerPacket == 1 &&
+         format.mSampleRate == contents.sample_rate;
 }
 
 // The decoder reads its source again on every read, as a real one does while it plays: a track
@@ -124,10 +124,10 @@ bool SourceStillHolds(const OpaqueAudioFileID& file) {
 
 // How many frames a read may deliver now; -1 when the decoder is to fail.
 std::int64_t FramesAvailable(const OpaqueExtAudioFile& decoder) {
-  const FakeFileSpec& spec = decoder.file->spec;
-  UInt64 end = spec.total_frames;
-  if (spec.read_error_after_frames >= 0) {
-    auto error_point = static_cast<UInt64>(spec.read_error_after_frames);
+  const FakeFileContents& contents = decoder.file->contents;
+  UInt64 end = contents.total_frames;
+  if (contents.read_error_after_frames >= 0) {
+    auto error_point = static_cast<UInt64>(contents.read_error_after_frames);
     if (decoder.delivered >= error_point) {
       return -1;
     }
@@ -194,7 +194,7 @@ OSStatus AudioFileOpenWithCallbacks(void* client_data, AudioFile_ReadProc read,
   if (!fake_audio::ReadThroughCallbacks(client_data, read, size, &file->bytes)) {
     return kAudioFileInvalidFileError;
   }
-  if (!fake_audio::DecodeFakeFile(file->bytes, &file->spec)) {
+  if (!fake_audio::DecodeFakeFile(file->bytes, &file->contents)) {
     return kAudioFileUnsupportedFileTypeError;
   }
   std::lock_guard lock(Registry().mutex);
@@ -218,14 +218,14 @@ OSStatus AudioFileGetProperty(AudioFileID file, AudioFilePropertyID property, UI
     return kAudioFileBadPropertySizeError;
   }
   if (property == kAudioFilePropertyInfoDictionary) {
-    if (!file->spec.has_info_dictionary) {
+    if (!file->contents.has_info_dictionary) {
       return kAudioFileUnsupportedPropertyError;
     }
-    *static_cast<CFDictionaryRef*>(out_data) = CreateInfoDictionary(file->spec.tags);
+    *static_cast<CFDictionaryRef*>(out_data) = CreateInfoDictionary(file->contents.tags);
     return noErr;
   }
   if (property == kAudioFilePropertyAudioDataPacketCount) {
-    *static_cast<UInt64*>(out_data) = file->spec.packet_count;
+    *static_cast<UInt64*>(out_data) = file->contents.packet_count;
     return noErr;
   }
   return kAudioFileUnsupportedPropertyError;
@@ -282,7 +282,7 @@ OSStatus ExtAudioFileGetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
     return kAudioFileBadPropertySizeError;
   }
   *static_cast<AudioStreamBasicDescription*>(out_data) =
-      fake_audio::FileFormatOf(decoder->file->spec);
+      fake_audio::FileFormatOf(decoder->file->contents);
   return noErr;
 }
 
@@ -304,7 +304,7 @@ OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
     return kAudioFileBadPropertySizeError;
   }
   const auto& format = *static_cast<const AudioStreamBasicDescription*>(data);
-  if (!fake_audio::IsAcceptedClientFormat(format, decoder->file->spec)) {
+  if (!fake_audio::IsAcceptedClientFormat(format, decoder->file->contents)) {
     return kAudioFileUnsupportedPropertyError;
   }
   decoder->client_format = format;
@@ -319,9 +319,9 @@ OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBuffe
     *io_frames = 0;
     return status;
   }
-  const fake_audio::FakeFileSpec& spec = decoder->file->spec;
+  const fake_audio::FakeFileContents& contents = decoder->file->contents;
   if (!decoder->has_client_format || io_data->mNumberBuffers != 1 ||
-      io_data->mBuffers[0].mNumberChannels != spec.channels) {
+      io_data->mBuffers[0].mNumberChannels != contents.channels) {
     RecordMisuse("ExtAudioFileRead without a client format or with a wrong buffer list");
     *io_frames = 0;
     return kAudio_ParamError;
@@ -334,7 +334,7 @@ OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBuffe
   UInt32 bytes_per_frame = decoder->client_format.mBytesPerFrame;
   UInt32 room = bytes_per_frame == 0 ? 0 : io_data->mBuffers[0].mDataByteSize / bytes_per_frame;
   auto count = static_cast<UInt32>(std::min<std::int64_t>(std::min(*io_frames, room), available));
-  std::vector<std::int16_t> samples = fake_audio::FakePcm(spec, decoder->delivered, count);
+  std::vector<std::int16_t> samples = fake_audio::FakePcm(contents, decoder->delivered, count);
   if (count > 0) {
     std::memcpy(io_data->mBuffers[0].mData, samples.data(), samples.size() * sizeof(std::int16_t));
   }

@@ -15,7 +15,7 @@
 namespace fake_audio {
 
 // What a fake file declares and how its decoder behaves.
-struct FakeFileSpec {
+struct FakeFileContents {
   bool has_info_dictionary = true;
   std::map<std::string, std::string> tags;  // Key to UTF-8 value; values hold no newline.
   UInt64 packet_count = 100;
@@ -29,14 +29,14 @@ struct FakeFileSpec {
 };
 
 // The file's bytes: a header line, then one "key=value" line per setting.
-std::string EncodeFakeFile(const FakeFileSpec& spec);
-// The spec of `bytes`; false when they are not a fake audio file.
-bool DecodeFakeFile(const std::string& bytes, FakeFileSpec* spec);
-void WriteFakeAudioFile(const std::filesystem::path& path, const FakeFileSpec& spec);
+std::string EncodeFakeFile(const FakeFileContents& contents);
+// The contents of `bytes`; false when they are not a fake audio file.
+bool DecodeFakeFile(const std::string& bytes, FakeFileContents* contents);
+void WriteFakeAudioFile(const std::filesystem::path& path, const FakeFileContents& contents);
 
 // The sample the decoder delivers for `frame` and `channel`: never zero, different per seed.
 std::int16_t FakeSample(UInt32 seed, UInt64 frame, UInt32 channel);
 // The interleaved samples of frames [first_frame, first_frame + frame_count).
-std::vector<std::int16_t> FakePcm(const FakeFileSpec& spec, UInt64 first_frame, UInt64 frame_count);
+std::vector<std::int16_t> FakePcm(const FakeFileContents& contents, UInt64 first_frame, UInt64 frame_count);
 
 }  // namespace fake_audio

@@ -15,80 +15,80 @@ bool ParseNumber(const std::string& text, Number* out) {
   return error == std::errc() && end == text.data() + text.size();
 }
 
-// Applies one "key=value" line to `spec`; false for a line that means nothing.
-bool ApplySetting(const std::string& key, const std::string& value, FakeFileSpec* spec) {
+// Applies one "key=value" line to `contents`; false for a line that means nothing.
+bool ApplySetting(const std::string& key, const std::string& value, FakeFileContents* contents) {
   if (key.rfind("tag.", 0) == 0) {
-    spec->tags[key.substr(4)] = value;
+    contents->tags[key.substr(4)] = value;
     return true;
   }
   if (key == "info") {
-    spec->has_info_dictionary = value == "1";
+    contents->has_info_dictionary = value == "1";
     return true;
   }
   if (key == "sample_rate") {
-    return ParseNumber(value, &spec->sample_rate);
+    return ParseNumber(value, &contents->sample_rate);
   }
   if (key == "packets") {
-    return ParseNumber(value, &spec->packet_count);
+    return ParseNumber(value, &contents->packet_count);
   }
   if (key == "frames_per_packet") {
-    return ParseNumber(value, &spec->frames_per_packet);
+    return ParseNumber(value, &contents->frames_per_packet);
   }
   if (key == "channels") {
-    return ParseNumber(value, &spec->channels);
+    return ParseNumber(value, &contents->channels);
   }
   if (key == "frames") {
-    return ParseNumber(value, &spec->total_frames);
+    return ParseNumber(value, &contents->total_frames);
   }
   if (key == "read_error_after") {
-    return ParseNumber(value, &spec->read_error_after_frames);
+    return ParseNumber(value, &contents->read_error_after_frames);
   }
   if (key == "seed") {
-    return ParseNumber(value, &spec->seed);
+    return ParseNumber(value, &contents->seed);
   }
   return false;
 }
 
 }  // namespace
 
-std::string EncodeFakeFile(const FakeFileSpec& spec) {
+std::string EncodeFakeFile(const FakeFileContents& contents) {
   std::ostringstream out;
   out.precision(17);
   out << kMagicLine << '\n'
-      << "info=" << (spec.has_info_dictionary ? 1 : 0) << '\n'
-      << "packets=" << spec.packet_count << '\n'
-      << "frames_per_packet=" << spec.frames_per_packet << '\n'
-      << "sample_rate=" << spec.sample_rate << '\n'
-      << "channels=" << spec.channels << '\n'
-      << "frames=" << spec.total_frames << '\n'
-      << "read_error_after=" << spec.read_error_after_frames << '\n'
-      << "seed=" << spec.seed << '\n';
-  for (const auto& [key, value] : spec.tags) {
+      << "info=" << (contents.has_info_dictionary ? 1 : 0) << '\n'
+      << "packets=" << contents.packet_count << '\n'
+      << "frames_per_packet=" << contents.frames_per_packet << '\n'
+      << "sample_rate=" << contents.sample_rate << '\n'
+      << "channels=" << contents.channels << '\n'
+      << "frames=" << contents.total_frames << '\n'
+      << "read_error_after=" << contents.read_error_after_frames << '\n'
+      << "seed=" << contents.seed << '\n';
+  for (const auto& [key, value] : contents.tags) {
     out << "tag." << key << '=' << value << '\n';
   }
   return out.str();
 }
 
-bool DecodeFakeFile(const std::string& bytes, FakeFileSpec* spec) {
+bool DecodeFakeFile(const std::string& bytes, FakeFileContents* contents) {
   std::istringstream in(bytes);
   std::string line;
   if (!std::getline(in, line) || line != kMagicLine) {
     return false;
   }
-  *spec = FakeFileSpec{};
+  *contents = FakeFileContents{};
   while (std::getline(in, line)) {
     auto equals = line.find('=');
     if (equals == std::string::npos ||
-        !ApplySetting(line.substr(0, equals), line.substr(equals + 1), spec)) {
+        !ApplySetting(line.substr(0, equals), line.substr(equals + 1), contents)) {
       return false;
     }
   }
   return true;
 }
 
-void WriteFakeAudioFile(const std::filesystem::path& path, const FakeFileSpec& spec) {
+void WriteFakeAudioFile(const std::filesystem::path& path, const FakeFileContents& contents) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << EncodeFakeFile(spec);
+  out << EncodeFakeFile(contents);
 }
 
 std::int16_t FakeSample(UInt32 seed, UInt64 frame, UInt32 channel) {
@@ -97,13 +97,13 @@ std::int16_t FakeSample(UInt32 seed, UInt64 frame, UInt32 channel) {
   return (frame + channel) % 2 == 0 ? magnitude : static_cast<std::int16_t>(-magnitude);
 }
 
-std::vector<std::int16_t> FakePcm(const FakeFileSpec& spec, UInt64 first_frame,
+std::vector<std::int16_t> FakePcm(const FakeFileContents& contents, UInt64 first_frame,
                                   UInt64 frame_count) {
   std::vector<std::int16_t> samples;
-  samples.reserve(frame_count * spec.channels);
+  samples.reserve(frame_count * contents.channels);
   for (UInt64 frame = first_frame; frame < first_frame + frame_count; ++frame) {
-    for (UInt32 channel = 0; channel < spec.channels; ++channel) {
-      samples.push_back(FakeSample(spec.seed, frame, channel));
+    for (UInt32 channel = 0; channel < contents.channels; ++channel) {
+      samples.push_back(FakeSample(contents.seed, frame, channel));
     }
   }
   return samples;

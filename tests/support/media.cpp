@@ -19,7 +19,7 @@ extern char** environ;
 namespace test_support {
 namespace {
 
-// The media made in this run, by spec, in one folder removed at exit.
+// The media made in this run, by recipe, in one folder removed at exit.
 struct MediaCache {
   std::mutex mutex;
   std::unique_ptr<TempDir> folder;
@@ -32,23 +32,23 @@ MediaCache& Cache() {
   return cache;
 }
 
-// A name for the spec that is also a cache key.
-std::string SpecKey(const MediaSpec& spec) {
+// A name for the recipe that is also a cache key.
+std::string RecipeKey(const MediaRecipe& recipe) {
   std::ostringstream key;
-  key << FormatName(spec.format) << '|' << spec.sample_rate << '|' << spec.channels << '|'
-      << spec.seconds << '|' << spec.tone_hz << '|' << spec.id3v1_only << '|' << spec.tags.title << '|' << spec.tags.artist
-      << '|' << spec.tags.album << '|' << spec.tags.date << '|' << spec.tags.genre;
+  key << FormatName(recipe.format) << '|' << recipe.sample_rate << '|' << recipe.channels << '|'
+      << recipe.seconds << '|' << recipe.tone_hz << '|' << recipe.id3v1_only << '|' << recipe.tags.title << '|' << recipe.tags.artist
+      << '|' << recipe.tags.album << '|' << recipe.tags.date << '|' << recipe.tags.genre;
   return key.str();
 }
 
 // One tone per channel, 0.4 around a DC offset of 0.5: never zero.
-std::string SourceFilter(const MediaSpec& spec) {
+std::string SourceFilter(const MediaRecipe& recipe) {
   std::ostringstream filter;
   filter << "aevalsrc=exprs=";
-  for (int channel = 0; channel < spec.channels; ++channel) {
-    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << spec.tone_hz + 110 * channel << "*t)+0.5";
+  for (int channel = 0; channel < recipe.channels; ++channel) {
+    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << recipe.tone_hz + 110 * channel << "*t)+0.5";
   }
-  filter << ":s=" << spec.sample_rate << ":d=" << spec.seconds;
+  filter << ":s=" << recipe.sample_rate << ":d=" << recipe.seconds;
   return filter.str();
 }
 
@@ -74,21 +74,21 @@ std::vector<std::string> CodecArguments(MediaFormat format) {
   return {};
 }
 
-void AddTagArguments(const MediaSpec& spec, std::vector<std::string>& arguments) {
+void AddTagArguments(const MediaRecipe& recipe, std::vector<std::string>& arguments) {
   // Without an ID3v2 tag, ffmpeg's MP3 muxer fills the ID3v1 trailer only from ID3v2 frame names.
-  const bool v1 = spec.id3v1_only;
+  const bool v1 = recipe.id3v1_only;
   const std::pair<const char*, const std::string*> tags[] = {
-      {v1 ? "TIT2" : "title", &spec.tags.title},
-      {v1 ? "TPE1" : "artist", &spec.tags.artist},
-      {v1 ? "TALB" : "album", &spec.tags.album},
-      {v1 ? "TYER" : "date", &spec.tags.date},
-      {v1 ? "TCON" : "genre", &spec.tags.genre}};
+      {v1 ? "TIT2" : "title", &recipe.tags.title},
+      {v1 ? "TPE1" : "artist", &recipe.tags.artist},
+      {v1 ? "TALB" : "album", &recipe.tags.album},
+      {v1 ? "TYER" : "date", &recipe.tags.date},
+      {v1 ? "TCON" : "genre", &recipe.tags.genre}};
   for (const auto& [key, value] : tags) {
     if (!value->empty()) {
       arguments.insert(arguments.end(), {"-metadata", std::string(key) + "=" + *value});
     }
   }
-  if (spec.id3v1_only) {
+  if (recipe.id3v1_only) {
     arguments.insert(arguments.end(), {"-id3v2_version", "0", "-write_id3v1", "1"});
   }
 }
@@ -104,13 +104,13 @@ std::string NewCachePath(MediaCache& cache, const std::string& stem, MediaFormat
 
 }  // namespace
 
-MediaSpec Spec(MediaFormat format, double seconds, int channels, int sample_rate) {
-  MediaSpec spec;
-  spec.format = format;
-  spec.seconds = seconds;
-  spec.channels = channels;
-  spec.sample_rate = sample_rate;
-  return spec;
+MediaRecipe Recipe(MediaFormat format, double seconds, int channels, int sample_rate) {
+  MediaRecipe recipe;
+  recipe.format = format;
+  recipe.seconds = seconds;
+  recipe.channels = channels;
+  recipe.sample_rate = sample_rate;
+  return recipe;
 }
 
 std::string FormatName(MediaFormat format) {
@@ -159,8 +159,8 @@ bool IsLossy(MediaFormat format) {
          format == MediaFormat::kMp3VbrWithoutXing || format == MediaFormat::kM4aAac;
 }
 
-int64_t SourceFrames(const MediaSpec& spec) {
-  return std::llround(spec.seconds * spec.sample_rate);
+int64_t SourceFrames(const MediaRecipe& recipe) {
+  return std::llround(recipe.seconds * recipe.sample_rate);
 }
 
 int RunProgram(const std::vector<std::string>& arguments, std::string* error_output,
@@ -203,20 +203,20 @@ bool HaveFfmpeg() {
   return available;
 }
 
-std::string MakeMedia(const MediaSpec& spec) {
+std::string MakeMedia(const MediaRecipe& recipe) {
   MediaCache& cache = Cache();
   std::lock_guard<std::mutex> lock(cache.mutex);
-  const std::string key = SpecKey(spec);
+  const std::string key = RecipeKey(recipe);
   if (auto found = cache.files.find(key); found != cache.files.end()) {
     return found->second;
   }
-  const std::string path = NewCachePath(cache, FormatName(spec.format), spec.format);
+  const std::string path = NewCachePath(cache, FormatName(recipe.format), recipe.format);
   std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error",           "-y",
-                                        "-f",     "lavfi",    "-i", SourceFilter(spec)};
-  for (const std::string& argument : CodecArguments(spec.format)) {
+                                        "-f",     "lavfi",    "-i", SourceFilter(recipe)};
+  for (const std::string& argument : CodecArguments(recipe.format)) {
     arguments.push_back(argument);
   }
-  AddTagArguments(spec, arguments);
+  AddTagArguments(recipe, arguments);
   arguments.push_back(path);
   std::string errors;
   if (RunProgram(arguments, &errors) != 0) {
@@ -227,15 +227,15 @@ std::string MakeMedia(const MediaSpec& spec) {
   return path;
 }
 
-std::string JoinMedia(const std::vector<MediaSpec>& parts) {
+std::string JoinMedia(const std::vector<MediaRecipe>& parts) {
   std::string key = "joined";
   std::string bytes;
-  for (const MediaSpec& part : parts) {
+  for (const MediaRecipe& part : parts) {
     const std::string path = MakeMedia(part);
     if (path.empty()) {
       return {};
     }
-    key += "+" + SpecKey(part);
+    key += "+" + RecipeKey(part);
     bytes += ReadFile(path);
   }
   MediaCache& cache = Cache();

@@ -36,7 +36,7 @@ struct MediaTags {
   std::string genre;
 };
 
-struct MediaSpec {
+struct MediaRecipe {
   MediaFormat format = MediaFormat::kWav;
   int sample_rate = 44100;
   int channels = 2;
@@ -47,8 +47,8 @@ struct MediaSpec {
   bool id3v1_only = false;
 };
 
-// A spec of `format` without tags.
-MediaSpec Spec(MediaFormat format, double seconds = 1.0, int channels = 2, int sample_rate = 44100);
+// A recipe of `format` without tags.
+MediaRecipe Recipe(MediaFormat format, double seconds = 1.0, int channels = 2, int sample_rate = 44100);
 
 // "mp3_cbr", "wav", ...: for test names.
 std::string FormatName(MediaFormat format);
@@ -58,19 +58,19 @@ std::string FormatExtension(MediaFormat format);
 bool IsLossy(MediaFormat format);
 
 // The frames of the source signal: seconds x sample rate.
-int64_t SourceFrames(const MediaSpec& spec);
+int64_t SourceFrames(const MediaRecipe& recipe);
 
 // True when the ffmpeg command-line tool can be run.
 bool HaveFfmpeg();
 
-// The file for `spec`, made once per test program run and reused by every test that asks for
-// the same spec. The signal is a tone per channel over a DC offset, so that no frame is ever
+// The file for `recipe`, made once per test program run and reused by every test that asks for
+// the same recipe. The signal is a tone per channel over a DC offset, so that no frame is ever
 // all zeros. Empty (with a test failure recorded) when ffmpeg fails.
-std::string MakeMedia(const MediaSpec& spec);
+std::string MakeMedia(const MediaRecipe& recipe);
 
 // One file holding the files of `parts` end to end, as `cat` joins recordings: its rate or
 // channel count may change midway. Named with the first part's extension; made once per run.
-std::string JoinMedia(const std::vector<MediaSpec>& parts);
+std::string JoinMedia(const std::vector<MediaRecipe>& parts);
 
 // Interleaved 16-bit samples at the file's own rate and channel count, as
 // `ffmpeg -i path -f s16le` decodes them, or at `channels` and `sample_rate` when given (a file

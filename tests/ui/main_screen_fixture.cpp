@@ -19,9 +19,9 @@ void MainScreenTest::TearDown() {
 std::string MainScreenTest::AddTrack(const std::string& name,
                                      const std::map<std::string, std::string>& tags,
                                      double seconds) {
-  fake_audio::FakeFileSpec spec = engine_test::SpecWithFrames(static_cast<UInt64>(seconds * 44100));
-  spec.tags = tags;
-  return WriteTrack(name, spec);
+  fake_audio::FakeFileContents contents = engine_test::ContentsWithFrames(static_cast<UInt64>(seconds * 44100));
+  contents.tags = tags;
+  return WriteTrack(name, contents);
 }
 
 void MainScreenTest::Open(int width, int height) {

@@ -11,12 +11,12 @@ namespace {
 
 using platform_test::MemoryAudioFile;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
 std::string MediaBytes(MediaFormat format) {
-  MediaSpec spec;
-  spec.format = format;
-  const std::string path = test_support::MakeMedia(spec);
+  MediaRecipe recipe;
+  recipe.format = format;
+  const std::string path = test_support::MakeMedia(recipe);
   return path.empty() ? std::string() : test_support::ReadFile(path);
 }
 

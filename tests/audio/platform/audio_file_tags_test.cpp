@@ -12,10 +12,10 @@ namespace {
 using platform_test::InfoTexts;
 using platform_test::MemoryAudioFile;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
-InfoTexts InfoOf(const MediaSpec& spec) {
-  const std::string path = test_support::MakeMedia(spec);
+InfoTexts InfoOf(const MediaRecipe& recipe) {
+  const std::string path = test_support::MakeMedia(recipe);
   MemoryAudioFile file(test_support::ReadFile(path));
   if (file.Open() != noErr) {
     ADD_FAILURE() << "cannot open " << path;
@@ -37,11 +37,11 @@ TEST(AudioFileTagsTest, YearIsTheYearOfADate) {
 
 TEST(AudioFileTagsTest, Id3v1OnlyMp3GivesItsTags) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  spec.format = MediaFormat::kMp3Cbr;
-  spec.id3v1_only = true;
-  spec.tags = {"Old Tag Title", "Old Tag Artist", "Old Tag Album", "1987", "Jazz"};
-  const InfoTexts info = InfoOf(spec);
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kMp3Cbr;
+  recipe.id3v1_only = true;
+  recipe.tags = {"Old Tag Title", "Old Tag Artist", "Old Tag Album", "1987", "Jazz"};
+  const InfoTexts info = InfoOf(recipe);
   EXPECT_EQ(info.values.at("title"), "Old Tag Title");
   EXPECT_EQ(info.values.at("artist"), "Old Tag Artist");
   EXPECT_EQ(info.values.at("album"), "Old Tag Album");
@@ -54,9 +54,9 @@ TEST(AudioFileTagsTest, FileWithoutTagsHasNoKeys) {
   for (MediaFormat format :
        {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
-    MediaSpec spec;
-    spec.format = format;
-    const InfoTexts info = InfoOf(spec);
+    MediaRecipe recipe;
+    recipe.format = format;
+    const InfoTexts info = InfoOf(recipe);
     for (const char* key : {"title", "artist", "album", "year", "genre"}) {
       EXPECT_EQ(info.values.count(key), 0u) << key;
     }
@@ -69,14 +69,14 @@ TEST(AudioFileTagsTest, LongTitlesConvertWholeOrNotAtAll) {
   for (MediaFormat format :
        {MediaFormat::kMp3Cbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAlac}) {
     SCOPED_TRACE(test_support::FormatName(format));
-    MediaSpec fits;
+    MediaRecipe fits;
     fits.format = format;
     fits.tags.title = std::string(511, 'a');
     const InfoTexts fitting = InfoOf(fits);
     EXPECT_TRUE(fitting.fits.at("title"));
     EXPECT_EQ(fitting.values.at("title"), fits.tags.title);
 
-    MediaSpec too_long = fits;
+    MediaRecipe too_long = fits;
     too_long.tags.title = std::string(600, 'b');
     too_long.tags.artist = "Short";
     const InfoTexts refused = InfoOf(too_long);
@@ -89,10 +89,10 @@ TEST(AudioFileTagsTest, MultiByteTextsStayUtf8) {
   SKIP_WITHOUT_FFMPEG();
   for (MediaFormat format : {MediaFormat::kMp3Vbr, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
-    MediaSpec spec;
-    spec.format = format;
-    spec.tags.title = "Ωμέγα – 夜の歌 ♪";
-    EXPECT_EQ(InfoOf(spec).values.at("title"), spec.tags.title);
+    MediaRecipe recipe;
+    recipe.format = format;
+    recipe.tags.title = "Ωμέγα – 夜の歌 ♪";
+    EXPECT_EQ(InfoOf(recipe).values.at("title"), recipe.tags.title);
   }
 }
 

@@ -11,23 +11,23 @@ namespace {
 
 using platform_test::MemoryAudioFile;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
 // The encoder and decoder delay of an MP3 (576 + 529) and one frame of padding: what a file
 // without a LAME header cannot tell apart from the signal.
 constexpr int64_t kMp3UndeclaredDelay = 1105 + 1152;
 
-MediaSpec TaggedSpec(MediaFormat format, int channels) {
-  MediaSpec spec;
-  spec.format = format;
-  spec.channels = channels;
-  spec.seconds = 1.5;
-  spec.tags = {"Unter den Linden", "Brevalo Ensemble", "Études", "2004-05-12", "Ambient"};
-  return spec;
+MediaRecipe TaggedRecipe(MediaFormat format, int channels) {
+  MediaRecipe recipe;
+  recipe.format = format;
+  recipe.channels = channels;
+  recipe.seconds = 1.5;
+  recipe.tags = {"Unter den Linden", "Brevalo Ensemble", "Études", "2004-05-12", "Ambient"};
+  return recipe;
 }
 
-std::string Load(const MediaSpec& spec) {
-  const std::string path = test_support::MakeMedia(spec);
+std::string Load(const MediaRecipe& recipe) {
+  const std::string path = test_support::MakeMedia(recipe);
   return path.empty() ? std::string() : test_support::ReadFile(path);
 }
 
@@ -40,8 +40,8 @@ class AudioFileFormatTest : public ::testing::TestWithParam<FormatAndChannels> {
 
 TEST_P(AudioFileFormatTest, OpensWithTheMp3HintAndGivesTagsFormatAndLength) {
   SKIP_WITHOUT_FFMPEG();
-  const MediaSpec spec = TaggedSpec(GetParam().format, GetParam().channels);
-  MemoryAudioFile file(Load(spec));
+  const MediaRecipe recipe = TaggedRecipe(GetParam().format, GetParam().channels);
+  MemoryAudioFile file(Load(recipe));
   ASSERT_EQ(file.Open(), noErr);
 
   const platform_test::InfoTexts info = file.Info();
@@ -52,30 +52,30 @@ TEST_P(AudioFileFormatTest, OpensWithTheMp3HintAndGivesTagsFormatAndLength) {
   EXPECT_EQ(info.values.at("genre"), "Ambient");
 
   const AudioStreamBasicDescription format = file.FileFormat();
-  EXPECT_EQ(format.mSampleRate, spec.sample_rate);
-  EXPECT_EQ(format.mChannelsPerFrame, static_cast<UInt32>(spec.channels));
+  EXPECT_EQ(format.mSampleRate, recipe.sample_rate);
+  EXPECT_EQ(format.mChannelsPerFrame, static_cast<UInt32>(recipe.channels));
   ASSERT_GT(format.mFramesPerPacket, 0u);
 
   const auto frames = static_cast<int64_t>(file.PacketCount() * format.mFramesPerPacket);
-  if (spec.format == MediaFormat::kMp3VbrWithoutXing) {
+  if (recipe.format == MediaFormat::kMp3VbrWithoutXing) {
     // No header tells the delay: the length is every decoded frame, counted, not estimated.
-    EXPECT_GE(frames, test_support::SourceFrames(spec));
-    EXPECT_LE(frames, test_support::SourceFrames(spec) + kMp3UndeclaredDelay);
+    EXPECT_GE(frames, test_support::SourceFrames(recipe));
+    EXPECT_LE(frames, test_support::SourceFrames(recipe) + kMp3UndeclaredDelay);
   } else {
-    EXPECT_EQ(frames, test_support::SourceFrames(spec));
+    EXPECT_EQ(frames, test_support::SourceFrames(recipe));
   }
 }
 
 TEST_P(AudioFileFormatTest, DecodesExactlyThePacketCountOfFrames) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec = TaggedSpec(GetParam().format, GetParam().channels);
-  const std::string path = test_support::MakeMedia(spec);
+  MediaRecipe recipe = TaggedRecipe(GetParam().format, GetParam().channels);
+  const std::string path = test_support::MakeMedia(recipe);
   MemoryAudioFile file(test_support::ReadFile(path));
   ASSERT_EQ(file.Open(), noErr);
   const UInt64 packets = file.PacketCount();
   ASSERT_EQ(file.UseClientPcm(), noErr);
   const std::vector<int16_t> samples = file.ReadAll(4096, 777);
-  const size_t channels = static_cast<size_t>(spec.channels);
+  const size_t channels = static_cast<size_t>(recipe.channels);
   EXPECT_EQ(samples.size() / channels, packets * file.FileFormat().mFramesPerPacket);
 
   // ffmpeg's own decoding keeps padding that an MP4 edit list declares; ours stops at the
@@ -84,7 +84,7 @@ TEST_P(AudioFileFormatTest, DecodesExactlyThePacketCountOfFrames) {
   ASSERT_GE(reference.size(), samples.size());
   const std::vector<int16_t> reference_prefix(reference.begin(),
                                               reference.begin() + samples.size());
-  if (spec.format == MediaFormat::kM4aAac) {
+  if (recipe.format == MediaFormat::kM4aAac) {
     EXPECT_LT(reference.size() / channels - samples.size() / channels, 1024u)
         << "no more than an AAC frame of padding past the edit list";
   } else {

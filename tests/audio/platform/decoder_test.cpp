@@ -11,10 +11,10 @@ namespace {
 
 using platform_test::MemoryAudioFile;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
-std::string MakeBytes(const MediaSpec& spec, std::string* path = nullptr) {
-  const std::string made = test_support::MakeMedia(spec);
+std::string MakeBytes(const MediaRecipe& recipe, std::string* path = nullptr) {
+  const std::string made = test_support::MakeMedia(recipe);
   if (path != nullptr) {
     *path = made;
   }
@@ -26,13 +26,13 @@ TEST(ExtAudioFileTest, LosslessFilesDecodeBitExactAtOtherRates) {
   for (MediaFormat format : {MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAlac}) {
     for (int rate : {22050, 48000, 96000}) {
       SCOPED_TRACE(test_support::FormatName(format) + " " + std::to_string(rate));
-      MediaSpec spec;
-      spec.format = format;
-      spec.sample_rate = rate;
-      spec.channels = rate == 48000 ? 1 : 2;
-      spec.seconds = 0.5;
+      MediaRecipe recipe;
+      recipe.format = format;
+      recipe.sample_rate = rate;
+      recipe.channels = rate == 48000 ? 1 : 2;
+      recipe.seconds = 0.5;
       std::string path;
-      MemoryAudioFile file(MakeBytes(spec, &path));
+      MemoryAudioFile file(MakeBytes(recipe, &path));
       ASSERT_EQ(file.Open(), noErr);
       EXPECT_EQ(file.FileFormat().mSampleRate, rate);
       ASSERT_EQ(file.UseClientPcm(), noErr);
@@ -44,7 +44,7 @@ TEST(ExtAudioFileTest, LosslessFilesDecodeBitExactAtOtherRates) {
       const std::vector<int16_t> rest = file.ReadAll(333, 1000);
       samples.insert(samples.end(), rest.begin(), rest.end());
       EXPECT_EQ(static_cast<int64_t>(samples.size()),
-                test_support::SourceFrames(spec) * spec.channels);
+                test_support::SourceFrames(recipe) * recipe.channels);
       EXPECT_TRUE(samples == test_support::ReferencePcm(path));
     }
   }
@@ -52,9 +52,9 @@ TEST(ExtAudioFileTest, LosslessFilesDecodeBitExactAtOtherRates) {
 
 TEST(ExtAudioFileTest, EndOfDataKeepsGivingZeroFrames) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  spec.format = MediaFormat::kMp3Vbr;
-  MemoryAudioFile file(MakeBytes(spec));
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kMp3Vbr;
+  MemoryAudioFile file(MakeBytes(recipe));
   ASSERT_EQ(file.Open(), noErr);
   ASSERT_EQ(file.UseClientPcm(), noErr);
   file.ReadAll(8192);
@@ -68,9 +68,9 @@ TEST(ExtAudioFileTest, EndOfDataKeepsGivingZeroFrames) {
 
 TEST(ExtAudioFileTest, ReadIsBoundedByTheBufferSize) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  spec.format = MediaFormat::kFlac;
-  MemoryAudioFile file(MakeBytes(spec));
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kFlac;
+  MemoryAudioFile file(MakeBytes(recipe));
   ASSERT_EQ(file.Open(), noErr);
   ASSERT_EQ(file.UseClientPcm(), noErr);
   std::vector<int16_t> samples(1000 * 2 + 16, 0x7777);
@@ -84,9 +84,9 @@ TEST(ExtAudioFileTest, ReadIsBoundedByTheBufferSize) {
 
 TEST(ExtAudioFileTest, RefusesClientFormatsItCannotDeliver) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  spec.format = MediaFormat::kWav;
-  MemoryAudioFile file(MakeBytes(spec));
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kWav;
+  MemoryAudioFile file(MakeBytes(recipe));
   ASSERT_EQ(file.Open(), noErr);
   const AudioStreamBasicDescription file_format = file.FileFormat();
 
@@ -120,8 +120,8 @@ TEST(ExtAudioFileTest, RefusesClientFormatsItCannotDeliver) {
 
 TEST(ExtAudioFileTest, OneDecoderPerFile) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  MemoryAudioFile file(MakeBytes(spec));
+  MediaRecipe recipe;
+  MemoryAudioFile file(MakeBytes(recipe));
   ASSERT_EQ(file.Open(), noErr);
   file.FileFormat();
   ExtAudioFileRef second = nullptr;
@@ -134,11 +134,11 @@ TEST(ExtAudioFileTest, OneDecoderPerFile) {
 // opened with, and its length counts every frame played.
 TEST(ExtAudioFileTest, FormatChangesMidStreamAreConvertedNotDropped) {
   SKIP_WITHOUT_FFMPEG();
-  using test_support::Spec;
+  using test_support::Recipe;
   // Channels only: mixed by libswresample as ffmpeg's own converter does, so exactly comparable.
   {
     const std::string path = test_support::JoinMedia(
-        {Spec(MediaFormat::kMp3Vbr, 1.0, 1, 44100), Spec(MediaFormat::kMp3Vbr, 1.5, 2, 44100)});
+        {Recipe(MediaFormat::kMp3Vbr, 1.0, 1, 44100), Recipe(MediaFormat::kMp3Vbr, 1.5, 2, 44100)});
     MemoryAudioFile file(test_support::ReadFile(path));
     ASSERT_EQ(file.Open(), noErr);
     ASSERT_EQ(file.UseClientPcm(), noErr);
@@ -151,7 +151,7 @@ TEST(ExtAudioFileTest, FormatChangesMidStreamAreConvertedNotDropped) {
   // Rate and channels: the resampler's last frames at the change and at the end are not lost.
   {
     MemoryAudioFile file(test_support::ReadFile(test_support::JoinMedia(
-        {Spec(MediaFormat::kMp3Cbr, 1.0, 1, 48000), Spec(MediaFormat::kMp3Cbr, 1.5, 2, 22050)})));
+        {Recipe(MediaFormat::kMp3Cbr, 1.0, 1, 48000), Recipe(MediaFormat::kMp3Cbr, 1.5, 2, 22050)})));
     ASSERT_EQ(file.Open(), noErr);
     ASSERT_EQ(file.UseClientPcm(), noErr);
     const double rate = file.FileFormat().mSampleRate;
@@ -167,10 +167,10 @@ TEST(ExtAudioFileTest, SkipsDamagedPacketsAndGoesOn) {
   SKIP_WITHOUT_FFMPEG();
   for (MediaFormat format : {MediaFormat::kMp3Cbr, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
-    MediaSpec spec;
-    spec.format = format;
-    spec.seconds = 3;
-    MemoryAudioFile file(MakeBytes(spec));
+    MediaRecipe recipe;
+    recipe.format = format;
+    recipe.seconds = 3;
+    MemoryAudioFile file(MakeBytes(recipe));
     ASSERT_EQ(file.Open(), noErr);
     const UInt64 count = file.PacketCount();
     std::string& bytes = file.bytes();

@@ -15,7 +15,7 @@ namespace {
 
 using platform_test::WaitUntil;
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
 // The engine's Player over the real decoder and output queue, on SDL's disk driver.
 class PlayerOnRealOutputTest : public ::testing::Test {
@@ -34,9 +34,9 @@ class PlayerOnRealOutputTest : public ::testing::Test {
     CloseTrack(&track_);
   }
 
-  // Loads and starts the file of `spec`; its path.
-  std::string Play(const MediaSpec& spec) {
-    const std::string path = test_support::MakeMedia(spec);
+  // Loads and starts the file of `recipe`; its path.
+  std::string Play(const MediaRecipe& recipe) {
+    const std::string path = test_support::MakeMedia(recipe);
     EXPECT_EQ(LoadTrack(&track_, path.c_str()), 0);
     player_ = CreatePlayer(&track_);
     EXPECT_NE(player_, nullptr);
@@ -71,11 +71,11 @@ TEST_F(PlayerOnRealOutputTest, PlaysAWholeFileExactly) {
   for (double seconds : {1.0, 3.5}) {
     for (MediaFormat format : {MediaFormat::kWav, MediaFormat::kFlac}) {
       SCOPED_TRACE(test_support::FormatName(format) + " " + std::to_string(seconds));
-      MediaSpec spec;
-      spec.format = format;
-      spec.seconds = seconds;
-      spec.channels = seconds < 2 ? 1 : 2;
-      const std::string path = Play(spec);
+      MediaRecipe recipe;
+      recipe.format = format;
+      recipe.seconds = seconds;
+      recipe.channels = seconds < 2 ? 1 : 2;
+      const std::string path = Play(recipe);
       ASSERT_NE(player_, nullptr);
       ASSERT_TRUE(WaitUntil([&] { return player_->finished.load() && PlayedOut(); }));
       EXPECT_TRUE(FreeAndReadOutput() == test_support::ReferencePcm(path));
@@ -87,10 +87,10 @@ TEST_F(PlayerOnRealOutputTest, PlaysAWholeFileExactly) {
 TEST_F(PlayerOnRealOutputTest, PositionHoldsAcrossAPause) {
   SKIP_WITHOUT_FFMPEG();
   setenv("SDL_DISKAUDIODELAY", "10", 1);
-  MediaSpec spec;
-  spec.format = MediaFormat::kMp3Vbr;
-  spec.seconds = 3;
-  Play(spec);
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kMp3Vbr;
+  recipe.seconds = 3;
+  Play(recipe);
   ASSERT_NE(player_, nullptr);
   ASSERT_TRUE(WaitUntil([&] { return PlayerCurrentTime(player_) > 0.2; }));
   PausePlayer(player_);

@@ -9,7 +9,7 @@
 namespace {
 
 using test_support::MediaFormat;
-using test_support::MediaSpec;
+using test_support::MediaRecipe;
 
 // LoadTrack over the real platform, on files made with ffmpeg.
 class TrackOnRealMediaTest : public ::testing::Test {
@@ -44,14 +44,14 @@ TEST_F(TrackOnRealMediaTest, EveryFormatLoadsWithTagsDurationAndClientFormat) {
   for (MediaFormat format : test_support::kPlayableFormats) {
     for (int channels : {1, 2}) {
       SCOPED_TRACE(test_support::FormatName(format) + " " + std::to_string(channels));
-      MediaSpec spec;
-      spec.format = format;
-      spec.channels = channels;
-      spec.sample_rate = 48000;
-      spec.seconds = 1.25;
-      spec.tags = {"Title", "Artist", "Album", "2004-05-12", "Genre"};
+      MediaRecipe recipe;
+      recipe.format = format;
+      recipe.channels = channels;
+      recipe.sample_rate = 48000;
+      recipe.seconds = 1.25;
+      recipe.tags = {"Title", "Artist", "Album", "2004-05-12", "Genre"};
       std::string printed;
-      ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
+      ASSERT_EQ(Load(test_support::MakeMedia(recipe), &printed), 0);
       EXPECT_EQ(printed, "");
       EXPECT_EQ(track_.metadata.title, "Title");
       EXPECT_EQ(track_.metadata.artist, "Artist");
@@ -60,12 +60,12 @@ TEST_F(TrackOnRealMediaTest, EveryFormatLoadsWithTagsDurationAndClientFormat) {
       EXPECT_EQ(track_.metadata.genre, "Genre");
       if (format == MediaFormat::kMp3VbrWithoutXing) {
         // Encoder delay and the last frame's padding are not declared in such a file.
-        EXPECT_GE(track_.duration, spec.seconds);
-        EXPECT_LE(track_.duration, spec.seconds + (1105.0 + 1152.0) / spec.sample_rate);
+        EXPECT_GE(track_.duration, recipe.seconds);
+        EXPECT_LE(track_.duration, recipe.seconds + (1105.0 + 1152.0) / recipe.sample_rate);
       } else {
-        EXPECT_DOUBLE_EQ(track_.duration, spec.seconds);
+        EXPECT_DOUBLE_EQ(track_.duration, recipe.seconds);
       }
-      EXPECT_EQ(track_.client_format.mSampleRate, spec.sample_rate);
+      EXPECT_EQ(track_.client_format.mSampleRate, recipe.sample_rate);
       EXPECT_EQ(track_.client_format.mChannelsPerFrame, static_cast<UInt32>(channels));
       EXPECT_EQ(track_.client_format.mBytesPerFrame, 2u * channels);
       CloseTrack(&track_);
@@ -75,17 +75,17 @@ TEST_F(TrackOnRealMediaTest, EveryFormatLoadsWithTagsDurationAndClientFormat) {
 
 TEST_F(TrackOnRealMediaTest, TitlesOver511BytesAreEmpty) {
   SKIP_WITHOUT_FFMPEG();
-  MediaSpec spec;
-  spec.format = MediaFormat::kMp3Cbr;
-  spec.tags.title = std::string(511, 't');
+  MediaRecipe recipe;
+  recipe.format = MediaFormat::kMp3Cbr;
+  recipe.tags.title = std::string(511, 't');
   std::string printed;
-  ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
-  EXPECT_EQ(track_.metadata.title, spec.tags.title);
+  ASSERT_EQ(Load(test_support::MakeMedia(recipe), &printed), 0);
+  EXPECT_EQ(track_.metadata.title, recipe.tags.title);
   CloseTrack(&track_);
 
-  spec.tags.title = std::string(600, 't');
-  spec.tags.album = "Kept";
-  ASSERT_EQ(Load(test_support::MakeMedia(spec), &printed), 0);
+  recipe.tags.title = std::string(600, 't');
+  recipe.tags.album = "Kept";
+  ASSERT_EQ(Load(test_support::MakeMedia(recipe), &printed), 0);
   EXPECT_EQ(track_.metadata.title, "");
   EXPECT_EQ(track_.metadata.album, "Kept");
 }
@@ -109,9 +109,9 @@ TEST_F(TrackOnRealMediaTest, FilesCutInsideTheHeaderFailQuietly) {
   for (MediaFormat format :
        {MediaFormat::kMp3Vbr, MediaFormat::kWav, MediaFormat::kFlac, MediaFormat::kM4aAac}) {
     SCOPED_TRACE(test_support::FormatName(format));
-    MediaSpec spec;
-    spec.format = format;
-    const std::string whole = test_support::ReadFile(test_support::MakeMedia(spec));
+    MediaRecipe recipe;
+    recipe.format = format;
+    const std::string whole = test_support::ReadFile(test_support::MakeMedia(recipe));
     const std::string cut = folder_ / ("cut" + test_support::FormatExtension(format));
     test_support::WriteFile(cut, whole.substr(0, 30));
     ExpectFailedCleanly(cut, false);
