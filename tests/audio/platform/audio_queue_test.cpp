@@ -124,7 +124,7 @@ TEST_F(AudioQueueTest, PauseHaltsOutputRefillsAndTime) {
   // Resumed from the stamp saved at the pause, as the Player does.
   ASSERT_EQ(AudioQueueStart(feeder_->queue, &pause_stamp), noErr);
   ASSERT_TRUE(WaitUntil([&] { return !Running(); }));
-  EXPECT_EQ(feeder_->refills.load(), feeder_->total_chunks);
+  EXPECT_TRUE(WaitUntil([&] { return feeder_->refills.load() == feeder_->total_chunks; }));
   EXPECT_TRUE(DisposeAndReadOutput() == feeder_->Expected(feeder_->total_chunks))
       << "audio lost or repeated across the pause";
 }
