@@ -59,6 +59,7 @@ void CursesPainter::Paint(const Screen& frame) {
     doupdate();
     previous_ = frame;
   }
+  up_to_date_ = true;
 }
 
 void CursesPainter::PaintCell(int x, int y, const Cell& cell) {
