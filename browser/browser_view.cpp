@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "browser/directory_listing.h"
 
@@ -23,9 +26,48 @@ int OffsetShowingSelection(int selected, int scroll_offset, int rows) {
   return scroll_offset;
 }
 
-tui::Element LabelOf(const FileEntry& entry) {
-  tui::Element label = tui::text(entry.label);
-  if (entry.is_directory && entry.label != kParentLabel) {
+enum class Marker { kNone, kPlaying, kPaused };
+
+// What one visible row shows: drawn from this alone, so that equal rows draw alike.
+struct ListingRow {
+  std::string label;
+  bool is_directory = false;
+  Marker marker = Marker::kNone;
+  bool selected = false;
+};
+
+Marker MarkerOf(const FileBrowserState& state, int index) {
+  if (index != state.playing_index) {
+    return Marker::kNone;
+  }
+  return state.paused ? Marker::kPaused : Marker::kPlaying;
+}
+
+ListingRow ReadRow(const FileBrowserState& state, int index) {
+  const FileEntry& entry = state.entries[static_cast<size_t>(index)];
+  return {entry.label, entry.is_directory, MarkerOf(state, index), index == state.selected};
+}
+
+// Compared where they stand, without copying: this runs on every pass.
+bool ShowsRows(const std::vector<ListingRow>& shown, const FileBrowserState& state, int first,
+               int last) {
+  if (shown.size() != static_cast<size_t>(std::max(last - first, 0))) {
+    return false;
+  }
+  for (int index = first; index < last; ++index) {
+    const ListingRow& row = shown[static_cast<size_t>(index - first)];
+    const FileEntry& entry = state.entries[static_cast<size_t>(index)];
+    if (row.label != entry.label || row.is_directory != entry.is_directory ||
+        row.marker != MarkerOf(state, index) || row.selected != (index == state.selected)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+tui::Element LabelOf(const ListingRow& row) {
+  tui::Element label = tui::text(row.label);
+  if (row.is_directory && row.label != kParentLabel) {
     label |= tui::bold | tui::color(tui::Color::Blue);
   } else {
     label |= tui::color(tui::Color::Default);
@@ -33,26 +75,42 @@ tui::Element LabelOf(const FileEntry& entry) {
   return label;
 }
 
-tui::Element PlayingMarker(bool paused) {
-  if (paused) {
+tui::Element PlayingMarker(Marker marker) {
+  if (marker == Marker::kPaused) {
     return tui::text(kPausedMarker) | tui::color(tui::Color::Yellow);
   }
   return tui::text(kPlayingMarker) | tui::color(tui::Color::Green);
 }
 
-tui::Element RowOf(const FileBrowserState& state, int index) {
-  tui::Element row = LabelOf(state.entries[static_cast<size_t>(index)]);
-  if (index == state.playing_index) {
-    row = tui::hbox({row, tui::text(" "), PlayingMarker(state.paused)});
+tui::Element RowOf(const ListingRow& row) {
+  tui::Element element = LabelOf(row);
+  if (row.marker != Marker::kNone) {
+    element = tui::hbox({element, tui::text(" "), PlayingMarker(row.marker)});
   }
   // Last, so that on the playing row the blank and the marker are inverted too.
-  if (index == state.selected) {
-    row |= tui::inverted;
+  if (row.selected) {
+    element |= tui::inverted;
   }
-  return row;
+  return element;
+}
+
+tui::Element ListingOf(const std::vector<ListingRow>& rows) {
+  tui::Elements lines;
+  lines.reserve(rows.size());
+  for (const ListingRow& row : rows) {
+    lines.push_back(RowOf(row));
+  }
+  return tui::vbox(std::move(lines));
 }
 
 }  // namespace
+
+struct ListingMemo {
+  std::vector<ListingRow> shown;
+  tui::Element element;
+};
+
+std::shared_ptr<ListingMemo> MakeListingMemo() { return std::make_shared<ListingMemo>(); }
 
 tui::Element RenderFileBrowser::operator()() const {
   const int rows = VisibleRowCount();
@@ -60,11 +118,14 @@ tui::Element RenderFileBrowser::operator()() const {
   state->scroll_offset =
       ClampScroll(OffsetShowingSelection(state->selected, state->scroll_offset, rows), count, rows);
 
-  const int last = std::min(state->scroll_offset + rows, count);
-  tui::Elements lines;
-  lines.reserve(static_cast<size_t>(std::max(last - state->scroll_offset, 0)));
-  for (int index = state->scroll_offset; index < last; ++index) {
-    lines.push_back(RowOf(*state, index));
+  const int first = state->scroll_offset;
+  const int last = std::min(first + rows, count);
+  if (memo->element == nullptr || !ShowsRows(memo->shown, *state, first, last)) {
+    memo->shown.clear();
+    for (int index = first; index < last; ++index) {
+      memo->shown.push_back(ReadRow(*state, index));
+    }
+    memo->element = ListingOf(memo->shown);
   }
-  return tui::vbox(std::move(lines));
+  return memo->element;
 }

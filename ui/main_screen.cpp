@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <tuple>
+#include <utility>
 
 #include "browser/screen_size.h"
 #include "ui/format_time.h"
@@ -40,40 +43,108 @@ float ProgressFraction(const PlaybackState& playback) {
   return static_cast<float>(std::clamp(position / duration, 0.0, 1.0));
 }
 
+// Built in place: the line keeps its room from pass to pass.
 void RebuildNowPlaying(PlaybackState& playback) {
   const TrackMetadata& metadata = playback.track.metadata;
   if (metadata.title.empty()) {
     return;
   }
-  std::string line = metadata.title;
+  std::string& line = playback.now_playing;
+  line.assign(metadata.title);
   if (!metadata.artist.empty()) {
-    line += " | " + metadata.artist;
+    line.append(" | ").append(metadata.artist);
   }
   if (!metadata.year.empty()) {
-    line += " (" + metadata.year + ")";
+    line.append(" (").append(metadata.year).append(")");
   }
   if (!metadata.genre.empty()) {
-    line += " /" + metadata.genre + "/";
+    line.append(" /").append(metadata.genre).append("/");
   }
-  playback.now_playing = std::move(line);
 }
 
-struct FrameTexts {
+// Everything the frame shows. Filled in place on every pass, so that its strings keep their
+// room and an idle pass allocates nothing.
+struct FrameInputs {
+  int width = 0;
+  int height = 0;
   std::string now_playing;
   std::string elapsed;
   std::string total;
+  float progress = 0;
+  std::string header;
+  tui::Element listing;
+  bool show_metadata = false;
+  TrackMetadata overlay;  // Read only while show_metadata.
 };
 
-FrameTexts MakeFrameTexts(const PlaybackState& playback) {
+void ReadTexts(const PlaybackState& playback, FrameInputs& inputs) {
   if (!playback.track_loaded) {
-    return {"Choose audio file", "--:--", "--:--"};
+    inputs.now_playing.assign("Choose audio file");
+    inputs.elapsed.assign("--:--");
+    inputs.total.assign("--:--");
+    return;
   }
-  return {"Now playing: " + playback.now_playing,
-          playback.position >= 0 ? FormatTime(playback.position) : "--:--",
-          FormatTime(playback.duration)};
+  inputs.now_playing.assign("Now playing: ").append(playback.now_playing);
+  inputs.elapsed = playback.position >= 0 ? FormatTime(playback.position) : "--:--";
+  inputs.total = FormatTime(playback.duration);
+}
+
+bool SameTags(const TrackMetadata& a, const TrackMetadata& b) {
+  return std::tie(a.title, a.artist, a.album, a.year, a.genre) ==
+         std::tie(b.title, b.artist, b.album, b.year, b.genre);
+}
+
+// The progress counts only as far as a gauge `width` cells wide shows it. Before the gauge has
+// been laid out its width is unknown, and any change counts.
+bool SameGauge(float a, float b, int width) {
+  if (a == b || width <= 0) {
+    return a == b;
+  }
+  return tui::GaugeFillAt(a, width) == tui::GaugeFillAt(b, width);
+}
+
+bool SameFrame(const FrameInputs& a, const FrameInputs& b, int gauge_width) {
+  return a.width == b.width && a.height == b.height && a.now_playing == b.now_playing &&
+         a.elapsed == b.elapsed && a.total == b.total && a.header == b.header &&
+         a.listing == b.listing && a.show_metadata == b.show_metadata &&
+         (!a.show_metadata || SameTags(a.overlay, b.overlay)) &&
+         SameGauge(a.progress, b.progress, gauge_width);
+}
+
+tui::Element BuildFrame(const FrameInputs& inputs, const tui::Element& gauge) {
+  tui::Element frame = tui::vbox({
+                           tui::text(inputs.now_playing) | tui::center,
+                           tui::separator(),
+                           tui::hbox({
+                               tui::text(inputs.elapsed),
+                               gauge | tui::flex,
+                               tui::text(inputs.total),
+                           }),
+                           tui::separator(),
+                           tui::text(std::string(kTitlePrefix) + kTitleNotice) | tui::center,
+                           tui::separator(),
+                           tui::text(inputs.header) | tui::center,
+                           inputs.listing | tui::flex,
+                       }) |
+                       tui::border;
+  if (inputs.show_metadata) {
+    frame = LayMetadataOverlay(std::move(frame), inputs.overlay);
+  }
+  return frame;
 }
 
 }  // namespace
+
+struct MainScreenMemo {
+  FrameInputs shown;
+  // Filled on every pass; swapped with `shown` when the frame is built again.
+  FrameInputs next;
+  tui::Element frame;
+  // The gauge inside `frame`: once drawn, its box is the width the progress is judged at.
+  tui::Element gauge;
+};
+
+std::shared_ptr<MainScreenMemo> MakeMainScreenMemo() { return std::make_shared<MainScreenMemo>(); }
 
 tui::Element RenderMainScreen::operator()() const {
   g_screen_width = screen.dimx();
@@ -85,29 +156,25 @@ tui::Element RenderMainScreen::operator()() const {
   if (playback.track_loaded && playback.player != nullptr && PlayerPlayedOut(playback.player)) {
     AdvanceToNextTrack(browser, on_track_selected);
   }
+  FrameInputs& inputs = memo->next;
+  inputs.width = g_screen_width;
+  inputs.height = g_screen_height;
   // In the frame that starts the next track, position and duration still describe the one that
   // ended; the now-playing text already names the new one.
-  const float progress = ProgressFraction(playback);
+  inputs.progress = ProgressFraction(playback);
   RebuildNowPlaying(playback);
-  const FrameTexts texts = MakeFrameTexts(playback);
-
-  tui::Element frame = tui::vbox({
-                           tui::text(texts.now_playing) | tui::center,
-                           tui::separator(),
-                           tui::hbox({
-                               tui::text(texts.elapsed),
-                               tui::gauge(progress) | tui::flex,
-                               tui::text(texts.total),
-                           }),
-                           tui::separator(),
-                           tui::text(std::string(kTitlePrefix) + kTitleNotice) | tui::center,
-                           tui::separator(),
-                           tui::text("FILE BROWSER (" + browser.current_dir + ")") | tui::center,
-                           browser_component->Render() | tui::flex,
-                       }) |
-                       tui::border;
-  if (browser.show_metadata) {
-    frame = LayMetadataOverlay(std::move(frame), browser.overlay_metadata);
+  ReadTexts(playback, inputs);
+  inputs.header.assign("FILE BROWSER (").append(browser.current_dir).append(")");
+  inputs.listing = browser_component->Render();
+  inputs.show_metadata = browser.show_metadata;
+  if (inputs.show_metadata) {
+    inputs.overlay = browser.overlay_metadata;
   }
-  return frame;
+  const int gauge_width = memo->gauge != nullptr ? memo->gauge->box().Width() : 0;
+  if (memo->frame == nullptr || !SameFrame(inputs, memo->shown, gauge_width)) {
+    memo->gauge = tui::gauge(inputs.progress);
+    memo->frame = BuildFrame(inputs, memo->gauge);
+    std::swap(inputs, memo->shown);
+  }
+  return memo->frame;
 }

@@ -1,5 +1,6 @@
 #include "browser/browser_view.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -209,6 +210,37 @@ TEST(BrowserViewTest, OnlyRealFoldersAreBoldAndBlue) {
   EXPECT_EQ(screen.At(0, 1).fg, tui::Color::Blue);
   EXPECT_TRUE(screen.At(0, 1).bold);
   EXPECT_EQ(CountInvertedCells(screen), 0);
+}
+
+TEST(BrowserViewTest, OneViewHandsBackItsElementUntilAVisibleRowChanges) {
+  ScreenHeight height(12);  // 3 rows.
+  FileBrowserState state = StateWithRows(10);
+  const RenderFileBrowser view{&state};
+  const tui::Element first = view();
+  EXPECT_EQ(view(), first);
+  state.entries[5].label = "not visible";
+  EXPECT_EQ(view(), first);
+
+  tui::Element last = first;
+  const std::vector<std::function<void()>> changes = {
+      [&] { state.entries[1].label = "renamed"; },
+      [&] { state.playing_index = 2; },
+      [&] { state.paused = true; },
+      [&] { state.selected = 1; },
+      [&] { state.selected = 3; },  // Scrolls by one row.
+      [&] { g_screen_height = 13; },
+  };
+  for (size_t change = 0; change < changes.size(); ++change) {
+    changes[change]();
+    const tui::Element element = view();
+    EXPECT_NE(element, last) << "change " << change;
+    EXPECT_EQ(view(), element) << "change " << change;
+    last = element;
+  }
+  tui::Screen screen(kWidth, 4);
+  tui::Render(screen, last);
+  EXPECT_EQ(TrimmedLines(screen),
+            (std::vector<std::string>{"renamed", "Row 002 ⏸", "Row 003", "Row 004"}));
 }
 
 TEST(BrowserViewTest, NeverReadsPastTheListingWithAStaleOffset) {

@@ -44,6 +44,23 @@ TEST(GaugeTest, ClampsOutOfRangeAndNan) {
   EXPECT_EQ(Bar(-std::numeric_limits<float>::infinity()), Repeat(" ", 10));
 }
 
+TEST(GaugeTest, TwoProgressValuesDrawAlikeExactlyWhenTheirFillsAreEqual) {
+  EXPECT_EQ(tui::GaugeFillAt(0.55F, 10), (tui::GaugeFill{5, 4}));
+  EXPECT_EQ(tui::GaugeFillAt(2.0F, 10), (tui::GaugeFill{10, 0}));
+  for (const int width : {1, 7, 68}) {
+    tui::GaugeFill last_fill{-1, -1};
+    std::string last_bar;
+    for (int step = 0; step <= 2000; ++step) {
+      const float progress = static_cast<float>(step) / 2000.0F;
+      const tui::GaugeFill fill = tui::GaugeFillAt(progress, width);
+      const std::string bar = Bar(progress, width);
+      ASSERT_EQ(fill == last_fill, bar == last_bar) << "width " << width << ", " << progress;
+      last_fill = fill;
+      last_bar = bar;
+    }
+  }
+}
+
 TEST(GaugeTest, TakesTheWidthLeftBetweenItsNeighbours) {
   const tui::Element row =
       tui::hbox({tui::text("00:30"), tui::gauge(0.5F) | tui::flex, tui::text("01:00")});

@@ -35,6 +35,10 @@ enum ChildExit { kRestored = 0, kModesChanged = 3, kNeverQuit = 4 };
 // How the child's loop treats a quit.
 enum class Quit { kStop, kIgnore };
 
+// Whether the child's root builds a new element on every pass, or hands back the one it built
+// last until a key arrives: then a resize changes nothing it shows but the layout.
+enum class Frames { kBuiltEachPass, kKept };
+
 std::string NameOf(const Event& event) {
   if (event.is_mouse()) {
     return "M" + std::to_string(event.mouse().x) + "," + std::to_string(event.mouse().y);
@@ -54,18 +58,28 @@ std::string NameOf(const Event& event) {
 // The program in the child: shows "READY <size>" and the events it saw, quits on Escape, and
 // reports whether the terminal's modes came back as they were. Once the terminal is back it
 // prints "SEEN:" and the events, in plain text (on screen only the changed cells are sent, so
-// the screen's text cannot be searched in the output).
-int RunInterface(Quit quit, const std::function<void(const Event&)>& on_event = nullptr) {
+// the screen's text cannot be searched in the output), then "LAST:", the size and the top row of
+// the last frame drawn.
+int RunInterface(Quit quit, const std::function<void(const Event&)>& on_event = nullptr,
+                 Frames frames = Frames::kBuiltEachPass) {
   termios before{};
   tcgetattr(STDIN_FILENO, &before);
   std::string seen;
+  std::string last;
   {
     tui::ScreenInteractive screen = tui::ScreenInteractive::Fullscreen();
+    std::string kept_seen;
+    tui::Element kept;
     tui::Component root = tui::Renderer([&] {
-      return tui::vbox({tui::text("READY " + std::to_string(screen.dimx()) + "x" +
+      if (frames == Frames::kKept && kept != nullptr && kept_seen == seen) {
+        return kept;
+      }
+      kept_seen = seen;
+      kept = tui::vbox({tui::text("READY " + std::to_string(screen.dimx()) + "x" +
                                   std::to_string(screen.dimy())),
                         tui::text("seen:" + seen)}) |
              tui::border;
+      return kept;
     });
     root |= tui::CatchEvent([&](Event event) {
       if (on_event) {
@@ -73,6 +87,9 @@ int RunInterface(Quit quit, const std::function<void(const Event&)>& on_event = 
       }
       if (event == Event::Escape) {
         screen.ExitLoopClosure()();
+        return true;
+      }
+      if (frames == Frames::kKept && event == Event::Custom) {
         return true;
       }
       seen += " " + NameOf(event);
@@ -87,8 +104,12 @@ int RunInterface(Quit quit, const std::function<void(const Event&)>& on_event = 
       loop.RunOnce();
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
+    const tui::Screen& frame = screen.LastFrame();
+    last = std::to_string(frame.dimx()) + "x" + std::to_string(frame.dimy()) + " " +
+           (frame.dimy() > 0 ? frame.Lines().front() : "");
   }
   std::printf("SEEN:%s\n", seen.c_str());
+  std::printf("LAST:%s\n", last.c_str());
   std::fflush(stdout);
   termios after{};
   tcgetattr(STDIN_FILENO, &after);
@@ -394,6 +415,30 @@ TEST(LoopTerminalTest, CtrlZGivesTheTerminalBackAndRedrawsOnReturn) {
   EXPECT_TRUE(child.WaitForOutput("READY", back));
   child.Write("\x1b");
   EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+}
+
+TEST(LoopTerminalTest, AFrameHandedBackUnchangedIsRedrawnOnReturnAndLaidOutAgainOnResize) {
+  PtyProcess child(40, 6, [] { return RunInterface(Quit::kStop, nullptr, Frames::kKept); });
+  ASSERT_TRUE(child.WaitForOutput("READY 40x6"));
+  const size_t before = child.Output().size();
+  child.Write("\x1a");
+  ASSERT_TRUE(child.WaitForOutput(kLeaveAlternate, before));
+  const size_t left = child.Output().find(kLeaveAlternate, before);
+  ASSERT_TRUE(child.WaitForOutput(kEnterAlternate, left));
+  const size_t back = child.Output().find(kEnterAlternate, left);
+  EXPECT_TRUE(child.WaitForOutput("READY 40x6", back));
+  child.Write("z");
+  EXPECT_TRUE(child.WaitForOutput("z", back));
+  const size_t typed = child.Output().find("z", back);
+  child.Resize(50, 8);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  child.Write("\x1b");
+  EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+  std::string top_border = "╭";
+  for (int x = 0; x < 48; ++x) {
+    top_border += "─";
+  }
+  EXPECT_NE(child.Output().find("LAST:50x8 " + top_border + "╮", typed), std::string::npos);
 }
 
 TEST(LoopTerminalTest, FullscreenWithoutATerminalRefusesToStart) {

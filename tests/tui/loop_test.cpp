@@ -1,5 +1,6 @@
 #include "tui/component/loop.h"
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -7,6 +8,7 @@
 
 #include "tui/component/component.h"
 #include "tui/component/screen_interactive.h"
+#include "tui/dom/elements.h"
 
 namespace {
 
@@ -82,6 +84,44 @@ TEST_F(LoopTest, ExitClosureCalledOutsideTheLoopIsSeenByTheNextRunOnce) {
 TEST_F(LoopTest, OneLoopPerScreen) {
   EXPECT_THROW(tui::Loop(&screen_, root_), std::logic_error);
   EXPECT_THROW(tui::Loop(nullptr, root_), std::invalid_argument);
+}
+
+// Draws an "x" in its first cell and counts how often it is drawn.
+class CountingNode : public tui::Node {
+ public:
+  explicit CountingNode(int& draws) : draws_(draws) {}
+
+  void Render(tui::Screen& screen) override {
+    ++draws_;
+    screen.At(box().x_min, box().y_min).glyph = "x";
+  }
+
+ private:
+  int& draws_;
+};
+
+TEST(LoopRedrawTest, AnElementHandedBackAgainIsNotDrawnAgain) {
+  tui::ScreenInteractive screen = tui::ScreenInteractive::FixedSize(3, 1);
+  int draws = 0;
+  int renders = 0;
+  tui::Element shown = std::make_shared<CountingNode>(draws);
+  const tui::Component root = tui::Renderer([&] {
+    ++renders;
+    return shown;
+  });
+  tui::Loop loop(&screen, root);
+  for (int pass = 0; pass < 3; ++pass) {
+    screen.PostEvent(Event::Custom);
+    loop.RunOnce();
+  }
+  EXPECT_EQ(renders, 3);
+  EXPECT_EQ(draws, 1);
+  EXPECT_EQ(screen.LastFrame().Lines(), (std::vector<std::string>{"x  "}));
+
+  shown = std::make_shared<CountingNode>(draws) | tui::center;
+  loop.RunOnce();
+  EXPECT_EQ(draws, 2);
+  EXPECT_EQ(screen.LastFrame().Lines(), (std::vector<std::string>{" x "}));
 }
 
 TEST(LoopWithoutComponentTest, DrawsABlankFrame) {

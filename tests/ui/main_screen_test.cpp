@@ -8,6 +8,7 @@
 
 #include "browser/screen_size.h"
 #include "tests/ui/main_screen_fixture.h"
+#include "tui/dom/node.h"
 
 namespace {
 
@@ -218,6 +219,38 @@ TEST_F(MainScreenFrameTest, TheNowPlayingLineUsesTitleArtistYearAndGenreOnly) {
     const std::string expected = cases[i].line.empty() ? dir_ / name : cases[i].line;
     EXPECT_EQ(Inner(FrameLines()[kNowPlayingRow]), "Now playing: " + expected);
   }
+}
+
+TEST_F(MainScreenFrameTest, TheFrameIsBuiltAgainOnlyWhenWhatItShowsChanges) {
+  AddTrack("a.mp3", kAllTags, 100);
+  AddTrack("b.mp3", {}, 100);
+  Open();
+  Choose("a.mp3");
+  tui::Screen screen(80, 24);
+  const auto drawn = [&] {
+    tui::Element element = root_->Render();
+    tui::Render(screen, element);
+    return element;
+  };
+  // 68 gauge cells for 100 s: an eighth of a cell is 0.18 s.
+  SetPlayedSeconds(30);
+  const tui::Element first = drawn();
+  SetPlayedSeconds(30.05);
+  EXPECT_EQ(drawn(), first) << "same clock, same gauge";
+  SetPlayedSeconds(30.2);
+  const tui::Element eighth_on = drawn();
+  EXPECT_NE(eighth_on, first) << "the gauge moved an eighth";
+  SetPlayedSeconds(31.01);
+  const tui::Element second_on = drawn();
+  EXPECT_NE(second_on, eighth_on) << "the clock ticked";
+  EXPECT_EQ(Inner(screen.Lines()[kProgressRow]).substr(0, 5), "00:31");
+
+  root_->OnEvent(tui::Event::ArrowDown);
+  const tui::Element moved = drawn();
+  EXPECT_NE(moved, second_on) << "the highlight moved";
+  EXPECT_EQ(drawn(), moved);
+  root_->OnEvent(tui::Event::Tab);
+  EXPECT_NE(drawn(), moved) << "the overlay opened";
 }
 
 TEST_F(MainScreenFrameTest, APositionBeyondTheDurationFillsTheGauge) {

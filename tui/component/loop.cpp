@@ -17,6 +17,9 @@ struct Loop::State {
   bool quitted = false;
   // Reused from pass to pass, so that an idle pass allocates nothing.
   std::vector<Event> events;
+  // The element in `screen->frame`. Elements do not change once built, so a root that hands
+  // back the same one at the same size asks for the frame already drawn.
+  Element drawn;
 };
 
 Loop::Loop(ScreenInteractive* screen, Component component)
@@ -87,15 +90,19 @@ void Loop::Draw() {
     screen.height = session->height();
   }
   Screen& frame = screen.frame;
-  if (frame.dimx() != screen.width || frame.dimy() != screen.height) {
-    frame.Resize(screen.width, screen.height);
-  } else {
-    frame.Clear();
+  const bool resized = frame.dimx() != screen.width || frame.dimy() != screen.height;
+  Element element = component_ != nullptr ? component_->Render() : nullptr;
+  const bool unchanged = !resized && element != nullptr && element == state_->drawn;
+  if (!unchanged) {
+    if (resized) {
+      frame.Resize(screen.width, screen.height);
+    } else {
+      frame.Clear();
+    }
+    Render(frame, element);
+    state_->drawn = std::move(element);
   }
-  if (component_ != nullptr) {
-    Render(frame, component_->Render());
-  }
-  if (session != nullptr) {
+  if (session != nullptr && (!unchanged || session->NeedsRepaint())) {
     session->Draw(frame);
   }
 }

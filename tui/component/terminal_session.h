@@ -30,6 +30,7 @@ class TerminalSession {
   int width() const { return terminal_.width(); }
   int height() const { return terminal_.height(); }
   void Draw(const Screen& frame) { terminal_.Draw(frame); }
+  bool NeedsRepaint() const { return terminal_.NeedsRepaint(); }
 
  private:
   void Suspend();

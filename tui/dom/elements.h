@@ -20,6 +20,16 @@ Element separator();
 // A horizontal bar filled to `progress`, clamped to 0..1 (NaN counts as 0).
 Element gauge(float progress);
 
+// How gauge(progress) fills a row `width` cells wide: whole cells, then eighths of the next one.
+// Two progress values draw the same gauge of that width exactly when their fills are equal.
+struct GaugeFill {
+  int full_cells = 0;
+  int eighths = 0;
+
+  friend bool operator==(const GaugeFill&, const GaugeFill&) = default;
+};
+GaugeFill GaugeFillAt(float progress, int width);
+
 Element hbox(Elements children);
 Element vbox(Elements children);
 // Children drawn on top of each other, later ones over earlier ones.

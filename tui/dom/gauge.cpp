@@ -34,15 +34,13 @@ class Gauge : public Node {
     if (visible.IsEmpty() || box_.y_min != visible.y_min) {
       return;
     }
-    const double filled = static_cast<double>(progress_) * box_.Width();
-    const int full_cells = static_cast<int>(std::floor(filled));
-    const int eighths = static_cast<int>(std::floor((filled - full_cells) * 8));
+    const GaugeFill fill = GaugeFillAt(progress_, box_.Width());
     for (int x = visible.x_min; x <= visible.x_max; ++x) {
       const int cell = x - box_.x_min;
-      if (cell < full_cells) {
+      if (cell < fill.full_cells) {
         DrawGlyph(screen, x, box_.y_min, kFull);
-      } else if (cell == full_cells && eighths > 0) {
-        DrawGlyph(screen, x, box_.y_min, kEighths[eighths - 1]);
+      } else if (cell == fill.full_cells && fill.eighths > 0) {
+        DrawGlyph(screen, x, box_.y_min, kEighths[fill.eighths - 1]);
       } else {
         DrawGlyph(screen, x, box_.y_min, " ");
       }
@@ -54,6 +52,12 @@ class Gauge : public Node {
 };
 
 }  // namespace
+
+GaugeFill GaugeFillAt(float progress, int width) {
+  const double filled = static_cast<double>(ClampProgress(progress)) * width;
+  const int full_cells = static_cast<int>(std::floor(filled));
+  return {full_cells, static_cast<int>(std::floor((filled - full_cells) * 8))};
+}
 
 Element gauge(float progress) { return std::make_shared<Gauge>(progress); }
 

@@ -46,8 +46,16 @@ void CursesPainter::Paint(const Screen& frame) {
   for (int y = 0; y < height; ++y) {
     for (int x = 0; x < width; ++x) {
       const Cell& cell = frame.At(x, y);
+      if (!full) {
+        // Only the cells that changed are copied: a frame is mostly what was sent before.
+        Cell& sent = previous_.At(x, y);
+        if (sent == cell) {
+          continue;
+        }
+        sent = cell;
+      }
       // A continuation cell is drawn by the wide glyph before it.
-      if ((!full && previous_.At(x, y) == cell) || cell.glyph.empty()) {
+      if (cell.glyph.empty()) {
         continue;
       }
       PaintCell(x, y, cell);
@@ -57,8 +65,11 @@ void CursesPainter::Paint(const Screen& frame) {
   if (changed || full) {
     wnoutrefresh(stdscr);
     doupdate();
+  }
+  if (full) {
     previous_ = frame;
   }
+  up_to_date_ = true;
 }
 
 void CursesPainter::PaintCell(int x, int y, const Cell& cell) {

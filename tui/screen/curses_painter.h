@@ -16,7 +16,13 @@ class CursesPainter {
   // Reads the terminal's colour support; call once ncurses has started colours.
   void Configure(int colors, int color_pairs, bool default_colors);
   // Forgets the last frame, so that the next Paint sends every cell.
-  void Invalidate() { previous_.Resize(0, 0); }
+  void Invalidate() {
+    previous_.Resize(0, 0);
+    up_to_date_ = false;
+  }
+  // True when the terminal shows the last frame painted, so that painting it again would send
+  // nothing; false before the first Paint and after Invalidate.
+  bool UpToDate() const { return up_to_date_; }
   // Sends the changed cells of `frame` and updates the terminal if any changed.
   void Paint(const Screen& frame);
 
@@ -26,6 +32,7 @@ class CursesPainter {
   int CursesColor(Color color, bool foreground) const;
 
   Screen previous_{0, 0};
+  bool up_to_date_ = false;
   int colors_ = 0;
   int color_pairs_ = 0;
   bool default_colors_ = false;

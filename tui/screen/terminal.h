@@ -36,6 +36,9 @@ class Terminal {
 
   // Sends what changed in `frame`, which should be width() x height().
   void Draw(const Screen& frame);
+  // True when the terminal no longer shows the last frame drawn (it was taken again or resized):
+  // the next Draw must come even if the frame is unchanged.
+  bool NeedsRepaint() const { return !painter_.UpToDate(); }
 
  private:
   void EnterModes();
