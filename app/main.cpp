@@ -26,10 +26,7 @@ void PlayStartFile(PlaybackState& playback, const std::string& start_file) {
     std::fputs("Warning: failed to load provided file; continuing with file browser.\n", stderr);
     std::fflush(stderr);
   }
-  playback.duration = 0.0;
-  if (playback.player != nullptr) {
-    playback.duration = playback.player->track != nullptr ? playback.player->track->duration : -1.0;
-  }
+  playback.duration = PlayingDuration(playback);
 }
 
 void OpenStartFolder(FileBrowserState& browser, const StartArguments& arguments) {

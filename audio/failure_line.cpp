@@ -5,11 +5,11 @@
 
 #include <unistd.h>
 
-#include "tui/screen/terminal_safe.h"
+#include "text/terminal_safe.h"
 
 void WriteFailureLine(std::string_view text, std::string_view detail) {
   std::string line(text);
-  line += isatty(fileno(stderr)) != 0 ? tui::TerminalSafe(detail) : std::string(detail);
+  line += isatty(fileno(stderr)) != 0 ? text::TerminalSafe(detail) : std::string(detail);
   line += '\n';
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);

@@ -14,6 +14,13 @@ void UnloadTrack(PlaybackState& state) {
 
 }  // namespace
 
+double PlayingDuration(const PlaybackState& state) {
+  if (!state.track_loaded || state.player == nullptr) {
+    return 0.0;
+  }
+  return state.player->track != nullptr ? state.player->track->duration : -1.0;
+}
+
 void StopPlayback(PlaybackState& state) {
   if (state.player != nullptr) {
     FreePlayer(state.player);

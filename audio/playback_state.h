@@ -20,6 +20,10 @@ struct PlaybackState {
   double duration = 0.0;   // Seconds; 0 when nothing is loaded, -1 when the Player has no track.
 };
 
+// The length of what plays, in seconds: the Player's track's, -1 for a Player without a track,
+// 0 when nothing is loaded.
+double PlayingDuration(const PlaybackState& state);
+
 // Frees the Player, then closes the track. The Player goes first: the audio thread reads the
 // track through it.
 void StopPlayback(PlaybackState& state);

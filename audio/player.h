@@ -20,7 +20,7 @@ struct Player {
   AudioTrack* track;
   AudioTimeStamp pause_stamp;  // Queue time at the last pause.
   Float64 paused_at;           // pause_stamp in seconds.
-  // Written on the main thread; read on the audio thread.
+  // Written and read on the main thread only.
   std::atomic<bool> paused;
   Float64 paused_total;  // Seconds of queue time spent paused, summed.
   // Buffers enqueued and not yet handed back by the queue. Written on the audio thread (and on

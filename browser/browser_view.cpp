@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr char kParentLabel[] = ".. (parent)";
 constexpr char kPausedMarker[] = "⏸";
 constexpr char kPlayingMarker[] = "♪♪♪";
 

@@ -12,7 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr char kParentLabel[] = ".. (parent)";
 constexpr char kFolderPrefix[] = "[Folder] ";
 
 // Rows before the first frame, when the terminal's height is not known yet.

@@ -5,9 +5,12 @@
 
 #include "audio/track.h"
 
+// The label of the row that leads to the folder above.
+inline constexpr char kParentLabel[] = ".. (parent)";
+
 // One row of the listing.
 struct FileEntry {
-  std::string label;  // ".. (parent)", "[Folder] name", or the file's name.
+  std::string label;  // kParentLabel, "[Folder] name", or the file's name.
   std::string path;   // Absolute path of what the row leads to; links are not resolved.
   bool is_directory = false;
 };

@@ -24,15 +24,6 @@ void RefreshPosition(PlaybackState& playback) {
   }
 }
 
-void RefreshDuration(PlaybackState& playback) {
-  Player* player = playback.player;
-  if (playback.track_loaded && player != nullptr) {
-    playback.duration = player->track != nullptr ? player->track->duration : -1.0;
-  } else {
-    playback.duration = 0;
-  }
-}
-
 float ProgressFraction(const PlaybackState& playback) {
   const double position = playback.position;
   const double duration = playback.duration;
@@ -150,7 +141,7 @@ tui::Element RenderMainScreen::operator()() const {
   g_screen_width = screen.dimx();
   g_screen_height = screen.dimy();
   RefreshPosition(playback);
-  RefreshDuration(playback);
+  playback.duration = PlayingDuration(playback);
   // Not at the end of the data but once it has been heard: the queue still holds up to three
   // buffers then, and freeing the Player would cut them off.
   if (playback.track_loaded && playback.player != nullptr && PlayerPlayedOut(playback.player)) {

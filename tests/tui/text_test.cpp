@@ -4,7 +4,7 @@
 
 #include "tests/tui/render_lines.h"
 #include "tui/dom/elements.h"
-#include "tui/screen/utf8.h"
+#include "text/utf8.h"
 
 namespace {
 
@@ -21,8 +21,8 @@ std::string Line(const std::string& content, int width) {
 bool IsHarmless(const std::string& glyph) {
   std::string_view rest = glyph;
   while (!rest.empty()) {
-    const tui::Utf8Read read = tui::ReadUtf8(rest);
-    if (read.status != tui::Utf8Read::Status::kValid) {
+    const text::Utf8Read read = text::ReadUtf8(rest);
+    if (read.status != text::Utf8Read::Status::kValid) {
       return false;
     }
     const char32_t code_point = read.code_point;
@@ -135,24 +135,24 @@ TEST(TextTest, UpperLayerNeverLeavesHalfAWideGlyph) {
 }
 
 TEST(Utf8Test, ReadsSequencesAndReportsTruncation) {
-  const tui::Utf8Read euro = tui::ReadUtf8("\xe2\x82\xac!");
-  EXPECT_EQ(euro.status, tui::Utf8Read::Status::kValid);
+  const text::Utf8Read euro = text::ReadUtf8("\xe2\x82\xac!");
+  EXPECT_EQ(euro.status, text::Utf8Read::Status::kValid);
   EXPECT_EQ(euro.code_point, U'\u20AC');
   EXPECT_EQ(euro.length, 3);
 
-  const tui::Utf8Read cut = tui::ReadUtf8("\xf0\x9f\x98");
-  EXPECT_EQ(cut.status, tui::Utf8Read::Status::kTruncated);
+  const text::Utf8Read cut = text::ReadUtf8("\xf0\x9f\x98");
+  EXPECT_EQ(cut.status, text::Utf8Read::Status::kTruncated);
   EXPECT_EQ(cut.length, 3);
 
-  const tui::Utf8Read bad = tui::ReadUtf8("\xe2(");
-  EXPECT_EQ(bad.status, tui::Utf8Read::Status::kInvalid);
+  const text::Utf8Read bad = text::ReadUtf8("\xe2(");
+  EXPECT_EQ(bad.status, text::Utf8Read::Status::kInvalid);
   EXPECT_EQ(bad.length, 1);
 
   std::string encoded;
   for (const char32_t code_point : {U'A', U'\u00E9', U'\u4E2D', U'\U0001F600'}) {
     encoded.clear();
-    tui::AppendUtf8(code_point, encoded);
-    const tui::Utf8Read read = tui::ReadUtf8(encoded);
+    text::AppendUtf8(code_point, encoded);
+    const text::Utf8Read read = text::ReadUtf8(encoded);
     EXPECT_EQ(read.code_point, code_point);
     EXPECT_EQ(static_cast<size_t>(read.length), encoded.size());
   }

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "tui/screen/utf8.h"
+#include "text/utf8.h"
 
 namespace tui {
 namespace {
@@ -210,12 +210,12 @@ Step DecodeControl(char byte) {
 }
 
 Step DecodeText(std::string_view input) {
-  const Utf8Read read = ReadUtf8(input);
+  const ::text::Utf8Read read = ::text::ReadUtf8(input);
   const auto length = static_cast<size_t>(read.length);
-  if (read.status == Utf8Read::Status::kTruncated) {
+  if (read.status == ::text::Utf8Read::Status::kTruncated) {
     return Incomplete();
   }
-  if (read.status == Utf8Read::Status::kInvalid) {
+  if (read.status == ::text::Utf8Read::Status::kInvalid) {
     return Skip(length);
   }
   // C1 controls have no key of their own.

@@ -11,8 +11,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "tui/screen/glyph_width.h"
-#include "tui/screen/utf8.h"
+#include "text/terminal_safe.h"
+#include "tui/screen/write_all.h"
 
 namespace tui {
 namespace {
@@ -29,49 +29,6 @@ int MakeHoldingFile() {
   }
   // Without memfd, an unnamed temporary file does the same.
   return open("/tmp", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  for (size_t sent = 0; sent < size;) {
-    const ssize_t written = write(fd, data + sent, size - sent);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return false;
-    }
-    sent += static_cast<size_t>(written);
-  }
-  return true;
-}
-
-// The held lines go to a terminal, and they may quote file names. A control character among
-// them (C0 but the newline, DEL, C1) would steer the terminal, and so would a byte outside
-// well-formed UTF-8 (a lone 0x9B is CSI to a terminal in 8-bit mode): each such character or
-// bad sequence is written as one '?'. While `more_follows`, a sequence cut by the end of `in` is
-// left unconsumed for the next chunk. `out` needs room for in.size() bytes. Returns the bytes
-// written to `out`; `consumed` tells how much of `in` they stand for. Async-signal-safe.
-size_t MakeTerminalSafe(std::string_view in, bool more_follows, char* out, size_t* consumed) {
-  size_t length = 0;
-  size_t index = 0;
-  while (index < in.size()) {
-    const Utf8Read read = ReadUtf8(in.substr(index));
-    if (read.status == Utf8Read::Status::kTruncated && more_follows) {
-      break;
-    }
-    const auto size = static_cast<size_t>(read.length);
-    const bool safe = read.status == Utf8Read::Status::kValid &&
-                      (read.code_point == U'\n' || !IsControl(read.code_point));
-    if (safe) {
-      std::memcpy(out + length, in.data() + index, size);
-      length += size;
-    } else {
-      out[length++] = '?';
-    }
-    index += size;
-  }
-  *consumed = index;
-  return length;
 }
 
 // Copies the held bytes to `fd`, terminal-safe; async-signal-safe.
@@ -95,7 +52,7 @@ void CopyHeld(int held, int fd) {
     const bool more_follows = got > 0;
     size_t consumed = 0;
     const size_t length =
-        MakeTerminalSafe(std::string_view(buffer, available), more_follows, safe, &consumed);
+        ::text::MakeTerminalSafe(std::string_view(buffer, available), more_follows, safe, &consumed);
     if (!WriteAll(fd, safe, length) || !more_follows) {
       return;
     }

@@ -1,7 +1,7 @@
 #include "tui/dom/text_glyphs.h"
 
 #include "tui/screen/glyph_width.h"
-#include "tui/screen/utf8.h"
+#include "text/utf8.h"
 
 namespace tui {
 namespace {
@@ -37,11 +37,11 @@ TextGlyphs SplitGlyphs(std::string_view text) {
   out.bytes.reserve(text.size());
   out.glyphs.reserve(text.size());
   while (!text.empty()) {
-    const Utf8Read read = ReadUtf8(text);
+    const ::text::Utf8Read read = ::text::ReadUtf8(text);
     const std::string_view sequence = text.substr(0, static_cast<size_t>(read.length));
     text.remove_prefix(static_cast<size_t>(read.length));
     const int width =
-        read.status == Utf8Read::Status::kValid ? CodePointWidth(read.code_point) : -1;
+        read.status == ::text::Utf8Read::Status::kValid ? CodePointWidth(read.code_point) : -1;
     if (width < 0) {
       StartGlyph(out, kReplacement, 1);
     } else if (width == 0) {

@@ -4,7 +4,7 @@
 
 #include <curses.h>
 
-#include "tui/screen/utf8.h"
+#include "text/utf8.h"
 
 namespace tui {
 namespace {
@@ -15,7 +15,7 @@ constexpr int kPaletteSize = 16;
 void ToWide(std::string_view glyph, wchar_t (&out)[CCHARW_MAX + 1]) {
   size_t count = 0;
   while (!glyph.empty() && count < CCHARW_MAX) {
-    const Utf8Read read = ReadUtf8(glyph);
+    const ::text::Utf8Read read = ::text::ReadUtf8(glyph);
     out[count++] = static_cast<wchar_t>(read.code_point);
     glyph.remove_prefix(static_cast<size_t>(read.length));
   }

@@ -5,6 +5,8 @@
 
 #include <locale.h>
 
+#include "text/terminal_safe.h"
+
 namespace tui {
 namespace {
 
@@ -23,12 +25,8 @@ locale_t Utf8Locale() {
 
 }  // namespace
 
-bool IsControl(char32_t code_point) {
-  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
-}
-
 int CodePointWidth(char32_t code_point) {
-  if (IsControl(code_point)) {
+  if (::text::IsControl(code_point)) {
     return -1;
   }
   if (code_point < 0x7F) {

@@ -16,7 +16,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "tui/screen/terminal_safe.h"
+#include "text/terminal_safe.h"
+#include "tui/screen/write_all.h"
 
 namespace tui {
 namespace {
@@ -31,20 +32,6 @@ volatile sig_atomic_t g_terminal_held = 0;
 struct termios g_saved_modes;
 char g_reset_sequence[512];
 size_t g_reset_length = 0;
-
-void WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    const ssize_t written = write(fd, data, length);
-    if (written < 0 && errno == EINTR) {
-      continue;
-    }
-    if (written <= 0) {
-      return;
-    }
-    data += written;
-    length -= static_cast<size_t>(written);
-  }
-}
 
 void AppendBytes(const char* bytes, size_t length) {
   if (g_reset_length + length < sizeof(g_reset_sequence)) {
@@ -103,7 +90,7 @@ std::string TerminalTypeName() {
   if (type == nullptr || *type == '\0') {
     return "(TERM is not set)";
   }
-  std::string name = TerminalSafe(type);
+  std::string name = ::text::TerminalSafe(type);
   for (char& c : name) {
     c = c == '\n' ? '?' : c;
   }

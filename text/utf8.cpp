@@ -1,6 +1,6 @@
-#include "tui/screen/utf8.h"
+#include "text/utf8.h"
 
-namespace tui {
+namespace text {
 namespace {
 
 bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -86,4 +86,4 @@ void AppendUtf8(char32_t code_point, std::string& out) {
   }
 }
 
-}  // namespace tui
+}  // namespace text

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tui {
+namespace text {
 
 // The outcome of reading one UTF-8 sequence from the front of some bytes.
 struct Utf8Read {
@@ -25,4 +25,4 @@ Utf8Read ReadUtf8(std::string_view bytes);
 // Appends the UTF-8 form of `code_point` (a valid scalar value) to `out`.
 void AppendUtf8(char32_t code_point, std::string& out);
 
-}  // namespace tui
+}  // namespace text
