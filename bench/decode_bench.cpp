@@ -22,7 +22,6 @@
 #include "audio/track.h"
 #include "bench/bench_process.h"
 
-
 namespace {
 
 struct Timing {

@@ -1,7 +1,8 @@
 // What playing through the desktop's sound server costs and how quickly it answers, against a
 // private PulseAudio daemon whose only sink is a null sink (the test command's own), or
 // PipeWire with its Pulse service (BREVALO_TEST_SOUND_SERVER=pipewire):
-// - player and server CPU (the server's own idle cost taken off) while a 60 s MP3 and a 60 s FLAC play to their end, and the same for
+// - player and server CPU (the server's own idle cost taken off) while a 60 s MP3 and a 60 s FLAC
+// play to their end, and the same for
 //   ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files, in the same run;
 // - player and server CPU over 20 s of pause; the player's context switches a second; its peak
 //   resident memory;
@@ -15,8 +16,8 @@
 // Run: build/bench/desktop_sound_bench [seconds]   (length of the CPU media, 60 by default)
 
 #include <algorithm>
-#include <cmath>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -85,8 +86,8 @@ void CompareCpu(const Bench& bench, const std::string& name, const std::string& 
   double server_before = bench.ServerCpu();
   auto start = Clock::now();
   PtyProgram brevalo({bench.program, file}, bench.Environment());
-  brevalo.ReadFor(std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(seconds + 1.0)));
+  brevalo.ReadFor(
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds + 1.0)));
   const double ours = brevalo.CpuSeconds();
   const double ours_server = ServerCpuSince(bench, start, server_before);
   const double switches = static_cast<double>(brevalo.ContextSwitches()) / (seconds + 1.0);
@@ -101,9 +102,10 @@ void CompareCpu(const Bench& bench, const std::string& name, const std::string& 
   const double ffplay_server = ServerCpuSince(bench, start, server_before);
   unsetenv("SDL_AUDIODRIVER");
 
-  std::printf("%-4s brevalo %.2f s + server %.2f s = %.2f s CPU; %.0f context switches/s; "
-              "peak RSS %.1f MB\n",
-              name.c_str(), ours, ours_server, ours + ours_server, switches, peak);
+  std::printf(
+      "%-4s brevalo %.2f s + server %.2f s = %.2f s CPU; %.0f context switches/s; "
+      "peak RSS %.1f MB\n",
+      name.c_str(), ours, ours_server, ours + ours_server, switches, peak);
   if (!ffplay.ok) {
     std::printf("%-4s ffplay failed or missing: no ratio\n", name.c_str());
     return;
@@ -167,11 +169,12 @@ void SwitchCost(const std::string& file) {
     starts.Add(Milliseconds(Clock::now() - start));
     StopPlayback(state);
   }
-  std::printf("change of track (goal: no pass held over 10 ms): stop of the old track median "
-              "%.2f ms, max %.2f; new output made and started median %.2f ms, max %.2f; "
-              "loading a %.1f MB MP3 whole median %.1f ms, max %.1f\n",
-              stops.Median(), stops.Max(), starts.Median(), starts.Max(),
-              static_cast<double>(fs::file_size(file)) / 1e6, loads.Median(), loads.Max());
+  std::printf(
+      "change of track (goal: no pass held over 10 ms): stop of the old track median "
+      "%.2f ms, max %.2f; new output made and started median %.2f ms, max %.2f; "
+      "loading a %.1f MB MP3 whole median %.1f ms, max %.1f\n",
+      stops.Median(), stops.Max(), starts.Median(), starts.Max(),
+      static_cast<double>(fs::file_size(file)) / 1e6, loads.Median(), loads.Max());
 }
 
 // The position the clock shows at a pause against the frames the sink had played when the
@@ -195,9 +198,10 @@ void ClockAgainstSound(const Bench& bench, const std::string& file) {
   const double widest = std::abs(differences.values.front()) > std::abs(differences.values.back())
                             ? differences.values.front()
                             : differences.values.back();
-  std::printf("clock at a pause minus the sound heard until it: median %+.1f ms, widest %+.1f ms "
-              "(goal within 50)\n",
-              median, widest);
+  std::printf(
+      "clock at a pause minus the sound heard until it: median %+.1f ms, widest %+.1f ms "
+      "(goal within 50)\n",
+      median, widest);
 }
 
 // The silence heard between the old track's last frame and the new one's first.
@@ -243,9 +247,10 @@ void EscapeToExit(const Bench& bench, const std::string& file) {
     brevalo.Type("\x1b");
     waits.Add(1000 * brevalo.WaitForExit(seconds(5)));
   }
-  std::printf("Escape to the end of the process while playing: median %.0f ms, max %.0f ms "
-              "(goal <= 200)\n",
-              waits.Median(), waits.Max());
+  std::printf(
+      "Escape to the end of the process while playing: median %.0f ms, max %.0f ms "
+      "(goal <= 200)\n",
+      waits.Median(), waits.Max());
 }
 
 bool MakeTone(const fs::path& path, double seconds, int tone) {
@@ -263,8 +268,9 @@ int main(int argc, char** argv) {
   const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
   test_support::SoundServer server;
   if (!server.ok()) {
-    std::printf("the private sound server did not start (pulseaudio or pipewire, "
-                "pulseaudio-utils)\n");
+    std::printf(
+        "the private sound server did not start (pulseaudio or pipewire, "
+        "pulseaudio-utils)\n");
     return 1;
   }
   setenv("PULSE_SERVER", server.address().c_str(), 1);
@@ -277,7 +283,8 @@ int main(int argc, char** argv) {
   const std::string flac = folder / "long.flac";
   const std::string large_mp3 = folder / "large.mp3";  // 240 s at 128 kbit/s: about 3.8 MB.
   const std::vector<std::string> mp3_codec = {"-c:a", "libmp3lame", "-b:a", "128k"};
-  if (!MakeBenchMedia(mp3, seconds, mp3_codec) || !MakeBenchMedia(flac, seconds, {"-c:a", "flac"}) ||
+  if (!MakeBenchMedia(mp3, seconds, mp3_codec) ||
+      !MakeBenchMedia(flac, seconds, {"-c:a", "flac"}) ||
       !MakeBenchMedia(large_mp3, 240, mp3_codec) || !MakeTone(folder / "a.wav", 3, 440) ||
       !MakeTone(folder / "b.wav", 2, 1000) || !MakeTone(folder / "advance/1.wav", 2, 440) ||
       !MakeTone(folder / "advance/2.wav", 2, 660) || !MakeTone(folder / "advance/3.wav", 2, 880)) {
@@ -286,10 +293,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   bench.server_idle_rate = MeasureServerIdleRate(bench);
-  std::printf("Through a private %s (null sink, 44.1 kHz s16le); with no client it uses %.2f %% "
-              "of one core, which the server figures leave out\n",
-              test_support::SoundServer::UsePipeWire() ? "PipeWire" : "PulseAudio daemon",
-              100 * bench.server_idle_rate);
+  std::printf(
+      "Through a private %s (null sink, 44.1 kHz s16le); with no client it uses %.2f %% "
+      "of one core, which the server figures leave out\n",
+      test_support::SoundServer::UsePipeWire() ? "PipeWire" : "PulseAudio daemon",
+      100 * bench.server_idle_rate);
   CompareCpu(bench, "MP3", mp3, seconds);
   CompareCpu(bench, "FLAC", flac, seconds);
   Paused(bench, mp3);

@@ -23,7 +23,6 @@
 #include "audio/playback_state.h"
 #include "bench/bench_process.h"
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;

@@ -20,7 +20,6 @@
 #include "bench/bench_process.h"
 #include "bench/pty_program.h"
 
-
 namespace {
 
 namespace fs = std::filesystem;

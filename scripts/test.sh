@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up and passes every test: the plain build (all tests, the program in tmux included), the
+# Sets up and passes every test: the formatting check, the plain build (all tests, the program in
+# tmux and the recordings of a private sound server included), the
 # Debian package made from it, the unit tests and a whole session of the program under
 # AddressSanitizer, UBSan and LeakSanitizer, the audio-thread tests under ThreadSanitizer, and a
 # short fuzzing run of the load path. Each sanitizer build compiles only the tests it runs. One
@@ -9,6 +10,8 @@ source "$(dirname "$0")/setup.sh"
 brevalo_install_packages "${BREVALO_RUN_PACKAGES[@]}" "${BREVALO_TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
+
+brevalo_step --result brevalo_last_line "Checking the formatting" "$BREVALO_ROOT/scripts/check_format.sh"
 
 brevalo_build build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 brevalo_ctest "Running the tests" build -j "$jobs"

@@ -234,8 +234,7 @@ OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
 // output takes them at once if it has room. May run on the audio thread (from the refill
 // routine).
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
-                                 UInt32 packet_count,
-                                 const AudioStreamPacketDescription* packets);
+                                 UInt32 packet_count, const AudioStreamPacketDescription* packets);
 
 // Starts, or resumes after a pause; `start_time` may be null or the stamp saved at the pause.
 OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);

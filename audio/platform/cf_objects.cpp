@@ -41,6 +41,4 @@ Boolean CFStringGetCString(CFStringRef string, char* buffer, CFIndex buffer_size
 }
 
 // Only dictionaries are ever handed out to be released.
-void CFRelease(CFTypeRef object) {
-  delete static_cast<const OpaqueCFDictionary*>(object);
-}
+void CFRelease(CFTypeRef object) { delete static_cast<const OpaqueCFDictionary*>(object); }

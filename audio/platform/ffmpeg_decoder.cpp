@@ -23,7 +23,6 @@ namespace {
 // audio thread do not allocate.
 constexpr size_t kReservedFrames = 8192;
 
-
 enum class DecodeResult { kFrame, kEnd, kError };
 
 }  // namespace

@@ -33,8 +33,8 @@ struct Demuxer {
 
 // Opens `source`, which must outlive the result, positioned at the start of its audio. Only
 // MP3, WAV, FLAC and MP4/M4A containers with MP3, PCM, FLAC, AAC or ALAC audio of 1 to 64
-// channels are accepted, and only when the decoder opens. Sets `*out_status` on failure (then null is returned). May
-// throw std::bad_alloc.
+// channels are accepted, and only when the decoder opens. Sets `*out_status` on failure (then null
+// is returned). May throw std::bad_alloc.
 std::unique_ptr<Demuxer> OpenDemuxer(const ByteSource* source, OSStatus* out_status);
 
 }  // namespace ffmpeg_platform

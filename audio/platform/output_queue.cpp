@@ -153,8 +153,8 @@ OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer
     std::lock_guard<std::mutex> lock(queue->mutex);
     QueueBuffer* owned = FindBuffer(*queue, buffer);
     const UInt32 size = buffer->mAudioDataByteSize;
-    if (owned == nullptr || owned->queued || size == 0 ||
-        size > buffer->mAudioDataBytesCapacity || size % queue->format.mBytesPerFrame != 0) {
+    if (owned == nullptr || owned->queued || size == 0 || size > buffer->mAudioDataBytesCapacity ||
+        size % queue->format.mBytesPerFrame != 0) {
       return kAudioQueueErr_InvalidBuffer;
     }
     owned->queued = true;

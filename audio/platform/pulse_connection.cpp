@@ -50,8 +50,8 @@ bool ServerConnection::Open() {
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brevalo");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "brevalo");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ICON_NAME, "audio-x-generic");
-  context_ = pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), "Brevalo",
-                                          properties);
+  context_ =
+      pa_context_new_with_proplist(pa_threaded_mainloop_get_api(mainloop_), "Brevalo", properties);
   pa_proplist_free(properties);
   if (context_ == nullptr) {
     return false;

@@ -68,8 +68,8 @@ pa_channel_map ChannelMap(int channels) {
 }
 
 uint32_t BytesFor(double seconds, const pa_sample_spec& spec) {
-  return static_cast<uint32_t>(pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC),
-                                                &spec));
+  return static_cast<uint32_t>(
+      pa_usec_to_bytes(static_cast<pa_usec_t>(seconds * PA_USEC_PER_SEC), &spec));
 }
 
 class PulseOutput final : public AudioOutput {
@@ -99,8 +99,7 @@ class PulseOutput final : public AudioOutput {
   // Connects the stream, corked, and waits until the server has taken it.
   bool Connect() {
     MainloopLock lock(mainloop_);
-    const pa_sample_spec spec = {PA_SAMPLE_S16NE,
-                                 static_cast<uint32_t>(queue_.format.mSampleRate),
+    const pa_sample_spec spec = {PA_SAMPLE_S16NE, static_cast<uint32_t>(queue_.format.mSampleRate),
                                  static_cast<uint8_t>(queue_.format.mChannelsPerFrame)};
     const pa_channel_map map = ChannelMap(spec.channels);
     if (!pa_sample_spec_valid(&spec) || !pa_channel_map_valid(&map)) {
@@ -157,7 +156,9 @@ class PulseOutput final : public AudioOutput {
   }
 
   // The server asks for more: runs on the main loop's thread.
-  static void OnWritable(pa_stream*, size_t, void* self) { static_cast<PulseOutput*>(self)->Pump(); }
+  static void OnWritable(pa_stream*, size_t, void* self) {
+    static_cast<PulseOutput*>(self)->Pump();
+  }
 
   // The server has played out the stream: runs on the main loop's thread.
   static void OnDrained(pa_stream*, int, void* self) {

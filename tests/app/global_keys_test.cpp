@@ -17,7 +17,8 @@ class HandleGlobalEventTest : public engine_test::FakeEngineTest {
   }
 
   void Play() {
-    ASSERT_TRUE(LoadAndPlay(playback_, WriteTrack("a.mp3", engine_test::ContentsWithFrames(441000))));
+    ASSERT_TRUE(
+        LoadAndPlay(playback_, WriteTrack("a.mp3", engine_test::ContentsWithFrames(441000))));
   }
 
   PlaybackState playback_;

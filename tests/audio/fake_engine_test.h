@@ -24,7 +24,8 @@ class FakeEngineTest : public ::testing::Test {
 };
 
 // A stereo 44.1 kHz file whose decoder delivers `frames` frames and whose packet count agrees.
-fake_audio::FakeFileContents ContentsWithFrames(UInt64 frames, UInt32 channels = 2, UInt32 seed = 1);
+fake_audio::FakeFileContents ContentsWithFrames(UInt64 frames, UInt32 channels = 2,
+                                                UInt32 seed = 1);
 
 // What `action` wrote to standard error.
 std::string CaptureStderr(const std::function<void()>& action);

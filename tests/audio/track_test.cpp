@@ -50,10 +50,10 @@ class TrackTest : public engine_test::FakeEngineTest {
   static FakeFileContents TaggedContents() {
     FakeFileContents contents;
     contents.tags = {{"title", "Song"},
-                 {"artist", "Band"},
-                 {"album", "Record"},
-                 {"year", "1999"},
-                 {"genre", "Jazz"}};
+                     {"artist", "Band"},
+                     {"album", "Record"},
+                     {"year", "1999"},
+                     {"genre", "Jazz"}};
     contents.packet_count = 441;
     contents.frames_per_packet = 1152;
     contents.sample_rate = 44100;

@@ -265,7 +265,7 @@ TEST_F(HostileFoldersTest, ControlBytesInTagsNeverReachTheTerminal) {
   recipe.format = test_support::MediaFormat::kMp3Cbr;
   recipe.seconds = 20.0;
   recipe.tags = {"T\x1b]0;PWNED\x07X", "A\x1b[2JB", std::string("al") + kC1Csi + "bum", "2004",
-               "ge\nn\tr\re"};
+                 "ge\nn\tr\re"};
   const std::string tagged = test_support::MakeMedia(recipe);
   ASSERT_FALSE(tagged.empty());
   fs::copy_file(tagged, dir_.path() / "tagged.mp3");

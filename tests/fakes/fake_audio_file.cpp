@@ -99,7 +99,8 @@ AudioStreamBasicDescription FileFormatOf(const FakeFileContents& contents) {
 }
 
 // Only 16-bit signed packed PCM at the file's own rate and channel count.
-bool IsAcceptedClientFormat(const AudioStreamBasicDescription& format, const FakeFileContents& contents) {
+bool IsAcceptedClientFormat(const AudioStreamBasicDescription& format,
+                            const FakeFileContents& contents) {
   return format.mFormatID == kAudioFormatLinearPCM &&
          format.mFormatFlags == (kAudioFormatFlagIsSignedInteger | kAudioFormatFlagIsPacked) &&
          format.mBitsPerChannel == 16 && format.mChannelsPerFrame == contents.channels &&

@@ -37,6 +37,7 @@ void WriteFakeAudioFile(const std::filesystem::path& path, const FakeFileContent
 // The sample the decoder delivers for `frame` and `channel`: never zero, different per seed.
 std::int16_t FakeSample(UInt32 seed, UInt64 frame, UInt32 channel);
 // The interleaved samples of frames [first_frame, first_frame + frame_count).
-std::vector<std::int16_t> FakePcm(const FakeFileContents& contents, UInt64 first_frame, UInt64 frame_count);
+std::vector<std::int16_t> FakePcm(const FakeFileContents& contents, UInt64 first_frame,
+                                  UInt64 frame_count);
 
 }  // namespace fake_audio

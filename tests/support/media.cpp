@@ -36,8 +36,9 @@ MediaCache& Cache() {
 std::string RecipeKey(const MediaRecipe& recipe) {
   std::ostringstream key;
   key << FormatName(recipe.format) << '|' << recipe.sample_rate << '|' << recipe.channels << '|'
-      << recipe.seconds << '|' << recipe.tone_hz << '|' << recipe.id3v1_only << '|' << recipe.tags.title << '|' << recipe.tags.artist
-      << '|' << recipe.tags.album << '|' << recipe.tags.date << '|' << recipe.tags.genre;
+      << recipe.seconds << '|' << recipe.tone_hz << '|' << recipe.id3v1_only << '|'
+      << recipe.tags.title << '|' << recipe.tags.artist << '|' << recipe.tags.album << '|'
+      << recipe.tags.date << '|' << recipe.tags.genre;
   return key.str();
 }
 
@@ -46,7 +47,8 @@ std::string SourceFilter(const MediaRecipe& recipe) {
   std::ostringstream filter;
   filter << "aevalsrc=exprs=";
   for (int channel = 0; channel < recipe.channels; ++channel) {
-    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << recipe.tone_hz + 110 * channel << "*t)+0.5";
+    filter << (channel > 0 ? "|" : "") << "0.4*sin(2*PI*" << recipe.tone_hz + 110 * channel
+           << "*t)+0.5";
   }
   filter << ":s=" << recipe.sample_rate << ":d=" << recipe.seconds;
   return filter.str();
@@ -211,8 +213,8 @@ std::string MakeMedia(const MediaRecipe& recipe) {
     return found->second;
   }
   const std::string path = NewCachePath(cache, FormatName(recipe.format), recipe.format);
-  std::vector<std::string> arguments = {"ffmpeg", "-nostdin", "-v", "error",           "-y",
-                                        "-f",     "lavfi",    "-i", SourceFilter(recipe)};
+  std::vector<std::string> arguments = {
+      "ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", SourceFilter(recipe)};
   for (const std::string& argument : CodecArguments(recipe.format)) {
     arguments.push_back(argument);
   }

@@ -48,7 +48,8 @@ struct MediaRecipe {
 };
 
 // A recipe of `format` without tags.
-MediaRecipe Recipe(MediaFormat format, double seconds = 1.0, int channels = 2, int sample_rate = 44100);
+MediaRecipe Recipe(MediaFormat format, double seconds = 1.0, int channels = 2,
+                   int sample_rate = 44100);
 
 // "mp3_cbr", "wav", ...: for test names.
 std::string FormatName(MediaFormat format);

@@ -1,9 +1,9 @@
 #include "tests/support/sound_server.h"
 
 #include <cerrno>
-#include <cstdlib>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 #include <thread>
 
@@ -24,9 +24,8 @@ constexpr char kSink[] = "nullsink";
 
 // Starts `arguments` with `environment` added, its output into `output_path` and its messages
 // into `log_path`; -1 on failure.
-pid_t Spawn(const std::vector<std::string>& arguments,
-            const std::vector<std::string>& environment, const std::string& output_path,
-            const std::string& log_path) {
+pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
+            const std::string& output_path, const std::string& log_path) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -91,7 +90,8 @@ SoundServer::SoundServer() : pipewire_(UsePipeWire()) {
   }
   std::filesystem::permissions(folder_.path() / "run", std::filesystem::perms::owner_all);
   environment_ = {"HOME=" + folder_ / "home", "XDG_RUNTIME_DIR=" + folder_ / "run",
-                  "XDG_CONFIG_HOME=" + folder_ / "config", "PIPEWIRE_RUNTIME_DIR=" + folder_ / "run"};
+                  "XDG_CONFIG_HOME=" + folder_ / "config",
+                  "PIPEWIRE_RUNTIME_DIR=" + folder_ / "run"};
   const bool started = pipewire_ ? StartPipeWire() : StartPulseAudio();
   ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); });
 }
@@ -110,8 +110,8 @@ bool SoundServer::UsePipeWire() {
 }
 
 bool SoundServer::StartDaemon(const std::vector<std::string>& arguments, const std::string& name) {
-  const pid_t pid = Spawn(arguments, environment_, folder_ / (name + ".log"),
-                          folder_ / (name + ".errors"));
+  const pid_t pid =
+      Spawn(arguments, environment_, folder_ / (name + ".log"), folder_ / (name + ".errors"));
   if (pid > 0) {
     daemons_.push_back(pid);
   }
@@ -127,13 +127,13 @@ bool SoundServer::StartPulseAudio() {
             "avoid-resampling = yes\nexit-idle-time = -1\n");
   // Without rewinds a null sink keeps the start of every stream in its monitor's recording,
   // as a sound card lets it be heard.
-  return StartDaemon({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
-                      "--use-pid-file=no", "-L",
-                      "module-native-protocol-unix auth-anonymous=1 socket=" + folder_ / "run/native",
-                      "-L",
-                      std::string("module-null-sink sink_name=") + kSink +
-                          " rate=44100 format=s16le channels=2 norewinds=1"},
-                     "pulseaudio") &&
+  return StartDaemon(
+             {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+              "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + folder_ / "run/native",
+              "-L",
+              std::string("module-null-sink sink_name=") + kSink +
+                  " rate=44100 format=s16le channels=2 norewinds=1"},
+             "pulseaudio") &&
          PollFor([this] { return Pactl({"info"}); }) && Pactl({"set-default-sink", kSink});
 }
 
@@ -178,7 +178,8 @@ bool SoundServer::StartPipeWire() {
 
 bool SoundServer::DefaultSinkIsOurs() const {
   std::string info;
-  return Pactl({"info"}, &info) && info.find(std::string("Default Sink: ") + kSink) != std::string::npos;
+  return Pactl({"info"}, &info) &&
+         info.find(std::string("Default Sink: ") + kSink) != std::string::npos;
 }
 
 std::string SoundServer::address() const {
@@ -202,10 +203,11 @@ bool SoundServer::StartRecording() {
   // new stream, which a sound card never does. PipeWire never renders ahead, but its Pulse
   // service cuts a recorder's short fragments at a stop, and a recorder's latency sets its
   // graph's pace.
-  recorder_ = Spawn({"parec", "--server=" + address(), std::string("--device=") + kSink + ".monitor",
-                     "--format=s16le", "--rate=44100", "--channels=2", "--raw",
-                     pipewire_ ? "--latency-msec=100" : "--latency-msec=20"},
-                    {}, folder_ / "recorded.raw", folder_ / "recorder.errors");
+  recorder_ =
+      Spawn({"parec", "--server=" + address(), std::string("--device=") + kSink + ".monitor",
+             "--format=s16le", "--rate=44100", "--channels=2", "--raw",
+             pipewire_ ? "--latency-msec=100" : "--latency-msec=20"},
+            {}, folder_ / "recorded.raw", folder_ / "recorder.errors");
   return recorder_ > 0 && PollFor([this] {
            std::string outputs;
            return Pactl({"list", "short", "source-outputs"}, &outputs) && !outputs.empty();

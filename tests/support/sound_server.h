@@ -62,9 +62,9 @@ class SoundServer {
 }  // namespace test_support
 
 // Skips the current test when PulseAudio is not installed.
-#define SKIP_WITHOUT_SOUND_SERVER()                                                 \
+#define SKIP_WITHOUT_SOUND_SERVER()                                               \
   do {                                                                            \
-    if (!::test_support::HaveSoundServer()) {                                      \
+    if (!::test_support::HaveSoundServer()) {                                     \
       GTEST_SKIP() << "a sound server and pulseaudio-utils are needed to record"; \
     }                                                                             \
   } while (false)

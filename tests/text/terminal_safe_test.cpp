@@ -16,8 +16,8 @@ TEST(TerminalSafeTest, ControlsAndBadSequencesBecomeOneQuestionMarkEach) {
   EXPECT_EQ(text::TerminalSafe("a\x1b[2Jb"), "a?[2Jb");
   EXPECT_EQ(text::TerminalSafe("\t\r\x07\x7f"), "????");
   EXPECT_EQ(text::TerminalSafe("x\xc2\x9b"
-                              "31m"),
-            "x?31m");                              // C1 CSI in UTF-8.
+                               "31m"),
+            "x?31m");                               // C1 CSI in UTF-8.
   EXPECT_EQ(text::TerminalSafe("x\x9by"), "x?y");   // A lone 8-bit CSI.
   EXPECT_EQ(text::TerminalSafe("\xe2\x82"), "?");   // Cut short.
   EXPECT_EQ(text::TerminalSafe("\xc0\xaf"), "??");  // Overlong '/'.

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/tui/render_lines.h"
-#include "tui/dom/elements.h"
 #include "text/utf8.h"
+#include "tui/dom/elements.h"
 
 namespace {
 

@@ -19,7 +19,8 @@ void MainScreenTest::TearDown() {
 std::string MainScreenTest::AddTrack(const std::string& name,
                                      const std::map<std::string, std::string>& tags,
                                      double seconds) {
-  fake_audio::FakeFileContents contents = engine_test::ContentsWithFrames(static_cast<UInt64>(seconds * 44100));
+  fake_audio::FakeFileContents contents =
+      engine_test::ContentsWithFrames(static_cast<UInt64>(seconds * 44100));
   contents.tags = tags;
   return WriteTrack(name, contents);
 }

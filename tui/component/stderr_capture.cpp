@@ -51,8 +51,8 @@ void CopyHeld(int held, int fd) {
     const size_t available = carried + static_cast<size_t>(got);
     const bool more_follows = got > 0;
     size_t consumed = 0;
-    const size_t length =
-        ::text::MakeTerminalSafe(std::string_view(buffer, available), more_follows, safe, &consumed);
+    const size_t length = ::text::MakeTerminalSafe(std::string_view(buffer, available),
+                                                   more_follows, safe, &consumed);
     if (!WriteAll(fd, safe, length) || !more_follows) {
       return;
     }

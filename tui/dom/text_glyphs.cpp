@@ -1,7 +1,7 @@
 #include "tui/dom/text_glyphs.h"
 
-#include "tui/screen/glyph_width.h"
 #include "text/utf8.h"
+#include "tui/screen/glyph_width.h"
 
 namespace tui {
 namespace {

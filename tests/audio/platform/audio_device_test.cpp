@@ -42,9 +42,9 @@ class AudioDeviceTest : public ::testing::Test {
 // sends to a file. Exits 0 when the file holds every frame, in order.
 [[noreturn]] void PlayWithoutASoundServer(const test_support::TempDir& home) {
   const std::string played = home / "played.raw";
-  test_support::WriteFile(home.path() / ".asoundrc",
-                          "pcm.!default { type file slave.pcm \"null\" file \"" + played +
-                              "\" format \"raw\" }\n");
+  test_support::WriteFile(
+      home.path() / ".asoundrc",
+      "pcm.!default { type file slave.pcm \"null\" file \"" + played + "\" format \"raw\" }\n");
   setenv("HOME", home.path().c_str(), 1);
   setenv("XDG_RUNTIME_DIR", home.path().c_str(), 1);
   setenv("PULSE_SERVER", (home / "no-server").c_str(), 1);

@@ -150,8 +150,9 @@ TEST(ExtAudioFileTest, FormatChangesMidStreamAreConvertedNotDropped) {
   }
   // Rate and channels: the resampler's last frames at the change and at the end are not lost.
   {
-    MemoryAudioFile file(test_support::ReadFile(test_support::JoinMedia(
-        {Recipe(MediaFormat::kMp3Cbr, 1.0, 1, 48000), Recipe(MediaFormat::kMp3Cbr, 1.5, 2, 22050)})));
+    MemoryAudioFile file(test_support::ReadFile(
+        test_support::JoinMedia({Recipe(MediaFormat::kMp3Cbr, 1.0, 1, 48000),
+                                 Recipe(MediaFormat::kMp3Cbr, 1.5, 2, 22050)})));
     ASSERT_EQ(file.Open(), noErr);
     ASSERT_EQ(file.UseClientPcm(), noErr);
     const double rate = file.FileFormat().mSampleRate;
