@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Sets up and passes every test: the formatting check, the plain build (all tests, the program in
-# tmux and the recordings of a private sound server included), the
-# Debian package made from it, the unit tests and a whole session of the program under
-# AddressSanitizer, UBSan and LeakSanitizer, the audio-thread tests under ThreadSanitizer, and a
-# short fuzzing run of the load path. Each sanitizer build compiles only the tests it runs. One
+# tmux and the recordings of a private sound server included), the Debian package made from it,
+# the unit tests and a whole session of the program under AddressSanitizer, UBSan and
+# LeakSanitizer, the audio-thread tests under ThreadSanitizer, and a short fuzzing run of the
+# load path. Each sanitizer build compiles only the tests it runs. One
 # line per step; a step that fails shows its tool's whole output.
 set -eu
 source "$(dirname "$0")/setup.sh"
