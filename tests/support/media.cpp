@@ -7,14 +7,8 @@
 #include <mutex>
 #include <sstream>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
+#include "tests/support/process.h"
 #include "tests/support/temp_dir.h"
-
-extern char** environ;
 
 namespace test_support {
 namespace {
@@ -170,34 +164,18 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* error_out
   TempDir folder;
   const std::string error_path = folder / "stderr";
   const std::string output_path = output != nullptr ? folder / "stdout" : "/dev/null";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, error_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  }
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) {
+  const pid_t pid = SpawnProgram(arguments, {}, output_path, error_path);
+  if (pid < 0) {
     return -1;
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  const int status = WaitForProgram(pid);
   if (error_output != nullptr) {
     *error_output = ReadFile(error_path);
   }
   if (output != nullptr) {
     *output = ReadFile(output_path);
   }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return status;
 }
 
 bool HaveFfmpeg() {

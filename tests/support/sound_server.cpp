@@ -1,65 +1,26 @@
 #include "tests/support/sound_server.h"
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <thread>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
-
-extern char** environ;
+#include "tests/support/process.h"
 
 namespace test_support {
 namespace {
 
 constexpr char kSink[] = "nullsink";
 
-// Starts `arguments` with `environment` added, its output into `output_path` and its messages
-// into `log_path`; -1 on failure.
-pid_t Spawn(const std::vector<std::string>& arguments, const std::vector<std::string>& environment,
-            const std::string& output_path, const std::string& log_path) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char*> argv;
-  for (const std::string& argument : arguments) {
-    argv.push_back(const_cast<char*>(argument.c_str()));
-  }
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (const std::string& variable : environment) {
-    envp.push_back(const_cast<char*>(variable.c_str()));
-  }
-  for (char** variable = environ; *variable != nullptr; ++variable) {
-    envp.push_back(*variable);
-  }
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  const int status = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  return status == 0 ? pid : -1;
-}
-
 void Stop(pid_t& pid) {
   if (pid <= 0) {
     return;
   }
   kill(pid, SIGTERM);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  WaitForProgram(pid);
   pid = -1;
 }
 
@@ -110,8 +71,8 @@ bool SoundServer::UsePipeWire() {
 }
 
 bool SoundServer::StartDaemon(const std::vector<std::string>& arguments, const std::string& name) {
-  const pid_t pid =
-      Spawn(arguments, environment_, folder_ / (name + ".log"), folder_ / (name + ".errors"));
+  const pid_t pid = SpawnProgram(arguments, environment_, folder_ / (name + ".log"),
+                                 folder_ / (name + ".errors"));
   if (pid > 0) {
     daemons_.push_back(pid);
   }
@@ -204,10 +165,10 @@ bool SoundServer::StartRecording() {
   // service cuts a recorder's short fragments at a stop, and a recorder's latency sets its
   // graph's pace.
   recorder_ =
-      Spawn({"parec", "--server=" + address(), std::string("--device=") + kSink + ".monitor",
-             "--format=s16le", "--rate=44100", "--channels=2", "--raw",
-             pipewire_ ? "--latency-msec=100" : "--latency-msec=20"},
-            {}, folder_ / "recorded.raw", folder_ / "recorder.errors");
+      SpawnProgram({"parec", "--server=" + address(), std::string("--device=") + kSink + ".monitor",
+                    "--format=s16le", "--rate=44100", "--channels=2", "--raw",
+                    pipewire_ ? "--latency-msec=100" : "--latency-msec=20"},
+                   {}, folder_ / "recorded.raw", folder_ / "recorder.errors");
   return recorder_ > 0 && PollFor([this] {
            std::string outputs;
            return Pactl({"list", "short", "source-outputs"}, &outputs) && !outputs.empty();

@@ -16,7 +16,23 @@ class AudioDeviceTest : public ::testing::Test {
   void SetUp() override { GTEST_FLAG_SET(death_test_style, "threadsafe"); }
 };
 
-// Opens a queue on whatever `driver` gives (the desktop's choice when null); exits 0 when it
+// Opens a queue on the output this process chooses and plays `chunks` chunks through it. Exits
+// at once with 1 when no output opens; else true when every chunk went back to be refilled.
+bool PlayChunks(platform_test::QueueFeeder& feeder, int chunks) {
+  feeder.total_chunks = chunks;
+  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+  if (AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr, 0,
+                          &feeder.queue) != noErr) {
+    std::_Exit(1);
+  }
+  feeder.Prime(3);
+  AudioQueueStart(feeder.queue, nullptr);
+  const bool played = platform_test::WaitUntil([&] { return feeder.refills.load() == chunks; });
+  AudioQueueDispose(feeder.queue, true);
+  return played;
+}
+
+// Plays on whatever SDL's `driver` gives (the desktop's choice when null); exits 0 when it
 // opened and played, 1 when it failed to open, 2 when it opened but did not play.
 [[noreturn]] void OpenAndPlay(const char* driver) {
   if (driver == nullptr) {
@@ -25,17 +41,7 @@ class AudioDeviceTest : public ::testing::Test {
     setenv("SDL_AUDIODRIVER", driver, 1);
   }
   platform_test::QueueFeeder feeder;
-  feeder.total_chunks = 4;
-  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
-  if (AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr, 0,
-                          &feeder.queue) != noErr) {
-    std::_Exit(1);
-  }
-  feeder.Prime(3);
-  AudioQueueStart(feeder.queue, nullptr);
-  const bool played = platform_test::WaitUntil([&] { return feeder.refills.load() >= 1; });
-  AudioQueueDispose(feeder.queue, true);
-  std::_Exit(played ? 0 : 2);
+  std::_Exit(PlayChunks(feeder, 4) ? 0 : 2);
 }
 
 // With no sound server to reach, SDL's output plays; here ALSA's, which `home`'s configuration
@@ -50,16 +56,7 @@ class AudioDeviceTest : public ::testing::Test {
   setenv("PULSE_SERVER", (home / "no-server").c_str(), 1);
   unsetenv("SDL_AUDIODRIVER");
   platform_test::QueueFeeder feeder;
-  feeder.total_chunks = 6;
-  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
-  if (AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr, 0,
-                          &feeder.queue) != noErr) {
-    std::_Exit(1);
-  }
-  feeder.Prime(3);
-  AudioQueueStart(feeder.queue, nullptr);
-  const bool ended = platform_test::WaitUntil([&] { return feeder.refills.load() == 6; });
-  AudioQueueDispose(feeder.queue, true);
+  const bool ended = PlayChunks(feeder, 6);
   const bool whole = platform_test::DiskOutputWithoutSilence(played, 2) == feeder.Expected(6);
   // ALSA's null device takes silence as fast as SDL writes it: the file is large.
   std::filesystem::remove_all(home.path());
