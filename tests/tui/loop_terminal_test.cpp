@@ -401,17 +401,28 @@ TEST(LoopTerminalTest, TinyTerminalsAndResizesNeverBreakIt) {
   EXPECT_EQ(ExitCode(child.Wait()), kRestored);
 }
 
+// Ctrl-Z, then the terminal given back and taken again: where the output comes back on the
+// alternate screen, or npos when it does not. The child leads its own session, so the stop
+// itself is refused by the kernel (an orphaned process group may not stop); the terminal must
+// still be given back and taken again.
+size_t SuspendAndComeBack(PtyProcess& child) {
+  const size_t before = child.Output().size();
+  child.Write("\x1a");
+  if (!child.WaitForOutput(kLeaveAlternate, before)) {
+    return std::string::npos;
+  }
+  const size_t left = child.Output().find(kLeaveAlternate, before);
+  if (!child.WaitForOutput(kEnterAlternate, left)) {
+    return std::string::npos;
+  }
+  return child.Output().find(kEnterAlternate, left);
+}
+
 TEST(LoopTerminalTest, CtrlZGivesTheTerminalBackAndRedrawsOnReturn) {
   PtyProcess child(40, 6, [] { return RunInterface(Quit::kStop); });
   ASSERT_TRUE(child.WaitForOutput("READY"));
-  const size_t before = child.Output().size();
-  // The child leads its own session, so the stop itself is refused by the kernel (an orphaned
-  // process group may not stop); the terminal must still be given back and taken again.
-  child.Write("\x1a");
-  ASSERT_TRUE(child.WaitForOutput(kLeaveAlternate, before));
-  const size_t left = child.Output().find(kLeaveAlternate, before);
-  ASSERT_TRUE(child.WaitForOutput(kEnterAlternate, left));
-  const size_t back = child.Output().find(kEnterAlternate, left);
+  const size_t back = SuspendAndComeBack(child);
+  ASSERT_NE(back, std::string::npos);
   EXPECT_TRUE(child.WaitForOutput("READY", back));
   child.Write("\x1b");
   EXPECT_EQ(ExitCode(child.Wait()), kRestored);
@@ -420,12 +431,8 @@ TEST(LoopTerminalTest, CtrlZGivesTheTerminalBackAndRedrawsOnReturn) {
 TEST(LoopTerminalTest, AFrameHandedBackUnchangedIsRedrawnOnReturnAndLaidOutAgainOnResize) {
   PtyProcess child(40, 6, [] { return RunInterface(Quit::kStop, nullptr, Frames::kKept); });
   ASSERT_TRUE(child.WaitForOutput("READY 40x6"));
-  const size_t before = child.Output().size();
-  child.Write("\x1a");
-  ASSERT_TRUE(child.WaitForOutput(kLeaveAlternate, before));
-  const size_t left = child.Output().find(kLeaveAlternate, before);
-  ASSERT_TRUE(child.WaitForOutput(kEnterAlternate, left));
-  const size_t back = child.Output().find(kEnterAlternate, left);
+  const size_t back = SuspendAndComeBack(child);
+  ASSERT_NE(back, std::string::npos);
   EXPECT_TRUE(child.WaitForOutput("READY 40x6", back));
   child.Write("z");
   EXPECT_TRUE(child.WaitForOutput("z", back));
