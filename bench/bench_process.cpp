@@ -1,6 +1,7 @@
 #include "bench/bench_process.h"
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -38,6 +39,20 @@ double CpuSecondsOf(int pid) {
     }
   }
   return static_cast<double>(ticks) / static_cast<double>(sysconf(_SC_CLK_TCK));
+}
+
+double ThreadsCpuSeconds(int pid) {
+  std::error_code error;
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  double seconds = 0;
+  for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+    std::ifstream schedstat(task.path() / "schedstat");
+    unsigned long long nanoseconds = 0;
+    if (schedstat >> nanoseconds) {
+      seconds += static_cast<double>(nanoseconds) / 1e9;
+    }
+  }
+  return seconds;
 }
 
 ProcessCost RunProgram(std::vector<std::string> arguments) {

@@ -15,6 +15,10 @@ struct ProcessCost {
 // cannot be read.
 double CpuSecondsOf(int pid);
 
+// CPU seconds that the live threads of process `pid` have used so far, to the nanosecond, from
+// the scheduler's own accounting; for short stretches, where /proc's clock ticks are too coarse.
+double ThreadsCpuSeconds(int pid);
+
 // Runs a program (searched on PATH) with no input or output, and waits for it.
 ProcessCost RunProgram(std::vector<std::string> arguments);
 

@@ -20,6 +20,9 @@ using output_queue::AudioOutput;
 constexpr double kBufferSeconds = 1.0;
 constexpr double kRequestSeconds = 0.25;
 
+// How long past the end, by the clock, a drain is given before it counts as played out.
+constexpr pa_usec_t kDrainMarginUsec = 30 * PA_USEC_PER_MSEC;
+
 pa_channel_position_t PulsePosition(AVChannel channel, int index) {
   switch (channel) {
     case AV_CHAN_FRONT_LEFT:
@@ -85,10 +88,7 @@ class PulseOutput final : public AudioOutput {
       return;
     }
     MainloopLock lock(mainloop_);
-    if (drain_ != nullptr) {
-      pa_operation_cancel(drain_);
-      pa_operation_unref(drain_);
-    }
+    EndDrain();
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     // Silences the stream at once, whatever the server still holds of it.
@@ -162,10 +162,18 @@ class PulseOutput final : public AudioOutput {
 
   // The server has played out the stream: runs on the main loop's thread.
   static void OnDrained(pa_stream*, int, void* self) {
+    static_cast<PulseOutput*>(self)->FinishDrain();
+  }
+
+  // The clock says the end should have been heard by now: runs on the main loop's thread.
+  static void OnDrainDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    pa_operation_unref(output->drain_);
-    output->drain_ = nullptr;
-    output_queue::FinishDrain(output->queue_);
+    const UInt64 heard = output->HeardFramesLocked();
+    if (heard >= output->written_frames_) {
+      output->FinishDrain();
+    } else {
+      output->ArmDrainDeadline(output->written_frames_ - heard);
+    }
   }
 
   static void Forget(pa_operation* operation) {
@@ -201,7 +209,45 @@ class PulseOutput final : public AudioOutput {
       drain_ = pa_stream_drain(stream_, OnDrained, this);
       if (drain_ == nullptr) {
         output_queue::FinishDrain(queue_);
+        return;
       }
+      const UInt64 heard = HeardFramesLocked();
+      ArmDrainDeadline(written_frames_ > heard ? written_frames_ - heard : 0);
+    }
+  }
+
+  // A drain ends when the server says it has played everything, or when the clock says so,
+  // whichever comes first: PipeWire's Pulse service answers a drain some hundred milliseconds
+  // after the end has been heard, which the next track would wait out in silence. The clock
+  // runs a little behind the sound on both servers, and the margin covers what it may run
+  // ahead, so nothing is cut off.
+  void ArmDrainDeadline(UInt64 frames_left) {
+    const auto wait = static_cast<pa_usec_t>(static_cast<double>(frames_left) * PA_USEC_PER_SEC /
+                                             queue_.format.mSampleRate) +
+                      kDrainMarginUsec;
+    if (drain_deadline_ == nullptr) {
+      drain_deadline_ =
+          pa_context_rttime_new(context_, pa_rtclock_now() + wait, OnDrainDeadline, this);
+    } else {
+      pa_context_rttime_restart(context_, drain_deadline_, pa_rtclock_now() + wait);
+    }
+  }
+
+  void FinishDrain() {
+    EndDrain();
+    output_queue::FinishDrain(queue_);
+  }
+
+  // Forgets a drain under way: neither of its ends will call back.
+  void EndDrain() {
+    if (drain_ != nullptr) {
+      pa_operation_cancel(drain_);
+      pa_operation_unref(drain_);
+      drain_ = nullptr;
+    }
+    if (drain_deadline_ != nullptr) {
+      pa_threaded_mainloop_get_api(mainloop_)->time_free(drain_deadline_);
+      drain_deadline_ = nullptr;
     }
   }
 
@@ -226,6 +272,7 @@ class PulseOutput final : public AudioOutput {
         return wrote;
       }
       wrote = true;
+      written_frames_ += taken / queue_.format.mBytesPerFrame;
       room -= std::min<size_t>(room, taken);
     }
     return wrote;
@@ -244,7 +291,10 @@ class PulseOutput final : public AudioOutput {
   pa_threaded_mainloop* mainloop_;
   pa_context* context_;
   pa_stream* stream_ = nullptr;
-  pa_operation* drain_ = nullptr;  // A drain under way; main loop's lock.
+  // Main loop's lock.
+  pa_operation* drain_ = nullptr;  // A drain under way.
+  pa_time_event* drain_deadline_ = nullptr;
+  UInt64 written_frames_ = 0;
 };
 
 }  // namespace

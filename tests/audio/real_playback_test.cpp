@@ -183,7 +183,7 @@ class DesktopPlaybackTest : public ::testing::Test {
   void SetUp() override {
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_SOUND_SERVER();
-    ASSERT_TRUE(server_->ok()) << "the private sound server did not start";
+    ASSERT_TRUE(server_->ok()) << "the private sound server did not start:\n" << server_->Logs();
     unsetenv("SDL_AUDIODRIVER");
     setenv("PULSE_SERVER", server_->address().c_str(), 1);
     ASSERT_TRUE(server_->StartRecording());

@@ -390,7 +390,7 @@ TEST_F(LongSessionTest, ShortTracksAreHeardWholeAtRealSpeed) {
 TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
   SKIP_WITHOUT_SOUND_SERVER();
   test_support::SoundServer server;
-  ASSERT_TRUE(server.ok()) << "the private sound server did not start";
+  ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   std::vector<int16_t> expected;
   for (int tone : {440, 660, 880}) {
     MediaRecipe recipe = test_support::Recipe(MediaFormat::kWav, 1.2, 2, 44100);

@@ -143,6 +143,18 @@ bool SoundServer::DefaultSinkIsOurs() const {
          info.find(std::string("Default Sink: ") + kSink) != std::string::npos;
 }
 
+std::string SoundServer::Logs() const {
+  std::string logs;
+  for (const auto& entry : std::filesystem::directory_iterator(folder_.path())) {
+    if (entry.path().extension() == ".errors" || entry.path().extension() == ".log") {
+      logs += "--- " + entry.path().filename().string() + "\n" + ReadFile(entry.path());
+    }
+  }
+  std::string info;
+  Pactl({"info"}, &info);
+  return logs + "--- pactl info\n" + info;
+}
+
 std::string SoundServer::address() const {
   return "unix:" + folder_ / (pipewire_ ? "run/pulse/native" : "run/native");
 }

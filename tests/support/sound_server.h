@@ -31,6 +31,8 @@ class SoundServer {
   static bool UsePipeWire();
 
   bool ok() const { return ok_; }
+  // What the daemons wrote, to tell why the server did not start.
+  std::string Logs() const;
   const std::vector<pid_t>& daemon_pids() const { return daemons_; }
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
