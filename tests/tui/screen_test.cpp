@@ -39,6 +39,27 @@ TEST(ScreenTest, ClearAndResizeGiveBlankCells) {
   EXPECT_EQ(screen.Bounds(), (tui::Box{0, 2, 0, 0}));
 }
 
+// The painter compares cells and rows byte for byte: a glyph written over a longer one must
+// leave nothing of it behind.
+TEST(ScreenTest, CellsAndRowsAreEqualByteForByteWhateverTheyHeldBefore) {
+  tui::Screen drawn(2, 1);
+  tui::Screen fresh(2, 1);
+  drawn.At(0, 0).glyph = "e\u0301\u0302";
+  drawn.At(0, 0).glyph.assign("e");
+  drawn.At(1, 0).glyph = "\u2500";
+  drawn.At(1, 0).glyph.clear();
+  fresh.At(0, 0).glyph = "e";
+  fresh.At(1, 0).glyph = "";
+  EXPECT_EQ(drawn.At(0, 0), fresh.At(0, 0));
+  EXPECT_TRUE(drawn.SameRow(fresh, 0));
+  fresh.At(1, 0).bold = true;
+  EXPECT_FALSE(drawn.SameRow(fresh, 0));
+
+  const std::string pile(40, 'x');
+  drawn.At(0, 0).glyph = pile;
+  EXPECT_EQ(std::string_view(drawn.At(0, 0).glyph), pile.substr(0, tui::Glyph::kMaxBytes));
+}
+
 TEST(ScreenTest, NegativeSizeIsEmpty) {
   const tui::Screen screen(-4, 3);
   EXPECT_EQ(screen.dimx(), 0);

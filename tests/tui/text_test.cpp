@@ -18,7 +18,7 @@ std::string Line(const std::string& content, int width) {
 }
 
 // True when `glyph` could not steer a terminal: valid UTF-8 without any control character.
-bool IsHarmless(const std::string& glyph) {
+bool IsHarmless(std::string_view glyph) {
   std::string_view rest = glyph;
   while (!rest.empty()) {
     const text::Utf8Read read = text::ReadUtf8(rest);

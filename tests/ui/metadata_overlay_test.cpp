@@ -24,7 +24,7 @@ WindowBox FindWindow(const tui::Screen& screen) {
   WindowBox box;
   for (int y = 1; y < screen.dimy(); ++y) {
     for (int x = 0; x < screen.dimx(); ++x) {
-      const std::string& glyph = screen.At(x, y).glyph;
+      const std::string_view glyph = screen.At(x, y).glyph;
       if (glyph == "\u256d" && box.top < 0) {
         box.top = y;
         box.left = x;

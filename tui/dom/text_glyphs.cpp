@@ -1,15 +1,16 @@
 #include "tui/dom/text_glyphs.h"
 
 #include "text/utf8.h"
+#include "tui/screen/glyph.h"
 #include "tui/screen/glyph_width.h"
 
 namespace tui {
 namespace {
 
 constexpr char kReplacement[] = "\uFFFD";
-// A terminal cell holds a base character and a few marks; a pile of marks beyond this (a
-// "zalgo" text) would only bloat the cell, so the rest are dropped.
-constexpr size_t kMaxGlyphBytes = 24;
+// A terminal cell holds a base character and a few marks; a pile of marks beyond what a cell
+// holds (a "zalgo" text) is dropped.
+constexpr size_t kMaxGlyphBytes = Glyph::kMaxBytes;
 
 void StartGlyph(TextGlyphs& out, std::string_view bytes, int width) {
   out.glyphs.push_back({static_cast<std::uint32_t>(out.bytes.size()),

@@ -44,10 +44,14 @@ void CursesPainter::Paint(const Screen& frame) {
   const int height = std::min(frame.dimy(), LINES);
   bool changed = false;
   for (int y = 0; y < height; ++y) {
+    // Rows the same to the byte as what was sent are passed over whole.
+    if (!full && previous_.SameRow(frame, y)) {
+      continue;
+    }
     for (int x = 0; x < width; ++x) {
       const Cell& cell = frame.At(x, y);
       if (!full) {
-        // Only the cells that changed are copied: a frame is mostly what was sent before.
+        // Only the cells that changed are copied.
         Cell& sent = previous_.At(x, y);
         if (sent == cell) {
           continue;

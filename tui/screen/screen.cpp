@@ -6,18 +6,8 @@ namespace tui {
 
 Screen::Screen(int width, int height) : width_(0), height_(0) { Resize(width, height); }
 
-// Runs on every frame: most cells are blank already, so only what differs is rewritten.
 void Screen::Clear() {
-  for (Cell& cell : cells_) {
-    if (cell.glyph.size() != 1 || cell.glyph[0] != ' ') {
-      cell.glyph.assign(1, ' ');
-    }
-    cell.bold = false;
-    cell.dim = false;
-    cell.inverted = false;
-    cell.fg = Color();
-    cell.bg = Color();
-  }
+  std::fill(cells_.begin(), cells_.end(), Cell{});
   ClearLineMasks();
 }
 

@@ -1,25 +1,32 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "tui/screen/box.h"
 #include "tui/screen/color.h"
+#include "tui/screen/glyph.h"
 
 namespace tui {
 
 // One terminal cell. A wide glyph occupies its own cell and the next one, whose glyph is "".
 struct Cell {
-  std::string glyph = " ";
+  Glyph glyph;
   bool bold = false;
   bool dim = false;
   bool inverted = false;
   Color fg;
   Color bg;
 
-  friend bool operator==(const Cell&, const Cell&) = default;
+  // Cells are compared byte for byte: the painter compares every cell of every frame.
+  friend bool operator==(const Cell& a, const Cell& b) {
+    return std::memcmp(&a, &b, sizeof(Cell)) == 0;
+  }
 };
+static_assert(std::has_unique_object_representations_v<Cell>);
 
 // A grid of cells, W columns by H rows: what a frame draws into, on or off a terminal.
 class Screen {
@@ -35,6 +42,11 @@ class Screen {
   // Callers keep (x, y) inside the grid.
   Cell& At(int x, int y) { return cells_[Index(x, y)]; }
   const Cell& At(int x, int y) const { return cells_[Index(x, y)]; }
+
+  // True when row `y` holds the same cells here and in `other`, which is as wide.
+  bool SameRow(const Screen& other, int y) const {
+    return std::memcmp(&At(0, y), &other.At(0, y), sizeof(Cell) * static_cast<size_t>(width_)) == 0;
+  }
 
   // Back to blank cells, keeping the size.
   void Clear();
