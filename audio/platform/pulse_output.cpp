@@ -15,8 +15,8 @@ namespace {
 
 using output_queue::AudioOutput;
 
-// The server keeps half a second; it asks for more once a quarter of a second has played, so
-// it and the program wake about four times a second, with a quarter of a second to spare.
+// The server keeps a second; it asks for more once a quarter of a second has played, so it and
+// the program wake about four times a second, with three quarters of a second still to play.
 constexpr double kBufferSeconds = 1.0;
 constexpr double kRequestSeconds = 0.25;
 
