@@ -29,17 +29,17 @@ class Color {
 
   constexpr Color() = default;
   constexpr Color(Palette1) {}  // NOLINT: implicit, so Color::Default reads as a Color.
-  constexpr Color(Palette16 index) : is_default_(false), index_(index) {}  // NOLINT
+  constexpr Color(Palette16 index) : code_(static_cast<std::uint8_t>(index + 1)) {}  // NOLINT
 
-  constexpr bool IsDefault() const { return is_default_; }
+  constexpr bool IsDefault() const { return code_ == 0; }
   // Palette index 0..15; -1 for the default colour.
-  constexpr int Index() const { return is_default_ ? -1 : index_; }
+  constexpr int Index() const { return code_ - 1; }
 
   friend constexpr bool operator==(Color, Color) = default;
 
  private:
-  bool is_default_ = true;
-  std::uint8_t index_ = 0;
+  // 0 for the default, so that a blank cell is all zero bytes but its glyph's.
+  std::uint8_t code_ = 0;
 };
 
 }  // namespace tui

@@ -1,13 +1,19 @@
 #include "tui/screen/screen.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace tui {
 
 Screen::Screen(int width, int height) : width_(0), height_(0) { Resize(width, height); }
 
+// Zeroing the grid and then writing a blank's glyph is several times quicker than copying a
+// blank cell over every cell: between two frames the grid has gone cold in the cache.
 void Screen::Clear() {
-  std::fill(cells_.begin(), cells_.end(), Cell{});
+  std::memset(static_cast<void*>(cells_.data()), 0, cells_.size() * sizeof(Cell));
+  for (Cell& cell : cells_) {
+    cell.glyph.assign(" ");
+  }
   ClearLineMasks();
 }
 
