@@ -66,6 +66,9 @@ TEST(ScreenTest, NegativeSizeIsEmpty) {
   EXPECT_TRUE(screen.Bounds().IsEmpty());
   EXPECT_FALSE(screen.Contains(0, 0));
   EXPECT_EQ(screen.ToString(), "\n\n");
+  tui::Screen cleared(0, 3);
+  cleared.Clear();
+  EXPECT_TRUE(cleared.SameRow(screen, 2));
 }
 
 }  // namespace

@@ -10,7 +10,9 @@ Screen::Screen(int width, int height) : width_(0), height_(0) { Resize(width, he
 // Zeroing the grid and then writing a blank's glyph is several times quicker than copying a
 // blank cell over every cell: between two frames the grid has gone cold in the cache.
 void Screen::Clear() {
-  std::memset(static_cast<void*>(cells_.data()), 0, cells_.size() * sizeof(Cell));
+  if (!cells_.empty()) {
+    std::memset(static_cast<void*>(cells_.data()), 0, cells_.size() * sizeof(Cell));
+  }
   for (Cell& cell : cells_) {
     cell.glyph.assign(" ");
   }

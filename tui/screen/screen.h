@@ -45,7 +45,8 @@ class Screen {
 
   // True when row `y` holds the same cells here and in `other`, which is as wide.
   bool SameRow(const Screen& other, int y) const {
-    return std::memcmp(&At(0, y), &other.At(0, y), sizeof(Cell) * static_cast<size_t>(width_)) == 0;
+    return width_ == 0 ||
+           std::memcmp(&At(0, y), &other.At(0, y), sizeof(Cell) * static_cast<size_t>(width_)) == 0;
   }
 
   // Back to blank cells, keeping the size.
