@@ -8,9 +8,6 @@ namespace tui {
 namespace {
 
 constexpr char kReplacement[] = "\uFFFD";
-// A terminal cell holds a base character and a few marks; a pile of marks beyond what a cell
-// holds (a "zalgo" text) is dropped.
-constexpr size_t kMaxGlyphBytes = Glyph::kMaxBytes;
 
 void StartGlyph(TextGlyphs& out, std::string_view bytes, int width) {
   out.glyphs.push_back({static_cast<std::uint32_t>(out.bytes.size()),
@@ -24,7 +21,9 @@ void JoinMark(TextGlyphs& out, std::string_view mark) {
     StartGlyph(out, " ", 1);
   }
   TextGlyph& last = out.glyphs.back();
-  if (last.size + mark.size() > kMaxGlyphBytes) {
+  // A cell holds a base character and a few marks; a pile of marks beyond what it holds (a
+  // "zalgo" text) is dropped.
+  if (last.size + mark.size() > Glyph::kMaxBytes) {
     return;
   }
   last.size = static_cast<std::uint8_t>(last.size + mark.size());

@@ -27,8 +27,6 @@ class Glyph {
 
   std::size_t size() const { return size_; }
   bool empty() const { return size_ == 0; }
-  const char* data() const { return bytes_; }
-  char operator[](std::size_t index) const { return bytes_[index]; }
   void clear() { assign({}); }
 
   // Longer input is cut at kMaxBytes; the text splitter never hands over more.
