@@ -7,12 +7,15 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr CFIndex kTagBufferSize = 512;
+// The size of a huge page on x86-64 and arm64.
+constexpr size_t kHugePage = size_t{2} << 20;
 
 // The errno that tells why a path that is no regular file cannot be played.
 int ErrorForNonRegularFile(mode_t mode) {
@@ -71,6 +74,22 @@ SInt64 MeasureFile(FILE* file) {
   return size;
 }
 
+// A block for `size` file bytes, freed with free(). A file of some megabytes would otherwise
+// take a page fault every 4 KiB on its first read, which on a virtual machine costs more than
+// the read itself; in huge pages it takes one every 2 MiB. Where the kernel has no huge pages
+// the block is an ordinary one.
+unsigned char* AllocateFileBlock(size_t size) {
+  if (size < kHugePage) {
+    return static_cast<unsigned char*>(std::malloc(std::max<size_t>(size, 1)));
+  }
+  const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
+  void* block = std::aligned_alloc(kHugePage, rounded);
+  if (block != nullptr) {
+    madvise(block, rounded, MADV_HUGEPAGE);
+  }
+  return static_cast<unsigned char*>(block);
+}
+
 // Reads the whole file into track->data with a single read. Prints and releases on failure.
 bool ReadWholeFile(AudioTrack* track, FILE* file) {
   track->size = MeasureFile(file);
@@ -79,7 +98,7 @@ bool ReadWholeFile(AudioTrack* track, FILE* file) {
     // At least one byte, so that an empty file still gets a block and fails later as undecodable
     // rather than as an allocation failure.
     auto byte_count = static_cast<size_t>(track->size);
-    track->data = static_cast<unsigned char*>(std::malloc(std::max<size_t>(byte_count, 1)));
+    track->data = AllocateFileBlock(byte_count);
     if (track->data != nullptr) {
       errno = 0;
       ok = std::fread(track->data, 1, byte_count, file) == byte_count;

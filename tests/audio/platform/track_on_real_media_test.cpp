@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -71,6 +72,19 @@ TEST_F(TrackOnRealMediaTest, EveryFormatLoadsWithTagsDurationAndClientFormat) {
       CloseTrack(&track_);
     }
   }
+}
+
+// A file of some megabytes takes another kind of block: every byte must still arrive.
+TEST_F(TrackOnRealMediaTest, FileOfSomeMegabytesLoadsWhole) {
+  SKIP_WITHOUT_FFMPEG();
+  const std::string path = test_support::MakeMedia(test_support::Recipe(MediaFormat::kWav, 15));
+  std::string printed;
+  ASSERT_EQ(Load(path, &printed), 0);
+  const std::string bytes = test_support::ReadFile(path);
+  ASSERT_GT(bytes.size(), size_t{2} << 20);
+  ASSERT_EQ(track_.size, static_cast<SInt64>(bytes.size()));
+  EXPECT_EQ(std::memcmp(track_.data, bytes.data(), bytes.size()), 0);
+  EXPECT_DOUBLE_EQ(track_.duration, 15.0);
 }
 
 TEST_F(TrackOnRealMediaTest, TitlesOver511BytesAreEmpty) {
