@@ -153,6 +153,25 @@ TEST(LoopTerminalTest, KeysAndMouseArriveDecoded) {
             std::string::npos);
 }
 
+// Input is read only on passes that a notice from the terminal (or a while without one) calls
+// for: a flood read over many passes must still arrive whole, and the key after it.
+TEST(LoopTerminalTest, AFloodOfInputArrivesWholeAndTheKeyAfterIt) {
+  constexpr int kKeys = 100000;
+  PtyProcess child(40, 6, [] {
+    int keys = 0;
+    const int code = RunInterface(
+        Quit::kStop, [&](const Event& event) { keys += event == Event::Character('x') ? 1 : 0; });
+    std::printf("KEYS %d\n", keys);
+    std::fflush(stdout);
+    return code;
+  });
+  ASSERT_TRUE(child.WaitForOutput("READY"));
+  child.Write(std::string(kKeys, 'x'));
+  child.Write("\x1b");
+  EXPECT_EQ(ExitCode(child.Wait()), kRestored);
+  EXPECT_NE(child.Output().find("KEYS " + std::to_string(kKeys)), std::string::npos);
+}
+
 TEST(LoopTerminalTest, OnlyChangedCellsAreSentAgain) {
   PtyProcess child(40, 6, [] { return RunInterface(Quit::kStop); });
   ASSERT_TRUE(child.WaitForOutput("READY"));

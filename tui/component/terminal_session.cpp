@@ -63,19 +63,25 @@ void TerminalSession::Suspend() {
 }
 
 bool TerminalSession::ReadInput(std::vector<Event>& out) {
-  char buffer[4096];
   bool got_bytes = false;
-  for (int reads = 0; reads < kMaxReadsPerPass; ++reads) {
-    ssize_t length = 0;
-    const ReadResult result = ReadWaiting(buffer, sizeof(buffer), length);
-    if (result == ReadResult::kGone) {
-      return false;
+  if (input_notice_.TakeMayHaveInput()) {
+    char buffer[4096];
+    bool drained = false;
+    for (int reads = 0; reads < kMaxReadsPerPass && !drained; ++reads) {
+      ssize_t length = 0;
+      const ReadResult result = ReadWaiting(buffer, sizeof(buffer), length);
+      if (result == ReadResult::kGone) {
+        return false;
+      }
+      drained = result == ReadResult::kNothing;
+      if (!drained) {
+        parser_.Feed(std::string_view(buffer, static_cast<size_t>(length)), out);
+        got_bytes = true;
+      }
     }
-    if (result == ReadResult::kNothing) {
-      break;
+    if (!drained) {
+      input_notice_.LookAgain();
     }
-    parser_.Feed(std::string_view(buffer, static_cast<size_t>(length)), out);
-    got_bytes = true;
   }
   const auto now = std::chrono::steady_clock::now();
   if (got_bytes) {

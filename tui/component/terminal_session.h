@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "tui/component/event.h"
+#include "tui/component/input_notice.h"
 #include "tui/component/input_parser.h"
 #include "tui/component/stderr_capture.h"
 #include "tui/component/terminal_signals.h"
@@ -13,7 +14,8 @@
 namespace tui {
 
 // The terminal side of a Loop: holds the terminal, follows its signals, reads its input without
-// ever waiting and draws frames on it. The members are built in the order listed and torn down
+// ever waiting (and without asking the terminal, on a pass that no input was noticed for) and
+// draws frames on it. The members are built in the order listed and torn down
 // the other way: the terminal is restored first, then held standard error is written out, then
 // the previous signal handlers come back.
 class TerminalSession {
@@ -38,6 +40,7 @@ class TerminalSession {
   TerminalSignals signals_;
   StderrCapture stderr_capture_;
   Terminal terminal_;
+  InputNotice input_notice_;
   InputParser parser_;
   std::chrono::steady_clock::time_point last_input_;
 };
