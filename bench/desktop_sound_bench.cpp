@@ -4,8 +4,9 @@
 // - player and server CPU (the server's own idle cost taken off) while a 60 s MP3 and a 60 s FLAC
 // play to their end, and the same for
 //   ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files, in the same run;
-// - player and server CPU over 20 s of pause; the player's context switches a second; its peak
-//   resident memory;
+// - player and server CPU over 20 s of pause, beside an empty 20 Hz loop that maps the same
+//   libraries (bench/pass_floor), the floor under the pass; the player's context switches a second;
+//   its peak resident memory;
 // - how long a change of track holds the main thread: the old track's stop, the new file's
 //   load, the new output's start;
 // - how far the clock is from the sound, at a pause;
@@ -30,6 +31,7 @@
 
 #include "audio/playback_state.h"
 #include "bench/bench_process.h"
+#include "bench/pass_floor_beside.h"
 #include "bench/pty_program.h"
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
@@ -125,15 +127,15 @@ void Paused(const Bench& bench, const std::string& file) {
   brevalo.Type(" ");
   brevalo.ReadFor(seconds(1));
   // To the nanosecond: the figures are a few milliseconds.
-  const double ours_before = ThreadsCpuSeconds(brevalo.pid());
   const double server_before = bench.ServerCpu();
   const auto start = Clock::now();
-  constexpr double kSeconds = 20;
-  brevalo.ReadFor(seconds(static_cast<int>(kSeconds)));
-  const double ours = ThreadsCpuSeconds(brevalo.pid()) - ours_before;
+  constexpr int kSeconds = 20;
+  const CostBesideFloor cost =
+      MeasureBesideFloor(brevalo.pid(), kSeconds, [&] { brevalo.ReadFor(seconds(kSeconds)); });
   const double server = ServerCpuSince(bench, start, server_before);
-  std::printf("paused %.0f s: brevalo %.3f s + server %.3f s = %.3f %% of one core (goal <= 0.1)\n",
-              kSeconds, ours, server, 100 * (ours + server) / kSeconds);
+  PrintBesideFloor("paused, brevalo alone,", cost);
+  std::printf("paused %d s: brevalo %.3f s + server %.3f s = %.3f %% of one core (goal <= 0.1)\n",
+              kSeconds, cost.player_cpu, server, 100 * (cost.player_cpu + server) / kSeconds);
   brevalo.Quit();
 }
 

@@ -1,6 +1,7 @@
 // What the whole program costs, run on a pseudo-terminal as a user would run it:
 // - start-up in a folder of 10,000 supported files, until the first frame is on the terminal;
-// - CPU with the browser open and nothing playing, over a long stretch;
+// - CPU with the browser open and nothing playing, over a long stretch, beside an empty 20 Hz
+//   loop that maps the same libraries (bench/pass_floor), the floor under the pass;
 // - CPU while a 60 s MP3 and a 60 s FLAC play to their end (SDL's dummy driver keeps real
 //   time), against ffplay on the same files.
 //
@@ -18,15 +19,13 @@
 #include <unistd.h>
 
 #include "bench/bench_process.h"
+#include "bench/pass_floor_beside.h"
 #include "bench/pty_program.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-// The main loop's pace: one pass every 50 ms.
-constexpr double kPassesPerSecond = 20;
 
 double FfplayCpuSeconds(const std::string& file) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
@@ -60,13 +59,9 @@ void Idle(const std::string& program, const fs::path& folder, int seconds) {
     return;
   }
   // The scheduler's own count, to the nanosecond: an idle minute is a few clock ticks only.
-  const double before = ThreadsCpuSeconds(brevalo.pid());
-  brevalo.ReadFor(std::chrono::seconds(seconds));
-  const double used = ThreadsCpuSeconds(brevalo.pid()) - before;
-  std::printf(
-      "idle, browser open, nothing playing, %d s: %.4f s CPU = %.3f %% of one core, %.0f us a "
-      "pass\n",
-      seconds, used, 100.0 * used / seconds, 1e6 * used / (seconds * kPassesPerSecond));
+  const CostBesideFloor cost = MeasureBesideFloor(
+      brevalo.pid(), seconds, [&] { brevalo.ReadFor(std::chrono::seconds(seconds)); });
+  PrintBesideFloor("idle, browser open, nothing playing,", cost);
   brevalo.Quit();
 }
 
