@@ -89,14 +89,21 @@ class PulseOutput final : public AudioOutput {
     }
     MainloopLock lock(mainloop_);
     EndDrain();
-    pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    // A stream the server has not answered for yet cannot be disconnected, and would stay on
+    // the server: its answer comes within milliseconds, and nothing is played meanwhile.
+    pa_stream_set_state_callback(stream_, OnStateSignalled, mainloop_);
+    WaitForServer(mainloop_, context_,
+                  [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
     // Silences the stream at once, whatever the server still holds of it.
     pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
   }
 
-  // Connects the stream, corked, and waits until the server has taken it.
+  // Connects the stream, corked. The server takes it a little later (PipeWire's Pulse service
+  // in some 15 ms), which the caller does not wait for: what is enqueued, started or paused
+  // meanwhile is applied once it has.
   bool Connect() {
     MainloopLock lock(mainloop_);
     const pa_sample_spec spec = {PA_SAMPLE_S16NE, static_cast<uint32_t>(queue_.format.mSampleRate),
@@ -122,14 +129,8 @@ class PulseOutput final : public AudioOutput {
     buffer.fragsize = std::numeric_limits<uint32_t>::max();
     const auto flags = static_cast<pa_stream_flags_t>(
         PA_STREAM_START_CORKED | PA_STREAM_INTERPOLATE_TIMING | PA_STREAM_AUTO_TIMING_UPDATE);
-    if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) < 0) {
-      return false;
-    }
-    WaitForServer(mainloop_, context_, [this] {
-      return !PA_STREAM_IS_GOOD(pa_stream_get_state(stream_)) ||
-             pa_stream_get_state(stream_) == PA_STREAM_READY;
-    });
-    return pa_stream_get_state(stream_) == PA_STREAM_READY;
+    return pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) == 0 &&
+           PA_STREAM_IS_GOOD(pa_stream_get_state(stream_));
   }
 
   OSStatus Start() override { return Cork(false); }
@@ -151,8 +152,19 @@ class PulseOutput final : public AudioOutput {
   }
 
  private:
-  static void OnStateChanged(pa_stream*, void* self) {
-    SignalMainloop(static_cast<PulseOutput*>(self)->mainloop_);
+  // Runs on the main loop's thread.
+  static void OnStateChanged(pa_stream* stream, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+      output->Pump();
+      if (output->playing_) {
+        Forget(pa_stream_cork(stream, 0, nullptr, nullptr));
+      }
+    }
+  }
+
+  static void OnStateSignalled(pa_stream*, void* mainloop) {
+    SignalMainloop(static_cast<pa_threaded_mainloop*>(mainloop));
   }
 
   // The server asks for more: runs on the main loop's thread.
@@ -184,6 +196,12 @@ class PulseOutput final : public AudioOutput {
 
   OSStatus Cork(bool cork) {
     MainloopLock lock(mainloop_);
+    playing_ = !cork;
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state != PA_STREAM_READY) {
+      // Not taken by the server yet: it starts corked, and is uncorked once taken if it plays.
+      return PA_STREAM_IS_GOOD(state) ? noErr : kAudioQueueErr_InvalidDevice;
+    }
     pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr);
     if (operation == nullptr) {
       return kAudioQueueErr_InvalidDevice;
@@ -295,6 +313,7 @@ class PulseOutput final : public AudioOutput {
   pa_operation* drain_ = nullptr;  // A drain under way.
   pa_time_event* drain_deadline_ = nullptr;
   UInt64 written_frames_ = 0;
+  bool playing_ = false;  // Started and not paused since.
 };
 
 }  // namespace

@@ -235,6 +235,9 @@ TEST_F(DesktopPlaybackTest, AWavAndAFlacPausedTwiceAreHeardSampleForSample) {
   Play(wav);
   WaitUntilPlayedOut();
   Play(flac);
+  // Paused and resumed at once, most likely before the server has taken the new stream.
+  PausePlayer(playback_.player);
+  ResumePlayer(playback_.player);
   std::this_thread::sleep_for(milliseconds(700));
   PausePlayer(playback_.player);
   std::this_thread::sleep_for(milliseconds(2000));
@@ -278,6 +281,36 @@ TEST_F(DesktopPlaybackTest, NothingOfTheOldTrackFollowsTheNewOne) {
       << "the new track was not heard whole, or the old one after it";
   EXPECT_TRUE(std::equal(heard.begin(), switch_point, old_pcm.begin()))
       << "the old track was not heard from its start up to the switch";
+}
+
+// The server takes a new stream a little after it is asked for; a change of track before then
+// must not leave the first stream behind on the server, nor let it be heard after the new one.
+TEST_F(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothingBehind) {
+  const MediaRecipe first = DesktopMedia(MediaFormat::kWav, 2.0);
+  const MediaRecipe second = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
+  const std::string first_path = test_support::MakeMedia(first);
+  const std::string second_path = test_support::MakeMedia(second);
+  ASSERT_TRUE(LoadAndPlay(playback_, first_path));
+  ASSERT_TRUE(LoadAndPlay(playback_, second_path));
+  std::this_thread::sleep_for(milliseconds(300));
+  std::string streams = server_->SinkInputs();
+  size_t ours = 0;
+  const std::string name = "application.name = \"Brevalo\"";
+  for (size_t at = streams.find(name); at != std::string::npos; at = streams.find(name, at + 1)) {
+    ++ours;
+  }
+  EXPECT_EQ(ours, 1u) << streams;
+  WaitUntilPlayedOut();
+
+  const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
+  const std::vector<int16_t> first_pcm = Reference(first);
+  const std::vector<int16_t> second_pcm = Reference(second);
+  ASSERT_GE(heard.size(), second_pcm.size());
+  const auto switch_point = heard.end() - static_cast<std::ptrdiff_t>(second_pcm.size());
+  EXPECT_TRUE(std::equal(switch_point, heard.end(), second_pcm.begin()))
+      << "the new track was not heard whole, or the first one after it";
+  EXPECT_TRUE(std::equal(heard.begin(), switch_point, first_pcm.begin()))
+      << "more was heard before the new track than the first one's start";
 }
 
 }  // namespace
