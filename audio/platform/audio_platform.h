@@ -21,7 +21,10 @@
 // - Each queue has its own thread, the audio thread of this interface. It calls the refill
 //   routine, with no lock held, once for every buffer that has been heard, in playing order.
 //   From there the routine may call ExtAudioFileRead, AudioQueueEnqueueBuffer and
-//   AudioQueueStop(queue, false).
+//   AudioQueueStop(queue, false). When the server goes away or drops the stream, this thread
+//   opens a new stream, and keeps trying while the server is not back; the new stream plays on
+//   from what was last heard, and time stands still meanwhile. Queue operations take the
+//   queue's output lock to reach whichever stream is present.
 // - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
 //   enqueued PCM under the queue's lock, and tells the queue what has been heard. It never
 //   decodes and never calls the refill routine, so a slow decode cannot starve the output.
@@ -258,7 +261,8 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef tim
                                   AudioTimeStamp* out_time, Boolean* out_discontinuity);
 
 // Frees the queue and its buffers, and silences its output at once. Immediate: when it returns,
-// no refill call is running and none will start; a refill under way is waited for.
+// no refill call is running and none will start; a refill under way is waited for, and so is a
+// try to reopen a lost output (at worst the two seconds a connection may take).
 OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
 
 // --- The info dictionary ---------------------------------------------------------------------

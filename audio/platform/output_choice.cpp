@@ -21,4 +21,8 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OpaqueAudioQueue& queue) {
   return sdl_platform::OpenSdlOutput(queue);
 }
 
+std::unique_ptr<AudioOutput> ReopenAudioOutput(OpaqueAudioQueue& queue) {
+  return pulse_platform::OpenPulseOutput(queue);
+}
+
 }  // namespace output_queue

@@ -1,7 +1,10 @@
 #include "audio/platform/output_queue.h"
 
+#include <algorithm>
+#include <chrono>
 #include <new>
 #include <system_error>
+#include <utility>
 
 #include <pthread.h>
 #include <signal.h>
@@ -10,11 +13,25 @@
 
 namespace {
 
+using output_queue::AudioOutput;
 using output_queue::FrontHeard;
 using output_queue::QueueBuffer;
 using output_queue::QueueState;
+using ReopenClock = std::chrono::steady_clock;
 
 constexpr UInt32 kMaxChannels = 8;
+
+// Between two tries to reopen an output that went away, doubling from the first to the last:
+// a server that restarts is found again soon after it is back, and one that is gone for good,
+// or refuses every stream, is seldom asked.
+constexpr auto kFirstReopenPause = std::chrono::milliseconds(250);
+constexpr auto kLastReopenPause = std::chrono::seconds(4);
+
+// The queue's thread's account of its tries to reopen the output.
+struct Reopening {
+  ReopenClock::time_point last_try{};
+  ReopenClock::duration pause = kFirstReopenPause;
+};
 
 // Rates a file may declare that an output can really play. Outside them a device buffer lasts
 // absurdly long (256 frames at 1 Hz is over four minutes) and closing an SDL device, which
@@ -54,19 +71,83 @@ void DropQueuedBuffers(OpaqueAudioQueue& queue) {
   queue.heard_bytes = queue.enqueued_bytes;
 }
 
+// Runs `call` on the queue's present output, which the queue's thread may be replacing.
+template <typename Call>
+auto CallOutput(OpaqueAudioQueue& queue, Call call) {
+  std::lock_guard<std::mutex> lock(queue.output_mutex);
+  return call(*queue.output);
+}
+
+// The next output plays on from what was last heard; what the lost one had been given beyond
+// that is given again. Queue's lock held.
+void RewindToHeard(OpaqueAudioQueue& queue) {
+  const UInt64 heard = std::clamp(queue.clock_bytes, queue.heard_bytes, queue.written_bytes);
+  queue.written_bytes = heard;
+  queue.clock_bytes = heard;
+  queue.origin_bytes = heard;
+}
+
+// The new output takes over, and plays if the queue does; the lost one closes outside the lock.
+void InstallOutput(OpaqueAudioQueue& queue, std::unique_ptr<AudioOutput> output) {
+  std::unique_ptr<AudioOutput> lost;
+  std::lock_guard<std::mutex> calls(queue.output_mutex);
+  lost = std::exchange(queue.output, std::move(output));
+  bool running = false;
+  {
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    running = queue.state == QueueState::kRunning;
+  }
+  if (running) {
+    queue.output->Start();
+  }
+}
+
+// Opens outputs until one takes over from the lost one, or the queue is disposed. Runs on the
+// queue's thread with the queue's lock held, which it lets go while an output opens.
+void ReplaceLostOutput(OpaqueAudioQueue& queue, std::unique_lock<std::mutex>& lock,
+                       Reopening& reopening) {
+  while (!queue.buffer_heard.wait_until(lock, reopening.last_try + reopening.pause,
+                                        [&queue] { return queue.disposing; })) {
+    if (reopening.last_try != ReopenClock::time_point{}) {
+      reopening.pause = std::min<ReopenClock::duration>(reopening.pause * 2, kLastReopenPause);
+    }
+    reopening.last_try = ReopenClock::now();
+    queue.output_lost = false;
+    RewindToHeard(queue);
+    lock.unlock();
+    std::unique_ptr<AudioOutput> output = output_queue::ReopenAudioOutput(queue);
+    const bool reopened = output != nullptr;
+    if (reopened) {
+      InstallOutput(queue, std::move(output));
+    }
+    lock.lock();
+    if (!reopened) {
+      queue.output_lost = true;  // Still lost: try again after the pause.
+    } else if (!queue.output_lost) {
+      return;
+    }
+  }
+}
+
 // The queue's own thread: hands each buffer back to the refill routine once it has been heard,
 // in playing order, with no lock held, so that decoding never holds up the output or the
-// caller's thread.
+// caller's thread; and replaces an output that went away.
 void HandBackHeardBuffers(OpaqueAudioQueue* queue) {
   // Signals belong to the program's main thread.
   sigset_t all;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
+  Reopening reopening;
   std::unique_lock<std::mutex> lock(queue->mutex);
   while (true) {
-    queue->buffer_heard.wait(lock, [queue] { return queue->disposing || FrontHeard(*queue); });
+    queue->buffer_heard.wait(
+        lock, [queue] { return queue->disposing || queue->output_lost || FrontHeard(*queue); });
     if (queue->disposing) {
       return;
+    }
+    if (queue->output_lost) {
+      ReplaceLostOutput(*queue, lock, reopening);
+      continue;
     }
     QueueBuffer* heard = PopFront(*queue);
     lock.unlock();
@@ -163,7 +244,7 @@ OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer
     queue->ring[(queue->ring_head + queue->ring_count) % queue->ring.size()] = owned;
     ++queue->ring_count;
   }
-  queue->output->Wake();
+  CallOutput(*queue, [](AudioOutput& output) { output.Wake(); });
   return noErr;
 }
 
@@ -175,7 +256,7 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* /*start_time
     std::lock_guard<std::mutex> lock(queue->mutex);
     queue->state = QueueState::kRunning;
   }
-  return queue->output->Start();
+  return CallOutput(*queue, [](AudioOutput& output) { return output.Start(); });
 }
 
 OSStatus AudioQueuePause(AudioQueueRef queue) {
@@ -188,7 +269,7 @@ OSStatus AudioQueuePause(AudioQueueRef queue) {
       return kAudioQueueErr_InvalidRunState;
     }
   }
-  const OSStatus status = queue->output->Pause();
+  const OSStatus status = CallOutput(*queue, [](AudioOutput& output) { return output.Pause(); });
   if (status == noErr) {
     std::lock_guard<std::mutex> lock(queue->mutex);
     queue->state = QueueState::kPaused;
@@ -212,11 +293,13 @@ OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
       queue->state = QueueState::kStopped;
     }
   }
-  if (immediate) {
-    queue->output->Flush();
-  } else {
-    queue->output->Wake();  // The last buffer may be written already: the drain can begin.
-  }
+  CallOutput(*queue, [immediate](AudioOutput& output) {
+    if (immediate) {
+      output.Flush();
+    } else {
+      output.Wake();  // The last buffer may be written already: the drain can begin.
+    }
+  });
   return noErr;
 }
 
@@ -225,19 +308,23 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef /*t
   if (queue == nullptr || out_time == nullptr) {
     return kAudio_ParamError;
   }
+  // Under the output's lock, so that the output and its origin belong together.
+  std::lock_guard<std::mutex> calls(queue->output_mutex);
   UInt64 written_frames = 0;
+  UInt64 origin_frames = 0;
   {
     std::lock_guard<std::mutex> lock(queue->mutex);
     if (queue->state == QueueState::kStopped) {
       return kAudioQueueErr_InvalidRunState;
     }
     written_frames = queue->written_bytes / queue->format.mBytesPerFrame;
+    origin_frames = queue->origin_bytes / queue->format.mBytesPerFrame;
   }
   constexpr UInt32 kSampleTimeValid = 1;
   *out_time = AudioTimeStamp{};
   // Nothing is heard before it is written, whatever the output's clock says.
   out_time->mSampleTime =
-      static_cast<Float64>(std::min(queue->output->HeardFrames(), written_frames));
+      static_cast<Float64>(std::min(origin_frames + queue->output->HeardFrames(), written_frames));
   out_time->mFlags = kSampleTimeValid;
   if (out_discontinuity != nullptr) {
     *out_discontinuity = false;

@@ -58,6 +58,11 @@ class AudioOutput {
 // Opens the output that plays `queue`: the sound server's, or SDL's. Null when none opens.
 std::unique_ptr<AudioOutput> OpenAudioOutput(OpaqueAudioQueue& queue);
 
+// A new output on the sound server for a queue whose output went away; null when the server
+// is not back yet. Never SDL's: where a server restarts, ALSA's device taken meanwhile would
+// keep it from its sound card.
+std::unique_ptr<AudioOutput> ReopenAudioOutput(OpaqueAudioQueue& queue);
+
 }  // namespace output_queue
 
 struct OpaqueAudioQueue {
@@ -65,8 +70,11 @@ struct OpaqueAudioQueue {
   AudioStreamBasicDescription format{};
   AudioQueueOutputCallback callback = nullptr;
   void* user_data = nullptr;
-  std::unique_ptr<output_queue::AudioOutput> output;
   std::thread refill_thread;
+
+  // Held for every call into the output: the queue's thread replaces an output that went away.
+  std::mutex output_mutex;
+  std::unique_ptr<output_queue::AudioOutput> output;
 
   std::mutex mutex;
   std::condition_variable buffer_heard;  // Wakes the refill thread.
@@ -81,6 +89,9 @@ struct OpaqueAudioQueue {
   UInt64 enqueued_bytes = 0;  // Since the queue was made.
   UInt64 written_bytes = 0;   // Copied to the output.
   UInt64 heard_bytes = 0;     // Heard: buffers that end here or before go back.
+  UInt64 clock_bytes = 0;     // Heard by the output's clock, also while a stop plays out.
+  UInt64 origin_bytes = 0;    // Heard before the present output began.
+  bool output_lost = false;   // The output went away; the queue's thread opens another.
   output_queue::QueueState state = output_queue::QueueState::kStopped;
   bool draining = false;  // A stop that lets the queued buffers play out is under way.
   bool disposing = false;
@@ -103,12 +114,16 @@ bool AllWritten(OpaqueAudioQueue& queue);
 // copied to the output: what is left is for the output to play out.
 bool DrainDue(OpaqueAudioQueue& queue);
 
-// The listener has heard `frames` frames since the queue was made: buffers played by then go
-// back to the refill routine, on the queue's thread.
+// The listener has heard `frames` frames of the present output: buffers played by then go back
+// to the refill routine, on the queue's thread.
 void MarkHeard(OpaqueAudioQueue& queue, UInt64 frames);
 
 // The output has played out a draining stop: the queue stops, every buffer goes back.
 void FinishDrain(OpaqueAudioQueue& queue);
+
+// The output went away (its server stopped, or dropped the stream): the queue's thread opens a
+// new one, which plays on from what was last heard.
+void LoseOutput(OpaqueAudioQueue& queue);
 
 // True when the first queued buffer has been heard and can go back. Queue's lock held.
 bool FrontHeard(const OpaqueAudioQueue& queue);

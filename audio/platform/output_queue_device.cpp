@@ -65,12 +65,14 @@ void MarkHeard(OpaqueAudioQueue& queue, UInt64 frames) {
   bool wake = false;
   {
     std::lock_guard<std::mutex> lock(queue.mutex);
+    const UInt64 heard =
+        std::min(queue.origin_bytes + frames * queue.format.mBytesPerFrame, queue.written_bytes);
+    queue.clock_bytes = std::max(queue.clock_bytes, heard);
     // The last buffers of a draining stop go back once the output has played them out, not by
     // its clock, so that nothing of them is cut off.
     if (queue.draining) {
       return;
     }
-    const UInt64 heard = std::min(frames * queue.format.mBytesPerFrame, queue.written_bytes);
     if (heard > queue.heard_bytes) {
       queue.heard_bytes = heard;
       wake = FrontHeard(queue);
@@ -90,6 +92,14 @@ void FinishDrain(OpaqueAudioQueue& queue) {
     queue.draining = false;
     queue.heard_bytes = queue.written_bytes;
     queue.state = QueueState::kStopped;
+  }
+  queue.buffer_heard.notify_one();
+}
+
+void LoseOutput(OpaqueAudioQueue& queue) {
+  {
+    std::lock_guard<std::mutex> lock(queue.mutex);
+    queue.output_lost = true;
   }
   queue.buffer_heard.notify_one();
 }

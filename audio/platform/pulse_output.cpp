@@ -155,11 +155,17 @@ class PulseOutput final : public AudioOutput {
   // Runs on the main loop's thread.
   static void OnStateChanged(pa_stream* stream, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    if (pa_stream_get_state(stream) == PA_STREAM_READY) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_READY) {
       output->Pump();
       if (output->playing_) {
         Forget(pa_stream_cork(stream, 0, nullptr, nullptr));
       }
+    } else if (!PA_STREAM_IS_GOOD(state)) {
+      // The server went away or dropped the stream: the queue opens another, which plays on
+      // from what was heard by the last reading of the clock.
+      output_queue::MarkHeard(output->queue_, output->heard_frames_);
+      output_queue::LoseOutput(output->queue_);
     }
   }
 
@@ -197,10 +203,10 @@ class PulseOutput final : public AudioOutput {
   OSStatus Cork(bool cork) {
     MainloopLock lock(mainloop_);
     playing_ = !cork;
-    const pa_stream_state_t state = pa_stream_get_state(stream_);
-    if (state != PA_STREAM_READY) {
+    if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
       // Not taken by the server yet: it starts corked, and is uncorked once taken if it plays.
-      return PA_STREAM_IS_GOOD(state) ? noErr : kAudioQueueErr_InvalidDevice;
+      // Or gone: the output that replaces it plays as the queue does.
+      return noErr;
     }
     pa_operation* operation = pa_stream_cork(stream_, cork ? 1 : 0, nullptr, nullptr);
     if (operation == nullptr) {
@@ -296,12 +302,14 @@ class PulseOutput final : public AudioOutput {
     return wrote;
   }
 
+  // What the server last told, when it tells nothing now: before its first timing, and once
+  // the stream is gone.
   UInt64 HeardFramesLocked() {
     pa_usec_t heard = 0;
-    if (pa_stream_get_time(stream_, &heard) < 0) {
-      return 0;  // No timing from the server yet.
+    if (pa_stream_get_time(stream_, &heard) == 0) {
+      heard_frames_ = heard * static_cast<UInt64>(queue_.format.mSampleRate) / PA_USEC_PER_SEC;
     }
-    return heard * static_cast<UInt64>(queue_.format.mSampleRate) / PA_USEC_PER_SEC;
+    return heard_frames_;
   }
 
   OpaqueAudioQueue& queue_;
@@ -313,6 +321,7 @@ class PulseOutput final : public AudioOutput {
   pa_operation* drain_ = nullptr;  // A drain under way.
   pa_time_event* drain_deadline_ = nullptr;
   UInt64 written_frames_ = 0;
+  UInt64 heard_frames_ = 0;
   bool playing_ = false;  // Started and not paused since.
 };
 

@@ -313,4 +313,27 @@ TEST_F(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothing
       << "more was heard before the new track than the first one's start";
 }
 
+// A desktop's server may restart under a playing track (an upgrade restarts PipeWire): the
+// track plays on through the new server from about where it was heard, to its end.
+TEST_F(DesktopPlaybackTest, ATrackPlaysOnWhenTheServerRestarts) {
+  const MediaRecipe recipe = DesktopMedia(MediaFormat::kWav, 4.0);
+  Play(recipe);
+  std::this_thread::sleep_for(milliseconds(1000));
+  const std::vector<int16_t> before = WithoutSilentFrames(server_->StopRecording(), 2);
+  ASSERT_TRUE(server_->Restart()) << server_->Logs();
+  ASSERT_TRUE(server_->StartRecording());
+  WaitUntilPlayedOut();
+
+  const std::vector<int16_t> after = WithoutSilentFrames(Recorded(), 2);
+  const std::vector<int16_t> source = Reference(recipe);
+  ASSERT_LE(before.size(), source.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), source.begin()));
+  ASSERT_FALSE(after.empty()) << "nothing was heard through the new server";
+  ASSERT_LE(after.size(), source.size());
+  const size_t resumed_at = source.size() - after.size();
+  EXPECT_TRUE(std::equal(after.begin(), after.end(), source.begin() + resumed_at))
+      << "the track did not play on to its end";
+  EXPECT_GE(resumed_at + 44100, before.size()) << "much of what was heard was played again";
+}
+
 }  // namespace

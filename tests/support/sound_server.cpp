@@ -53,16 +53,29 @@ SoundServer::SoundServer() : pipewire_(UsePipeWire()) {
   environment_ = {"HOME=" + folder_ / "home", "XDG_RUNTIME_DIR=" + folder_ / "run",
                   "XDG_CONFIG_HOME=" + folder_ / "config",
                   "PIPEWIRE_RUNTIME_DIR=" + folder_ / "run"};
-  const bool started = pipewire_ ? StartPipeWire() : StartPulseAudio();
-  ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); });
+  StartDaemons();
 }
 
-SoundServer::~SoundServer() {
+SoundServer::~SoundServer() { StopDaemons(); }
+
+bool SoundServer::Restart() {
+  StopDaemons();
+  return StartDaemons();
+}
+
+bool SoundServer::StartDaemons() {
+  const bool started = pipewire_ ? StartPipeWire() : StartPulseAudio();
+  ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); });
+  return ok_;
+}
+
+void SoundServer::StopDaemons() {
   Stop(recorder_);
   // The session manager and the Pulse service go before the graph they use.
   for (auto daemon = daemons_.rbegin(); daemon != daemons_.rend(); ++daemon) {
     Stop(*daemon);
   }
+  daemons_.clear();
 }
 
 bool SoundServer::UsePipeWire() {

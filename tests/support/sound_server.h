@@ -37,6 +37,10 @@ class SoundServer {
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
 
+  // Stops the recorder and the daemons, and starts the daemons again on the same socket, as a
+  // desktop restarts its server; ok() tells whether it answers again.
+  bool Restart();
+
   // What `pactl list sink-inputs` says of the streams playing now.
   std::string SinkInputs() const;
 
@@ -47,6 +51,8 @@ class SoundServer {
   std::vector<int16_t> StopRecording();
 
  private:
+  bool StartDaemons();
+  void StopDaemons();
   bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);
   bool StartPulseAudio();
   bool StartPipeWire();
