@@ -57,7 +57,7 @@ OSStatus OpenFile(OpaqueAudioFileID& file) {
   file.info = ffmpeg_platform::ReadInfoTags(file.demuxer->format, file.demuxer->stream);
   file.format = DescribeFileFormat(*file.demuxer);
   bool consumed = false;
-  status = ffmpeg_platform::CountFrames(*file.demuxer, &file.frame_count, &consumed);
+  status = ffmpeg_platform::CountFrames(*file.demuxer, file.source, &file.frame_count, &consumed);
   if (status != noErr) {
     return status;
   }

@@ -93,6 +93,39 @@ TEST_P(AudioFileFormatTest, DecodesExactlyThePacketCountOfFrames) {
   EXPECT_TRUE(samples == reference_prefix) << "decoded samples differ from ffmpeg's";
 }
 
+// The length of a clean MP3 comes from its frame headers; it must be what the decoder delivers
+// for every MPEG version and tag layout, and for a file cut inside a frame, which is counted.
+TEST(AudioFileMp3LengthTest, EveryMpegVersionAndTagLayoutGivesTheDecodedLength) {
+  SKIP_WITHOUT_FFMPEG();
+  struct Case {
+    MediaFormat format;
+    int rate;
+    int channels;
+    bool id3v1_only;
+  };
+  for (const Case& shape :
+       {Case{MediaFormat::kMp3Cbr, 48000, 2, true}, Case{MediaFormat::kMp3Vbr, 32000, 1, false},
+        Case{MediaFormat::kMp3Cbr, 22050, 1, false}, Case{MediaFormat::kMp3Vbr, 16000, 2, true},
+        Case{MediaFormat::kMp3Vbr, 11025, 1, false}, Case{MediaFormat::kMp3Vbr, 8000, 2, false}}) {
+    SCOPED_TRACE(test_support::FormatName(shape.format) + " " + std::to_string(shape.rate));
+    MediaRecipe recipe = TaggedRecipe(shape.format, shape.channels);
+    recipe.sample_rate = shape.rate;
+    recipe.id3v1_only = shape.id3v1_only;
+    const std::string bytes = Load(recipe);
+    for (const std::string& cut : {bytes, bytes.substr(0, bytes.size() * 2 / 3)}) {
+      MemoryAudioFile file(cut);
+      ASSERT_EQ(file.Open(), noErr);
+      const UInt64 length = file.PacketCount();
+      if (cut.size() == bytes.size()) {
+        EXPECT_EQ(length, static_cast<UInt64>(test_support::SourceFrames(recipe)));
+      }
+      ASSERT_EQ(file.UseClientPcm(), noErr);
+      EXPECT_EQ(file.ReadAll(4096, 777).size() / file.channels(), length)
+          << (cut.size() == bytes.size() ? "whole" : "cut");
+    }
+  }
+}
+
 std::vector<FormatAndChannels> AllFormatsMonoAndStereo() {
   std::vector<FormatAndChannels> cases;
   for (MediaFormat format : test_support::kPlayableFormats) {
