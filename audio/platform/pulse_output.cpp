@@ -163,7 +163,8 @@ class PulseOutput final : public AudioOutput {
       }
     } else if (!PA_STREAM_IS_GOOD(state)) {
       // The server went away or dropped the stream: the queue opens another, which plays on
-      // from what was heard by the last reading of the clock.
+      // from what was heard by the last reading of the clock, and drains there if it must.
+      output->EndDrain();
       output_queue::MarkHeard(output->queue_, output->heard_frames_);
       output_queue::LoseOutput(output->queue_);
     }
