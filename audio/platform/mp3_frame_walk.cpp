@@ -3,6 +3,10 @@
 #include <cstring>
 #include <optional>
 
+extern "C" {
+#include <libavutil/intreadwrite.h>
+}
+
 namespace ffmpeg_platform {
 namespace {
 
@@ -62,11 +66,6 @@ bool ReadAt(const ByteSource& source, SInt64 position, UInt32 count, unsigned ch
          actual == count;
 }
 
-std::uint32_t BigEndian32(const unsigned char* bytes) {
-  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
-         (std::uint32_t{bytes[2]} << 8) | std::uint32_t{bytes[3]};
-}
-
 // Where the audio starts, past any ID3v2 tags.
 SInt64 SkipId3v2Tags(const ByteSource& source) {
   SInt64 position = 0;
@@ -90,18 +89,15 @@ struct LameTag {
 std::optional<LameTag> ReadLameTag(const ByteSource& source, SInt64 frame_start,
                                    const FrameHeader& frame) {
   const SInt64 tag = frame_start + kFrameHeaderBytes + frame.side_bytes;
-  unsigned char fields[8];
+  // The name, the flags, and the frame count when its flag is set.
+  unsigned char fields[12];
   if (!ReadAt(source, tag, sizeof fields, fields) ||
       (std::memcmp(fields, "Xing", 4) != 0 && std::memcmp(fields, "Info", 4) != 0)) {
     return std::nullopt;
   }
-  const std::uint32_t flags = BigEndian32(fields + 4);
+  const std::uint32_t flags = AV_RB32(fields + 4);
   if ((flags & 1) == 0) {
     return std::nullopt;  // No frame count: the padding is not taken off.
-  }
-  unsigned char count[4];
-  if (!ReadAt(source, tag + 8, sizeof count, count)) {
-    return std::nullopt;
   }
   // The byte count, the seek table and the quality come between, each when its flag is set.
   const SInt64 extension =
@@ -115,7 +111,7 @@ std::optional<LameTag> ReadLameTag(const ByteSource& source, SInt64 frame_start,
   }
   const UInt64 delay = (UInt64{lame[21]} << 4) | (lame[22] >> 4);
   const UInt64 padding = (UInt64{lame[22]} & 0x0F) << 8 | lame[23];
-  return LameTag{BigEndian32(count), delay + padding};
+  return LameTag{AV_RB32(fields + 8), delay + padding};
 }
 
 // True when what follows the last frame is nothing or an ID3v1 tag.
