@@ -14,10 +14,9 @@
 //   decoders, and every queue operation. A queue operation takes the queue's own lock for
 //   moments and may then take the output's lock (the sound server's main-loop lock, or SDL's
 //   device lock) for as long as it takes to copy PCM or send one request; it never waits for a
-//   decode, nor for the server to answer. Two exceptions: AudioQueueNewOutput waits up to two
+//   decode, nor for the server to answer. One exception: AudioQueueNewOutput waits up to two
 //   seconds for a connection to the server when it has none (the first queue, or a server that
-//   went away), and AudioQueueDispose of a stream that the server has not taken yet waits the
-//   few milliseconds until it has.
+//   went away).
 // - Each queue has its own thread, the audio thread of this interface. It calls the refill
 //   routine, with no lock held, once for every buffer that has been heard, in playing order.
 //   From there the routine may call ExtAudioFileRead, AudioQueueEnqueueBuffer and

@@ -1,5 +1,6 @@
 #include "audio/platform/pulse_connection.h"
 
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -20,7 +21,23 @@ void OnDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* u
 }
 
 void OnContextState(pa_context*, void* mainloop) {
-  SignalMainloop(static_cast<pa_threaded_mainloop*>(mainloop));
+  pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+}
+
+// Waits, with the main loop's lock held, until `ready` holds; it is asked again whenever the
+// main loop signals. False when the server has not brought it about within two seconds.
+bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
+                   const std::function<bool()>& ready) {
+  Deadline deadline{mainloop};
+  pa_time_event* timer =
+      pa_context_rttime_new(context, pa_rtclock_now() + kServerTimeoutUsec, OnDeadline, &deadline);
+  while (!ready() && !deadline.passed) {
+    pa_threaded_mainloop_wait(mainloop);
+  }
+  if (timer != nullptr) {
+    pa_threaded_mainloop_get_api(mainloop)->time_free(timer);
+  }
+  return ready();
 }
 
 }  // namespace
@@ -86,21 +103,5 @@ std::shared_ptr<ServerConnection> ConnectToServer() {
   }
   return connection;
 }
-
-bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
-                   const std::function<bool()>& ready) {
-  Deadline deadline{mainloop};
-  pa_time_event* timer =
-      pa_context_rttime_new(context, pa_rtclock_now() + kServerTimeoutUsec, OnDeadline, &deadline);
-  while (!ready() && !deadline.passed) {
-    pa_threaded_mainloop_wait(mainloop);
-  }
-  if (timer != nullptr) {
-    pa_threaded_mainloop_get_api(mainloop)->time_free(timer);
-  }
-  return ready();
-}
-
-void SignalMainloop(pa_threaded_mainloop* mainloop) { pa_threaded_mainloop_signal(mainloop, 0); }
 
 }  // namespace pulse_platform

@@ -4,7 +4,6 @@
 // service): a threaded main loop and a context, made on first use and kept until the process
 // exits. Every stream of the program lives on it.
 
-#include <functional>
 #include <memory>
 
 #include <pulse/pulseaudio.h>
@@ -51,14 +50,5 @@ class MainloopLock {
  private:
   pa_threaded_mainloop* mainloop_;
 };
-
-// Waits, with the main loop's lock held, until `ready` holds; it is asked again whenever the
-// main loop signals. False when the server has not brought it about within two seconds.
-bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
-                   const std::function<bool()>& ready);
-
-// Wakes whoever waits in WaitForServer: the callback of state changes, with the main loop as
-// user data.
-void SignalMainloop(pa_threaded_mainloop* mainloop);
 
 }  // namespace pulse_platform

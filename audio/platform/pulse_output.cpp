@@ -90,11 +90,14 @@ class PulseOutput final : public AudioOutput {
     MainloopLock lock(mainloop_);
     EndDrain();
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
-    // A stream the server has not answered for yet cannot be disconnected, and would stay on
-    // the server: its answer comes within milliseconds, and nothing is played meanwhile.
-    pa_stream_set_state_callback(stream_, OnStateSignalled, mainloop_);
-    WaitForServer(mainloop_, context_,
-                  [this] { return pa_stream_get_state(stream_) != PA_STREAM_CREATING; });
+    if (pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
+      // The server has not answered for the stream yet, and until it does the stream cannot be
+      // disconnected. It usually answers within milliseconds, but a server that hangs would hang
+      // a change of track and the quit, so the stream is left to end itself once answered.
+      // Nothing is heard meanwhile: it was made corked and has been given nothing.
+      pa_stream_set_state_callback(stream_, DisconnectOnceAnswered, nullptr);
+      return;
+    }
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     // Silences the stream at once, whatever the server still holds of it.
     pa_stream_disconnect(stream_);
@@ -170,8 +173,18 @@ class PulseOutput final : public AudioOutput {
     }
   }
 
-  static void OnStateSignalled(pa_stream*, void* mainloop) {
-    SignalMainloop(static_cast<pa_threaded_mainloop*>(mainloop));
+  // Ends a stream given up before the server answered for it: runs on the main loop's thread,
+  // when the answer comes or the connection closes.
+  static void DisconnectOnceAnswered(pa_stream* stream, void*) {
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (state == PA_STREAM_CREATING) {
+      return;
+    }
+    pa_stream_set_state_callback(stream, nullptr, nullptr);
+    if (state == PA_STREAM_READY) {
+      pa_stream_disconnect(stream);
+    }
+    pa_stream_unref(stream);
   }
 
   // The server asks for more: runs on the main loop's thread.

@@ -13,6 +13,8 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -216,6 +218,41 @@ class DesktopPlaybackTest : public ::testing::Test {
     return server_->StopRecording();
   }
 
+  size_t StreamsOfOurs() const {
+    const std::string streams = server_->SinkInputs();
+    const std::string name = "application.name = \"Brevalo\"";
+    size_t ours = 0;
+    for (size_t at = streams.find(name); at != std::string::npos; at = streams.find(name, at + 1)) {
+      ++ours;
+    }
+    return ours;
+  }
+
+  // What was heard is the start of one track, then the whole of another, and nothing after it.
+  void ExpectHeardAStartThenAWholeTrack(const std::vector<int16_t>& started,
+                                        const std::vector<int16_t>& whole) {
+    const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
+    ASSERT_GE(heard.size(), whole.size());
+    const auto switch_point = heard.end() - static_cast<std::ptrdiff_t>(whole.size());
+    EXPECT_TRUE(std::equal(switch_point, heard.end(), whole.begin()))
+        << "the new track was not heard whole, or the first one after it";
+    EXPECT_TRUE(std::equal(heard.begin(), switch_point, started.begin()))
+        << "more was heard before the new track than the first one's start";
+  }
+
+  // Suspends the server's daemons for its lifetime: they keep their connections and answer
+  // nothing.
+  struct HungServer {
+    explicit HungServer(const std::vector<pid_t>& pids) : pids(pids) { Signal(SIGSTOP); }
+    ~HungServer() { Signal(SIGCONT); }
+    void Signal(int signal) const {
+      for (const pid_t pid : pids) {
+        kill(pid, signal);
+      }
+    }
+    std::vector<pid_t> pids;
+  };
+
   static test_support::SoundServer* server_;
   PlaybackState playback_;
 };
@@ -293,24 +330,29 @@ TEST_F(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothing
   ASSERT_TRUE(LoadAndPlay(playback_, first_path));
   ASSERT_TRUE(LoadAndPlay(playback_, second_path));
   std::this_thread::sleep_for(milliseconds(300));
-  std::string streams = server_->SinkInputs();
-  size_t ours = 0;
-  const std::string name = "application.name = \"Brevalo\"";
-  for (size_t at = streams.find(name); at != std::string::npos; at = streams.find(name, at + 1)) {
-    ++ours;
-  }
-  EXPECT_EQ(ours, 1u) << streams;
+  EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
   WaitUntilPlayedOut();
+  ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(second));
+}
 
-  const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
-  const std::vector<int16_t> first_pcm = Reference(first);
-  const std::vector<int16_t> second_pcm = Reference(second);
-  ASSERT_GE(heard.size(), second_pcm.size());
-  const auto switch_point = heard.end() - static_cast<std::ptrdiff_t>(second_pcm.size());
-  EXPECT_TRUE(std::equal(switch_point, heard.end(), second_pcm.begin()))
-      << "the new track was not heard whole, or the first one after it";
-  EXPECT_TRUE(std::equal(heard.begin(), switch_point, first_pcm.begin()))
-      << "more was heard before the new track than the first one's start";
+// A server that stops answering (a hung or suspended daemon) holds up no change of track, and
+// the stream it never took does not stay behind once it answers again.
+TEST_F(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) {
+  const MediaRecipe first = DesktopMedia(MediaFormat::kWav, 2.0);
+  const MediaRecipe untaken = DesktopMedia(MediaFormat::kWav, 2.0, 700);
+  const MediaRecipe last = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
+  const std::string untaken_path = test_support::MakeMedia(untaken);
+  const std::string last_path = test_support::MakeMedia(last);
+  Play(first);
+  std::this_thread::sleep_for(milliseconds(300));
+  {
+    const HungServer hung(server_->daemon_pids());
+    ASSERT_TRUE(LoadAndPlay(playback_, untaken_path));
+    ASSERT_TRUE(LoadAndPlay(playback_, last_path));
+  }
+  WaitUntilPlayedOut();
+  EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
+  ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(last));
 }
 
 // A desktop's server may restart under a playing track (an upgrade restarts PipeWire): the
