@@ -7,7 +7,10 @@
 namespace text {
 
 bool IsControl(char32_t code_point) {
-  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F);
+  const bool bidi = code_point == 0x061C || code_point == 0x200E || code_point == 0x200F ||
+                    (code_point >= 0x202A && code_point <= 0x202E) ||
+                    (code_point >= 0x2066 && code_point <= 0x2069);
+  return code_point < 0x20 || (code_point >= 0x7F && code_point <= 0x9F) || bidi;
 }
 
 size_t MakeTerminalSafe(std::string_view in, bool more_follows, char* out, size_t* consumed) {

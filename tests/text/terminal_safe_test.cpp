@@ -21,6 +21,8 @@ TEST(TerminalSafeTest, ControlsAndBadSequencesBecomeOneQuestionMarkEach) {
   EXPECT_EQ(text::TerminalSafe("x\x9by"), "x?y");   // A lone 8-bit CSI.
   EXPECT_EQ(text::TerminalSafe("\xe2\x82"), "?");   // Cut short.
   EXPECT_EQ(text::TerminalSafe("\xc0\xaf"), "??");  // Overlong '/'.
+  // Bidi overrides, embeddings, isolates and marks would reorder the rest of the line.
+  EXPECT_EQ(text::TerminalSafe("a\u202Eb\u2066c\u200Fd\u061Ce"), "a?b?c?d?e");
 }
 
 // Held standard error is made safe chunk by chunk: a sequence cut by the end of one chunk waits

@@ -52,6 +52,8 @@ TEST(TextTest, ControlCharactersBecomeReplacementGlyphs) {
                  "2J\xc2\x85",
                  4),
             kReplacement + "2J" + kReplacement);
+  // A right-to-left override from a tag would reverse what follows on a bidi terminal.
+  EXPECT_EQ(Line("a\u202Eb\u2067c", 5), "a" + kReplacement + "b" + kReplacement + "c");
 }
 
 TEST(TextTest, InvalidUtf8BecomesOneReplacementPerBadSequence) {
@@ -121,6 +123,11 @@ TEST(TextTest, ZeroWidthMarksJoinThePreviousGlyph) {
     zalgo += "\u0301";
   }
   EXPECT_LE(RenderToScreen(tui::text(zalgo), 1, 1).At(0, 0).glyph.size(), 24U);
+  // A joiner is left out, so that joined emoji take the cells counted for them on any terminal.
+  const tui::Screen joined = RenderToScreen(tui::text("\U0001F469\u200D\U0001F467x"), 5, 1);
+  EXPECT_EQ(joined.At(0, 0).glyph, "\U0001F469");
+  EXPECT_EQ(joined.At(2, 0).glyph, "\U0001F467");
+  EXPECT_EQ(joined.At(4, 0).glyph, "x");
 }
 
 TEST(TextTest, UpperLayerNeverLeavesHalfAWideGlyph) {

@@ -9,6 +9,11 @@ namespace {
 
 constexpr char kReplacement[] = "\uFFFD";
 
+// Terminals disagree on whether a zero-width joiner merges the emoji around it into one glyph
+// (tmux draws a joined family in two cells, others in eight), and a row drawn narrower than
+// counted leaves old cells behind. Without it the emoji stand apart, as every terminal counts.
+constexpr char32_t kZeroWidthJoiner = 0x200D;
+
 void StartGlyph(TextGlyphs& out, std::string_view bytes, int width) {
   out.glyphs.push_back({static_cast<std::uint32_t>(out.bytes.size()),
                         static_cast<std::uint8_t>(bytes.size()), static_cast<std::uint8_t>(width)});
@@ -40,6 +45,9 @@ TextGlyphs SplitGlyphs(std::string_view text) {
     const ::text::Utf8Read read = ::text::ReadUtf8(text);
     const std::string_view sequence = text.substr(0, static_cast<size_t>(read.length));
     text.remove_prefix(static_cast<size_t>(read.length));
+    if (read.status == ::text::Utf8Read::Status::kValid && read.code_point == kZeroWidthJoiner) {
+      continue;
+    }
     const int width =
         read.status == ::text::Utf8Read::Status::kValid ? CodePointWidth(read.code_point) : -1;
     if (width < 0) {
