@@ -23,6 +23,10 @@ constexpr double kRequestSeconds = 0.25;
 // How long past the end, by the clock, a drain is given before it counts as played out.
 constexpr pa_usec_t kDrainMarginUsec = 30 * PA_USEC_PER_MSEC;
 
+// How long after a drain a stream that is still connected is looked at again, to be corked once
+// the clock says its end has been heard through the whole chain to the speakers.
+constexpr pa_usec_t kIdleCorkUsec = 2 * PA_USEC_PER_SEC;
+
 pa_channel_position_t PulsePosition(AVChannel channel, int index) {
   switch (channel) {
     case AV_CHAN_FRONT_LEFT:
@@ -89,6 +93,7 @@ class PulseOutput final : public AudioOutput {
     }
     MainloopLock lock(mainloop_);
     EndDrain();
+    CancelIdleCork();
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
       // The server has not answered for the stream yet, and until it does the stream cannot be
@@ -208,6 +213,20 @@ class PulseOutput final : public AudioOutput {
     }
   }
 
+  // Corking earlier would take back from the sink what it has yet to play of the end.
+  static void OnIdleCork(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
+    auto* output = static_cast<PulseOutput*>(self);
+    // The clock is read in microseconds: a frame's rounding short of the end is the end.
+    const UInt64 rounding = output->queue_.format.mSampleRate / 1000 + 1;
+    if (output->HeardFramesLocked() + rounding < output->written_frames_) {
+      output->ArmIdleCork();
+      return;
+    }
+    output->CancelIdleCork();
+    output->playing_ = false;
+    Forget(pa_stream_cork(output->stream_, 1, nullptr, nullptr));
+  }
+
   static void Forget(pa_operation* operation) {
     if (operation != nullptr) {
       pa_operation_unref(operation);
@@ -216,6 +235,7 @@ class PulseOutput final : public AudioOutput {
 
   OSStatus Cork(bool cork) {
     MainloopLock lock(mainloop_);
+    CancelIdleCork();
     playing_ = !cork;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
       // Not taken by the server yet: it starts corked, and is uncorked once taken if it plays.
@@ -274,6 +294,26 @@ class PulseOutput final : public AudioOutput {
   void FinishDrain() {
     EndDrain();
     output_queue::FinishDrain(queue_);
+    ArmIdleCork();
+  }
+
+  // A drained stream stays connected while its ended track stays in place, which may be until
+  // the user quits. Running on empty, it would keep the server mixing silence for it (PipeWire
+  // its whole graph) and the sound card from suspending; corked, it costs nothing.
+  void ArmIdleCork() {
+    if (idle_cork_ == nullptr) {
+      idle_cork_ =
+          pa_context_rttime_new(context_, pa_rtclock_now() + kIdleCorkUsec, OnIdleCork, this);
+    } else {
+      pa_context_rttime_restart(context_, idle_cork_, pa_rtclock_now() + kIdleCorkUsec);
+    }
+  }
+
+  void CancelIdleCork() {
+    if (idle_cork_ != nullptr) {
+      pa_threaded_mainloop_get_api(mainloop_)->time_free(idle_cork_);
+      idle_cork_ = nullptr;
+    }
   }
 
   // Forgets a drain under way: neither of its ends will call back.
@@ -334,6 +374,7 @@ class PulseOutput final : public AudioOutput {
   // Main loop's lock.
   pa_operation* drain_ = nullptr;  // A drain under way.
   pa_time_event* drain_deadline_ = nullptr;
+  pa_time_event* idle_cork_ = nullptr;  // Armed once a drain has finished.
   UInt64 written_frames_ = 0;
   UInt64 heard_frames_ = 0;
   bool playing_ = false;  // Started and not paused since.

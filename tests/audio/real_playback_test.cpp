@@ -335,6 +335,20 @@ TEST_F(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothing
   ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(second));
 }
 
+// An ended track stays in place until another is chosen, maybe for hours: its stream must not
+// keep the server running on empty, but only once its end has been heard whole.
+TEST_F(DesktopPlaybackTest, AnEndedTrackLeftInPlaceIsHeardWholeThenCorked) {
+  const MediaRecipe recipe = DesktopMedia(MediaFormat::kWav, 1.0);
+  Play(recipe);
+  WaitUntilPlayedOut();
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (server_->SinkInputs().find("Corked: yes") == std::string::npos) {
+    ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the ended stream stayed running";
+    std::this_thread::sleep_for(milliseconds(100));
+  }
+  EXPECT_EQ(WithoutSilentFrames(Recorded(), 2), Reference(recipe));
+}
+
 // A server that stops answering (a hung or suspended daemon) holds up no change of track, and
 // the stream it never took does not stay behind once it answers again.
 TEST_F(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) {
