@@ -240,19 +240,6 @@ class DesktopPlaybackTest : public ::testing::Test {
         << "more was heard before the new track than the first one's start";
   }
 
-  // Suspends the server's daemons for its lifetime: they keep their connections and answer
-  // nothing.
-  struct HungServer {
-    explicit HungServer(const std::vector<pid_t>& pids) : pids(pids) { Signal(SIGSTOP); }
-    ~HungServer() { Signal(SIGCONT); }
-    void Signal(int signal) const {
-      for (const pid_t pid : pids) {
-        kill(pid, signal);
-      }
-    }
-    std::vector<pid_t> pids;
-  };
-
   static test_support::SoundServer* server_;
   PlaybackState playback_;
 };
@@ -359,11 +346,16 @@ TEST_F(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) 
   const std::string last_path = test_support::MakeMedia(last);
   Play(first);
   std::this_thread::sleep_for(milliseconds(300));
-  {
-    const HungServer hung(server_->daemon_pids());
-    ASSERT_TRUE(LoadAndPlay(playback_, untaken_path));
-    ASSERT_TRUE(LoadAndPlay(playback_, last_path));
-  }
+  // Stopped, the daemons keep their connections and answer nothing.
+  const auto signal_daemons = [](int signal) {
+    for (const pid_t pid : server_->daemon_pids()) {
+      kill(pid, signal);
+    }
+  };
+  signal_daemons(SIGSTOP);
+  const bool changed = LoadAndPlay(playback_, untaken_path) && LoadAndPlay(playback_, last_path);
+  signal_daemons(SIGCONT);
+  ASSERT_TRUE(changed);
   WaitUntilPlayedOut();
   EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
   ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(last));
