@@ -22,7 +22,8 @@
 //   From there the routine may call ExtAudioFileRead, AudioQueueEnqueueBuffer and
 //   AudioQueueStop(queue, false). When the server goes away or drops the stream, this thread
 //   opens a new stream, and keeps trying while the server is not back; the new stream plays on
-//   from what was last heard, and time stands still meanwhile. Queue operations take the
+//   from what was last heard, and time stands still meanwhile. A queue made while a server that
+//   answered before is away starts out so, with nothing heard yet. Queue operations take the
 //   queue's output lock to reach whichever stream is present.
 // - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
 //   enqueued PCM under the queue's lock, and tells the queue what has been heard. It never

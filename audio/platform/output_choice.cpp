@@ -3,10 +3,26 @@
 #include <cstdlib>
 
 #include "audio/platform/output_queue.h"
+#include "audio/platform/pulse_connection.h"
 #include "audio/platform/pulse_output.h"
 #include "audio/platform/sdl_output.h"
 
 namespace output_queue {
+namespace {
+
+// Stands in for the stream of a queue made while the server is away. The queue's thread
+// replaces it as it replaces a lost stream; nothing is heard meanwhile, so the clock stands
+// still.
+class AwaitedOutput final : public AudioOutput {
+ public:
+  OSStatus Start() override { return noErr; }
+  OSStatus Pause() override { return noErr; }
+  void Flush() override {}
+  void Wake() override {}
+  UInt64 HeardFrames() override { return 0; }
+};
+
+}  // namespace
 
 // The desktop's sound server first, through its own client: large buffers, a corked pause, a
 // drain at the end. SDL's output serves a machine without a server (it finds ALSA), and anyone
@@ -16,6 +32,12 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OpaqueAudioQueue& queue) {
   if (sdl_driver == nullptr || *sdl_driver == '\0') {
     if (auto output = pulse_platform::OpenPulseOutput(queue)) {
       return output;
+    }
+    // The server this program has played through is restarting: the track waits for it, as a
+    // playing one does, rather than take the sound card from it through ALSA.
+    if (pulse_platform::ServerIsAway()) {
+      LoseOutput(queue);
+      return std::make_unique<AwaitedOutput>();
     }
   }
   return sdl_platform::OpenSdlOutput(queue);

@@ -90,18 +90,41 @@ bool ServerConnection::Ready() {
   return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY;
 }
 
+namespace {
+
+struct ConnectionSlot {
+  std::mutex mutex;
+  std::shared_ptr<ServerConnection> connection;
+  bool answered_once = false;
+  bool away = false;  // It answered once, and the last try found none.
+};
+
+ConnectionSlot& Slot() {
+  static ConnectionSlot slot;
+  return slot;
+}
+
+}  // namespace
+
 std::shared_ptr<ServerConnection> ConnectToServer() {
-  static std::mutex mutex;
-  static std::shared_ptr<ServerConnection> connection;
-  std::lock_guard<std::mutex> lock(mutex);
-  if (connection == nullptr || !connection->Ready()) {
+  ConnectionSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  if (slot.connection == nullptr || !slot.connection->Ready()) {
     // A server that went away may be back; a new connection finds it.
-    connection = std::make_shared<ServerConnection>();
-    if (!connection->Open()) {
-      connection.reset();
+    slot.connection = std::make_shared<ServerConnection>();
+    if (!slot.connection->Open()) {
+      slot.connection.reset();
     }
+    slot.answered_once = slot.answered_once || slot.connection != nullptr;
+    slot.away = slot.answered_once && slot.connection == nullptr;
   }
-  return connection;
+  return slot.connection;
+}
+
+bool ServerIsAway() {
+  ConnectionSlot& slot = Slot();
+  std::lock_guard<std::mutex> lock(slot.mutex);
+  return slot.away;
 }
 
 }  // namespace pulse_platform

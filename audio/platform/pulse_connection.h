@@ -36,6 +36,10 @@ class ServerConnection {
 // server answers. Thread-safe.
 std::shared_ptr<ServerConnection> ConnectToServer();
 
+// True when the server answered this process once but not the last time it was asked: it is
+// restarting, or gone. Thread-safe.
+bool ServerIsAway();
+
 // Holds the main loop's lock for a scope: the main loop's thread is then outside every
 // callback. Not for use on that thread.
 class MainloopLock {

@@ -388,6 +388,26 @@ TEST_P(DesktopRestartTest, ATrackPlaysOnWhenTheServerRestarts) {
   EXPECT_GE(resumed_at + 44100, before.size()) << "much of what was heard was played again";
 }
 
+// A track chosen while the server restarts waits for it, as a playing one does, rather than
+// take the sound card through ALSA; it plays once the server is back.
+TEST_F(DesktopPlaybackTest, ATrackChosenWhileTheServerRestartsPlaysOnceItIsBack) {
+  Play(DesktopMedia(MediaFormat::kWav, 2.0));
+  const MediaRecipe chosen = DesktopMedia(MediaFormat::kWav, 1.5, 1000);
+  const std::string chosen_path = test_support::MakeMedia(chosen);
+  server_->StopDaemons();
+  const bool loaded = LoadAndPlay(playback_, chosen_path);
+  ASSERT_TRUE(server_->StartDaemons() && server_->StartRecording()) << server_->Logs();
+  ASSERT_TRUE(loaded) << "the track was refused while the server was away";
+  WaitUntilPlayedOut();
+
+  // The recorder may have joined a moment after the stream: what it heard ends the track.
+  const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
+  const std::vector<int16_t> source = Reference(chosen);
+  ASSERT_FALSE(heard.empty()) << "nothing was heard through the server once it was back";
+  ASSERT_LE(heard.size(), source.size());
+  EXPECT_TRUE(std::equal(heard.begin(), heard.end(), source.end() - heard.size()));
+}
+
 INSTANTIATE_TEST_SUITE_P(Lengths, DesktopRestartTest, ::testing::Values(4.0, 1.5));
 
 }  // namespace

@@ -40,6 +40,9 @@ class SoundServer {
   // Stops the recorder and the daemons, and starts the daemons again on the same socket, as a
   // desktop restarts its server; ok() tells whether it answers again.
   bool Restart();
+  // The two halves of a restart, for what happens between them.
+  void StopDaemons();
+  bool StartDaemons();
 
   // What `pactl list sink-inputs` says of the streams playing now.
   std::string SinkInputs() const;
@@ -51,8 +54,6 @@ class SoundServer {
   std::vector<int16_t> StopRecording();
 
  private:
-  bool StartDaemons();
-  void StopDaemons();
   bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);
   bool StartPulseAudio();
   bool StartPipeWire();
