@@ -283,12 +283,7 @@ class PulseOutput final : public AudioOutput {
     const auto wait = static_cast<pa_usec_t>(static_cast<double>(frames_left) * PA_USEC_PER_SEC /
                                              queue_.format.mSampleRate) +
                       kDrainMarginUsec;
-    if (drain_deadline_ == nullptr) {
-      drain_deadline_ =
-          pa_context_rttime_new(context_, pa_rtclock_now() + wait, OnDrainDeadline, this);
-    } else {
-      pa_context_rttime_restart(context_, drain_deadline_, pa_rtclock_now() + wait);
-    }
+    ArmTimer(drain_deadline_, wait, OnDrainDeadline);
   }
 
   void FinishDrain() {
@@ -300,19 +295,22 @@ class PulseOutput final : public AudioOutput {
   // A drained stream stays connected while its ended track stays in place, which may be until
   // the user quits. Running on empty, it would keep the server mixing silence for it (PipeWire
   // its whole graph) and the sound card from suspending; corked, it costs nothing.
-  void ArmIdleCork() {
-    if (idle_cork_ == nullptr) {
-      idle_cork_ =
-          pa_context_rttime_new(context_, pa_rtclock_now() + kIdleCorkUsec, OnIdleCork, this);
+  void ArmIdleCork() { ArmTimer(idle_cork_, kIdleCorkUsec, OnIdleCork); }
+  void CancelIdleCork() { FreeTimer(idle_cork_); }
+
+  // Sets `timer` to call `callback` with this output `wait` from now, making it if need be.
+  void ArmTimer(pa_time_event*& timer, pa_usec_t wait, pa_time_event_cb_t callback) {
+    if (timer == nullptr) {
+      timer = pa_context_rttime_new(context_, pa_rtclock_now() + wait, callback, this);
     } else {
-      pa_context_rttime_restart(context_, idle_cork_, pa_rtclock_now() + kIdleCorkUsec);
+      pa_context_rttime_restart(context_, timer, pa_rtclock_now() + wait);
     }
   }
 
-  void CancelIdleCork() {
-    if (idle_cork_ != nullptr) {
-      pa_threaded_mainloop_get_api(mainloop_)->time_free(idle_cork_);
-      idle_cork_ = nullptr;
+  void FreeTimer(pa_time_event*& timer) {
+    if (timer != nullptr) {
+      pa_threaded_mainloop_get_api(mainloop_)->time_free(timer);
+      timer = nullptr;
     }
   }
 
@@ -323,10 +321,7 @@ class PulseOutput final : public AudioOutput {
       pa_operation_unref(drain_);
       drain_ = nullptr;
     }
-    if (drain_deadline_ != nullptr) {
-      pa_threaded_mainloop_get_api(mainloop_)->time_free(drain_deadline_);
-      drain_deadline_ = nullptr;
-    }
+    FreeTimer(drain_deadline_);
   }
 
   // True when some PCM was written.
