@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   PlaybackState playback;
+  playback.gapless = true;
   PlayStartFile(playback, arguments.start_file);
 
   FileBrowserState browser;

@@ -9,10 +9,52 @@ namespace {
 
 void UnloadTrack(PlaybackState& state) {
   CloseTrack(&state.track);
+  CloseTrack(&state.other_track);
+  state.ahead_path.clear();
   state.track_loaded = false;
 }
 
+bool SameShape(const AudioStreamBasicDescription& a, const AudioStreamBasicDescription& b) {
+  return a.mSampleRate == b.mSampleRate && a.mChannelsPerFrame == b.mChannelsPerFrame &&
+         a.mBytesPerFrame == b.mBytesPerFrame;
+}
+
 }  // namespace
+
+const AudioTrack& PlayingTrack(const PlaybackState& state) {
+  return state.player != nullptr && state.player->track != nullptr ? *state.player->track
+                                                                   : state.track;
+}
+
+void PrepareNextTrack(PlaybackState& state, const std::string& path) {
+  Player* player = state.player;
+  AudioTrack* spare = player->track == &state.track ? &state.other_track : &state.track;
+  if (path.empty() || LoadTrack(spare, path.c_str()) != 0) {
+    GiveNextTrack(player, nullptr);
+    return;
+  }
+  if (!SameShape(spare->client_format, player->track->client_format)) {
+    CloseTrack(spare);
+    GiveNextTrack(player, nullptr);
+    return;
+  }
+  state.ahead_path = path;
+  GiveNextTrack(player, spare);
+}
+
+bool FollowHeardTrack(PlaybackState& state) {
+  if (state.player == nullptr) {
+    return false;
+  }
+  AudioTrack* heard_before = TakeHeardTrack(state.player);
+  if (heard_before == nullptr) {
+    return false;
+  }
+  CloseTrack(heard_before);
+  state.now_playing.swap(state.ahead_path);
+  state.ahead_path.clear();
+  return true;
+}
 
 double PlayingDuration(const PlaybackState& state) {
   if (!state.track_loaded || state.player == nullptr) {
@@ -44,6 +86,9 @@ bool LoadAndPlay(PlaybackState& state, const std::string& path) {
     WriteFailureLine("Failed to create player for: ", path);
     UnloadTrack(state);
     return false;
+  }
+  if (state.gapless) {
+    AskForNextTracks(state.player);
   }
   if (!StartPlayer(state.player)) {
     WriteFailureLine("Failed to start playback for: ", path);

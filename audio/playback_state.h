@@ -14,7 +14,15 @@ struct PlaybackState {
 
   Player* player = nullptr;  // Owned; freed only through StopPlayback.
   bool track_loaded = false;
-  AudioTrack track;  // Held by value and never moved: its address is its audio file's client data.
+  // Held by value and never moved: a track's address is its audio file's client data. A chosen
+  // file loads into `track`; the file that follows on the same output loads into whichever of
+  // the two the Player is not playing, and the two change roles once it is heard.
+  AudioTrack track;
+  AudioTrack other_track;
+  // The Player asks for the next track when the data ends (PrepareNextTrack), rather than
+  // ending: set by main, left clear where a test drives one track at a time.
+  bool gapless = false;
+  std::string ahead_path;  // The file of the Player's track ahead, while it has one.
   std::string now_playing;
   double position = -1.0;  // Seconds; -1 when none can be read.
   double duration = 0.0;   // Seconds; 0 when nothing is loaded, -1 when the Player has no track.
@@ -23,6 +31,19 @@ struct PlaybackState {
 // The length of what plays, in seconds: the Player's track's, -1 for a Player without a track,
 // 0 when nothing is loaded.
 double PlayingDuration(const PlaybackState& state);
+
+// The track being heard: the Player's, or the one loaded last when there is none.
+const AudioTrack& PlayingTrack(const PlaybackState& state);
+
+// Answers the Player's ask for the next track with the file at `path`: loaded beside the
+// playing one, it plays on after it on the same output when it decodes to the same format. An
+// empty path, a file that fails to load, or one of another format ends the Player instead, so
+// that it is chosen the usual way once the ended track has been heard.
+void PrepareNextTrack(PlaybackState& state, const std::string& path);
+
+// Once the track ahead is being heard: the one before it is closed, and `now_playing` names the
+// new one. True when that happened.
+bool FollowHeardTrack(PlaybackState& state);
 
 // Frees the Player, then closes the track. The Player goes first: the audio thread reads the
 // track through it.

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
+#include <thread>
 
 namespace {
 
@@ -25,23 +26,19 @@ void ReleasePlayer(Player* player) {
 
 // The end of the data (or a read error): `finished` goes up before `running` comes down, so
 // the main thread never sees the track stopped without it being finished. Queued buffers
-// still play out.
+// still play out. Both sides may find the end at once; only the first stops the queue.
 void EndOfData(Player* player, AudioQueueRef queue) {
-  player->finished.store(true);
+  if (player->finished.exchange(true)) {
+    return;
+  }
   player->running.store(false);
   AudioQueueStop(queue, false);
 }
 
-// Decodes the next stretch of the track into `buffer` and enqueues it, or ends the Player when
-// the data has run out. Runs on the audio thread, and on the main thread while StartPlayer
-// primes. A buffer handed back while paused is refilled like any other (the paused queue keeps
-// it until the resume): one dropped here would leave circulation for good, and three would
-// starve the output.
-void FillBuffer(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer) {
-  if (player->finished.load()) {
-    return;
-  }
-  const AudioStreamBasicDescription& format = player->track->client_format;
+// Decodes the next stretch of `decoding` into `buffer` and enqueues it; false, with nothing
+// enqueued, once its data has ended (or on a read error).
+bool DecodeInto(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer) {
+  const AudioStreamBasicDescription& format = player->decoding->client_format;
   UInt32 frames =
       format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
   AudioBufferList list{};
@@ -49,17 +46,58 @@ void FillBuffer(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer)
   list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
   list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
   list.mBuffers[0].mData = buffer->mAudioData;
-  OSStatus status = ExtAudioFileRead(player->track->decoder, &frames, &list);
-  if (status == noErr && frames > 0) {
-    buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
-    // Counted before the enqueue, since the queue may hand it back before the call returns.
-    player->buffers_queued.fetch_add(1);
-    if (AudioQueueEnqueueBuffer(queue, buffer, 0, nullptr) != noErr) {
-      player->buffers_queued.fetch_sub(1);
-    }
-    return;
+  OSStatus status = ExtAudioFileRead(player->decoding->decoder, &frames, &list);
+  if (status != noErr || frames == 0) {
+    return false;
   }
-  EndOfData(player, queue);
+  buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
+  // Counted before the enqueue, since the queue may hand it back before the call returns.
+  player->buffers_queued.fetch_add(1);
+  if (AudioQueueEnqueueBuffer(queue, buffer, 0, nullptr) != noErr) {
+    player->buffers_queued.fetch_sub(1);
+  } else {
+    player->enqueued_frames += frames;
+  }
+  return true;
+}
+
+// Fills `buffer` from the track being decoded, going on to the next one when the main thread
+// gives it, or ends the Player when the data has run out. Runs on the refill thread, which
+// `can_wait` for the main thread's answer, and on the main thread (priming, or a test's queue
+// played by hand), which keeps the buffer for the answer instead. A buffer handed back while
+// paused is refilled like any other (the paused queue keeps it until the resume): one dropped
+// here would leave circulation for good, and three would starve the output.
+void FillBuffer(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer, bool can_wait) {
+  while (!player->finished.load()) {
+    const int state = player->next_state.load();
+    if (state == kCancelled) {
+      return;
+    }
+    if (state == kNextWanted) {
+      if (!can_wait) {
+        player->held[player->held_count++] = buffer;
+        return;
+      }
+      player->next_state.wait(kNextWanted);
+      continue;
+    }
+    if (DecodeInto(player, queue, buffer)) {
+      return;
+    }
+    if (state == kEndAlone) {
+      EndOfData(player, queue);
+      return;
+    }
+    int asking = kAskNext;
+    // Fails only when FreePlayer has cancelled meanwhile.
+    player->next_state.compare_exchange_strong(asking, kNextWanted);
+  }
+}
+
+// The answer to an ask has been given: a refill that waits for it goes on.
+void Answer(Player* player, int state) {
+  player->next_state.store(state);
+  player->next_state.notify_all();
 }
 
 }  // namespace
@@ -73,6 +111,8 @@ Player* CreatePlayer(AudioTrack* track) {
     return nullptr;
   }
   player->track = track;
+  player->decoding = track;
+  player->main_thread = std::this_thread::get_id();
   player->finished.store(true);
   if (AudioQueueNewOutput(&track->client_format, RefillBuffer, player, nullptr, nullptr, 0,
                           &player->queue) != noErr) {
@@ -98,7 +138,7 @@ bool StartPlayer(Player* player) {
     if (AudioQueueAllocateBuffer(player->queue, capacity, &buffer) != noErr) {
       return false;
     }
-    FillBuffer(player, player->queue, buffer);
+    FillBuffer(player, player->queue, buffer, false);
   }
   if (AudioQueueStart(player->queue, nullptr) != noErr) {
     return false;
@@ -111,7 +151,53 @@ bool StartPlayer(Player* player) {
 void RefillBuffer(void* user_data, AudioQueueRef queue, AudioQueueBufferRef buffer) {
   auto* player = static_cast<Player*>(user_data);
   player->buffers_queued.fetch_sub(1);
-  FillBuffer(player, queue, buffer);
+  FillBuffer(player, queue, buffer, std::this_thread::get_id() != player->main_thread);
+}
+
+void AskForNextTracks(Player* player) { player->next_state.store(kAskNext); }
+
+bool PlayerWantsNextTrack(const Player* player) {
+  return !player->finished.load() && player->next_state.load() == kNextWanted &&
+         player->ahead == nullptr;
+}
+
+void GiveNextTrack(Player* player, AudioTrack* next) {
+  if (next == nullptr) {
+    Answer(player, kEndAlone);
+    // Nothing in flight would bring a buffer back to find the end.
+    if (player->buffers_queued.load() == 0) {
+      EndOfData(player, player->queue);
+    }
+    return;
+  }
+  // The ended track's last frame is enqueued: the next one begins right after it.
+  player->decoding = next;
+  player->ahead = next;
+  player->ahead_start = player->enqueued_frames;
+  while (player->held_count > 0) {
+    if (!DecodeInto(player, player->queue, player->held[player->held_count - 1])) {
+      return;  // So short that it has ended already: asked again once it is heard.
+    }
+    --player->held_count;
+  }
+  Answer(player, kAskNext);
+}
+
+AudioTrack* TakeHeardTrack(Player* player) {
+  if (player->ahead == nullptr) {
+    return nullptr;
+  }
+  AudioTimeStamp now{};
+  if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr ||
+      now.mSampleTime < static_cast<Float64>(player->ahead_start)) {
+    return nullptr;
+  }
+  AudioTrack* heard_before = player->track;
+  player->track = player->ahead;
+  player->track_start = player->ahead_start;
+  player->ahead = nullptr;
+  player->paused_total = 0;
+  return heard_before;
 }
 
 bool PlayerPlayedOut(const Player* player) {
@@ -163,13 +249,17 @@ Float64 PlayerCurrentTime(Player* player) {
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr) {
     return -1;
   }
-  return now.mSampleTime / player->track->client_format.mSampleRate - player->paused_total;
+  return (now.mSampleTime - static_cast<Float64>(player->track_start)) /
+             player->track->client_format.mSampleRate -
+         player->paused_total;
 }
 
 void FreePlayer(Player* player) {
   if (player == nullptr) {
     return;
   }
+  // A refill that waits for the next track has none to wait for.
+  Answer(player, kCancelled);
   if (player->queue != nullptr && player->running.load() &&
       AudioQueueStop(player->queue, true) == noErr) {
     player->finished.store(true);

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
+#include <thread>
 
 #include "audio/platform/audio_platform.h"
 #include "audio/track.h"
@@ -9,14 +11,23 @@
 inline constexpr int kPlayerBufferCount = 3;
 inline constexpr int kPlayerBufferFrameShift = 15;
 
-// The output queue of one playing track. Created with calloc, released only by FreePlayer.
+// What the decoding side does once the data of the track it decodes has ended.
+enum NextTrackState : int {
+  kEndAlone,    // The Player ends: a Player not told otherwise plays one track.
+  kAskNext,     // It asks the main thread for the track that follows, through kNextWanted.
+  kNextWanted,  // Asked, not yet answered: nothing is decoded until the main thread answers.
+  kCancelled,   // The Player is being freed: a refill waiting for an answer returns at once.
+};
+
+// The output queue of one playing track, and of the tracks that follow it on the same output
+// when they decode to the same format. Created with calloc, released only by FreePlayer.
 struct Player {
   AudioQueueRef queue;
   // Written on the audio thread at the end of the data; read on the main thread.
   std::atomic<bool> finished;
   // Set on the main thread by StartPlayer; cleared on the audio thread, after `finished` is set.
   std::atomic<bool> running;
-  // Set before the queue starts; read-only after. Not owned.
+  // The track being heard: read and written on the main thread only. Not owned.
   AudioTrack* track;
   AudioTimeStamp pause_stamp;  // Queue time at the last pause.
   Float64 paused_at;           // pause_stamp in seconds.
@@ -26,6 +37,24 @@ struct Player {
   // Buffers enqueued and not yet handed back by the queue. Written on the audio thread (and on
   // the main thread while StartPlayer primes); read on the main thread.
   std::atomic<int> buffers_queued;
+
+  // Decoding hands over between the refill thread and the main thread through `next_state`:
+  // the refill thread decodes only while it is not kNextWanted, the main thread only while it
+  // is. The fields below belong to whichever side decodes.
+  std::atomic<int> next_state;
+  AudioTrack* decoding;    // The track read into the buffers: `track`, or the one after it.
+  UInt64 enqueued_frames;  // Frames enqueued since the queue was made.
+  // Buffers that came back at the end of the data on the main thread, which cannot wait for its
+  // own answer: refilled from the next track when it comes.
+  AudioQueueBufferRef held[kPlayerBufferCount];
+  int held_count;
+  std::thread::id main_thread;  // Where the Player was made: the thread that answers.
+
+  // Main thread only: the track that follows `track` in the stream, decided but not yet heard,
+  // and the stream's frame it begins at; then the frame `track` began at.
+  AudioTrack* ahead;
+  UInt64 ahead_start;
+  UInt64 track_start;
 };
 
 // A Player over a loaded track, ready to start; null on failure (only an allocation failure
@@ -38,6 +67,24 @@ bool StartPlayer(Player* player);
 // The queue's refill routine for a buffer it has played: decodes into `buffer` and enqueues it,
 // or marks the Player finished when the data has ended. Runs on the audio thread.
 void RefillBuffer(void* player, AudioQueueRef queue, AudioQueueBufferRef buffer);
+
+// From now on the end of the data asks for the next track (PlayerWantsNextTrack) rather than
+// ending the Player. Called before StartPlayer.
+void AskForNextTracks(Player* player);
+
+// True when the data has ended and the decoding side waits for GiveNextTrack, which is due
+// once the track ahead, if any, has been heard. Main thread.
+bool PlayerWantsNextTrack(const Player* player);
+
+// Answers the ask: `next` (a loaded track in the same client format) plays on after the last
+// frame of the ended one, on the same output; null ends the Player as the end of its data
+// does. `next` stays the caller's and must outlive its use: it is `player->ahead` until it is
+// heard, then `player->track`.
+void GiveNextTrack(Player* player, AudioTrack* next);
+
+// When the first frame of the track ahead has been heard, it becomes `track`, its clock starts
+// at 0, and the one it followed is handed back for the caller to close; null otherwise.
+AudioTrack* TakeHeardTrack(Player* player);
 
 void PausePlayer(Player* player);
 void ResumePlayer(Player* player);

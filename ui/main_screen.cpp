@@ -6,6 +6,7 @@
 #include <tuple>
 #include <utility>
 
+#include "browser/playing_row.h"
 #include "browser/screen_size.h"
 #include "ui/format_time.h"
 #include "ui/metadata_overlay.h"
@@ -36,7 +37,7 @@ float ProgressFraction(const PlaybackState& playback) {
 
 // Built in place: the line keeps its room from pass to pass.
 void RebuildNowPlaying(PlaybackState& playback) {
-  const TrackMetadata& metadata = playback.track.metadata;
+  const TrackMetadata& metadata = PlayingTrack(playback).metadata;
   if (metadata.title.empty()) {
     return;
   }
@@ -50,6 +51,29 @@ void RebuildNowPlaying(PlaybackState& playback) {
   }
   if (!metadata.genre.empty()) {
     line.append(" /").append(metadata.genre).append("/");
+  }
+}
+
+// The next file is read as soon as the Player asks for it, some seconds before the playing
+// track's last frame is heard. Once it is heard, the screen moves on to its row, unless the
+// listing on screen no longer has it next: then the row that is next is played instead.
+void FollowTheStream(PlaybackState& playback, FileBrowserState& browser,
+                     const std::function<void(const std::string&)>& on_track_selected) {
+  if (playback.player == nullptr) {
+    return;
+  }
+  if (PlayerWantsNextTrack(playback.player)) {
+    PrepareNextTrack(playback, NextTrackPath(browser));
+  }
+  if (!FollowHeardTrack(playback)) {
+    return;
+  }
+  // The playing row is still the one that was heard until now.
+  const std::string next_row = NextTrackPath(browser);
+  if (next_row.empty() || next_row == playback.now_playing) {
+    MarkPlayingEntry(browser, playback.now_playing);
+  } else {
+    on_track_selected(next_row);
   }
 }
 
@@ -140,6 +164,7 @@ std::shared_ptr<MainScreenMemo> MakeMainScreenMemo() { return std::make_shared<M
 tui::Element RenderMainScreen::operator()() const {
   g_screen_width = screen.dimx();
   g_screen_height = screen.dimy();
+  FollowTheStream(playback, browser, on_track_selected);
   RefreshPosition(playback);
   playback.duration = PlayingDuration(playback);
   // Not at the end of the data but once it has been heard: the queue still holds up to three

@@ -1,12 +1,11 @@
 #include "ui/next_track.h"
 
-void AdvanceToNextTrack(const FileBrowserState& browser,
-                        const std::function<void(const std::string&)>& on_track_selected) {
+std::string NextTrackPath(const FileBrowserState& browser) {
   const int count = static_cast<int>(browser.entries.size());
   const int playing = browser.playing_index;
   int i = playing + 1 < count ? playing + 1 : 0;
   if (i >= count) {
-    return;
+    return {};
   }
   // Each entry is examined at most once.
   int examined = 0;
@@ -14,13 +13,20 @@ void AdvanceToNextTrack(const FileBrowserState& browser,
     i = (i + 1) % count;
     ++examined;
     if (i == playing || examined == count) {
-      return;
+      return {};
     }
   }
   if (i == playing) {
-    return;
+    return {};
   }
-  // A copy: the callback may rebuild what the reference points into.
-  const std::string path = browser.entries[i].path;
-  on_track_selected(path);
+  return browser.entries[i].path;
+}
+
+void AdvanceToNextTrack(const FileBrowserState& browser,
+                        const std::function<void(const std::string&)>& on_track_selected) {
+  // A copy: the callback may rebuild what the browser's entries hold.
+  const std::string path = NextTrackPath(browser);
+  if (!path.empty()) {
+    on_track_selected(path);
+  }
 }

@@ -11,23 +11,29 @@
 //
 // Threads and locks:
 // - The caller's thread (the program's main thread) runs every operation on audio files and
-//   decoders, and every queue operation. A queue operation takes the queue's own lock for
-//   moments and may then take the output's lock (the sound server's main-loop lock, or SDL's
-//   device lock) for as long as it takes to copy PCM or send one request; it never waits for a
-//   decode, nor for the server to answer. One exception: AudioQueueNewOutput waits up to two
-//   seconds for a connection to the server when it has none (the first queue, or a server that
-//   went away).
-// - Each queue has its own thread, the audio thread of this interface. It calls the refill
-//   routine, with no lock held, once for every buffer that has been heard, in playing order.
-//   From there the routine may call ExtAudioFileRead, AudioQueueEnqueueBuffer and
-//   AudioQueueStop(queue, false). When the server goes away or drops the stream, this thread
-//   opens a new stream, and keeps trying while the server is not back; the new stream plays on
-//   from what was last heard, and time stands still meanwhile. A queue made while a server that
-//   answered before is away starts out so, with nothing heard yet. Queue operations take the
-//   queue's output lock to reach whichever stream is present.
+//   decoders, and every queue operation. A queue operation never waits for a decode, nor for
+//   the server to answer. One exception: AudioQueueNewOutput waits up to two seconds for a
+//   connection to the server when it has none (the first queue, or a server that went away).
+// - Each queue has a refill thread of its own. It is an ordinary thread, not the output's
+//   real-time one: it calls the refill routine, with no lock held, once for every buffer that
+//   has been heard, in playing order, and the routine may take its time (decode, or wait for the
+//   caller's thread) as long as what is queued lasts. From there the routine may call
+//   ExtAudioFileRead, AudioQueueEnqueueBuffer and AudioQueueStop(queue, false). When the server
+//   goes away or drops the stream, this thread opens a new stream, and keeps trying while the
+//   server is not back; the new stream plays on from what was last heard. A queue made while a
+//   server that answered before is away starts out so, with nothing heard yet.
 // - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
-//   enqueued PCM under the queue's lock, and tells the queue what has been heard. It never
-//   decodes and never calls the refill routine, so a slow decode cannot starve the output.
+//   enqueued PCM, and tells the queue what has been heard. It never decodes and never calls the
+//   refill routine, so a slow decode cannot starve the output.
+// - Locks, always taken in this order, each held for moments: the queue's output lock (held for
+//   every call into the output, since the refill thread may replace the output), then the
+//   output's own lock (the server's main-loop lock, or SDL's device lock), then the queue's lock
+//   (its buffers and counts). The output's thread takes only the last two, in that order.
+//
+// The queue's clock (AudioQueueGetCurrentTime) counts the frames heard since the queue's first
+// start, for the queue's whole life: across pauses, during which it stands still, and across a
+// new stream that replaces a lost one. The sound server's clock takes its latency off; SDL's
+// counts what has been copied to the device, whose own buffer is short.
 
 #include <cstdint>
 
@@ -228,6 +234,8 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                              CFRunLoopRef run_loop, CFStringRef run_loop_mode, UInt32 flags,
                              AudioQueueRef* out_queue);
 
+// Only kAudioQueueParam_Volume at 1 (full volume) is taken: the listener sets the volume on the
+// server, and the queue plays its PCM as it is.
 OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID parameter,
                                 AudioQueueParameterValue value);
 
@@ -249,7 +257,8 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
 // while paused, though one heard just before may still be on its way to the refill routine.
 OSStatus AudioQueuePause(AudioQueueRef queue);
 
-// Immediate: stops at once and drops what is queued, the output's own buffer included. Not
+// Immediate: stops at once and drops what is queued, the output's own buffer included; the
+// queue is then done, and AudioQueueStart fails on it. Not
 // immediate: queued buffers play out first, to the last frame (the server drains the stream),
 // and only then go back and the queue stops. The not-immediate form may be called from inside
 // the refill routine.

@@ -191,11 +191,10 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
 
 OSStatus AudioQueueSetParameter(AudioQueueRef queue, AudioQueueParameterID parameter,
                                 AudioQueueParameterValue value) {
-  if (queue == nullptr || parameter != kAudioQueueParam_Volume || !(value >= 0 && value <= 1)) {
+  // The listener sets the volume on the server; the queue plays what it is given, as it is.
+  if (queue == nullptr || parameter != kAudioQueueParam_Volume || value != 1) {
     return kAudio_ParamError;
   }
-  std::lock_guard<std::mutex> lock(queue->mutex);
-  queue->volume = value;
   return noErr;
 }
 
@@ -254,6 +253,9 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* /*start_time
   }
   {
     std::lock_guard<std::mutex> lock(queue->mutex);
+    if (queue->stopped_at_once) {
+      return kAudioQueueErr_InvalidRunState;
+    }
     queue->state = QueueState::kRunning;
   }
   return CallOutput(*queue, [](AudioOutput& output) { return output.Start(); });
@@ -291,6 +293,7 @@ OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate) {
       DropQueuedBuffers(*queue);
       queue->draining = false;
       queue->state = QueueState::kStopped;
+      queue->stopped_at_once = immediate;
     }
   }
   CallOutput(*queue, [immediate](AudioOutput& output) {

@@ -95,7 +95,7 @@ struct OpaqueAudioQueue {
   output_queue::QueueState state = output_queue::QueueState::kStopped;
   bool draining = false;  // A stop that lets the queued buffers play out is under way.
   bool disposing = false;
-  Float32 volume = 1;
+  bool stopped_at_once = false;  // An immediate stop has dropped the stream: no restart.
 };
 
 namespace output_queue {

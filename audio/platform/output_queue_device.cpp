@@ -7,26 +7,6 @@
 #include "audio/platform/output_queue.h"
 
 namespace output_queue {
-namespace {
-
-void CopyScaled(unsigned char* destination, const unsigned char* source, UInt32 bytes,
-                Float32 volume) {
-  if (volume >= 1) {
-    std::memcpy(destination, source, bytes);
-    return;
-  }
-  // The queue's format is native-endian 16-bit PCM, so samples can be scaled in place.
-  const UInt32 samples = bytes / sizeof(int16_t);
-  for (UInt32 i = 0; i < samples; ++i) {
-    int16_t sample;
-    std::memcpy(&sample, source + i * sizeof sample, sizeof sample);
-    sample = static_cast<int16_t>(static_cast<Float32>(sample) * volume);
-    std::memcpy(destination + i * sizeof sample, &sample, sizeof sample);
-  }
-}
-
-}  // namespace
-
 bool FrontHeard(const OpaqueAudioQueue& queue) {
   return queue.ring_count > 0 && queue.ring[queue.ring_head]->end <= queue.heard_bytes;
 }
@@ -44,7 +24,7 @@ UInt32 TakePcm(OpaqueAudioQueue& queue, void* destination, UInt32 capacity) {
     const UInt32 size = entry.buffer.mAudioDataByteSize;
     const auto offset = static_cast<UInt32>(size - (entry.end - queue.written_bytes));
     const UInt32 count = std::min(size - offset, capacity - copied);
-    CopyScaled(out + copied, entry.memory.get() + offset, count, queue.volume);
+    std::memcpy(out + copied, entry.memory.get() + offset, count);
     copied += count;
     queue.written_bytes += count;
   }

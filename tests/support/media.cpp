@@ -1,6 +1,8 @@
 #include "tests/support/media.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -229,6 +231,48 @@ std::string JoinMedia(const std::vector<MediaRecipe>& parts) {
   return path;
 }
 
+std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>& frame_counts,
+                                  const std::string& folder) {
+  MediaRecipe whole = Recipe(format, 0, 2, 44100);
+  int64_t total = 0;
+  for (int64_t frames : frame_counts) {
+    total += frames;
+  }
+  whole.seconds = static_cast<double>(total + 1) / whole.sample_rate;
+  std::vector<std::string> paths;
+  int64_t start = 0;
+  for (int64_t frames : frame_counts) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%02zu part", paths.size() + 1);
+    const std::string path = folder + "/" + name + FormatExtension(format);
+    std::vector<std::string> arguments = {"ffmpeg",
+                                          "-nostdin",
+                                          "-v",
+                                          "error",
+                                          "-y",
+                                          "-f",
+                                          "lavfi",
+                                          "-i",
+                                          SourceFilter(whole),
+                                          "-af",
+                                          "atrim=start_sample=" + std::to_string(start) +
+                                              ":end_sample=" + std::to_string(start + frames) +
+                                              ",asetpts=PTS-STARTPTS"};
+    for (const std::string& argument : CodecArguments(format)) {
+      arguments.push_back(argument);
+    }
+    arguments.push_back(path);
+    std::string errors;
+    if (RunProgram(arguments, &errors) != 0) {
+      ADD_FAILURE() << "ffmpeg could not cut " << path << ": " << errors;
+      return {};
+    }
+    paths.push_back(path);
+    start += frames;
+  }
+  return paths;
+}
+
 std::vector<int16_t> ReferencePcm(const std::string& path, int channels, int sample_rate) {
   TempDir folder;
   const std::string pcm_path = folder / "reference.pcm";
@@ -248,6 +292,26 @@ std::vector<int16_t> ReferencePcm(const std::string& path, int channels, int sam
   const std::string bytes = ReadFile(pcm_path);
   std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
   std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
+  return samples;
+}
+
+std::vector<int16_t> TrimmedReferencePcm(const std::string& path) {
+  std::vector<int16_t> samples = ReferencePcm(path);
+  if (path.size() < 4 || path.compare(path.size() - 4, 4, ".m4a") != 0) {
+    return samples;
+  }
+  std::string fields;
+  if (RunProgram({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries",
+                  "stream=duration_ts,channels", "-of", "default=nw=1:nk=1", path},
+                 nullptr, &fields) != 0) {
+    ADD_FAILURE() << "ffprobe could not read " << path;
+    return {};
+  }
+  std::istringstream values(fields);
+  size_t channels = 0;
+  size_t frames = 0;
+  values >> channels >> frames;
+  samples.resize(std::min(samples.size(), channels * frames));
   return samples;
 }
 

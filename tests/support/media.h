@@ -73,6 +73,13 @@ std::string MakeMedia(const MediaRecipe& recipe);
 // channel count may change midway. Named with the first part's extension; made once per run.
 std::string JoinMedia(const std::vector<MediaRecipe>& parts);
 
+// One continuous signal (44.1 kHz stereo) cut into files of `format`, the first
+// `frame_counts[0]` frames long, the next one going on from there, and so on: an album whose
+// tracks join where the music does not stop. Made anew in `folder`, named "01 part", "02 part"...
+// Empty (with a failure recorded) when ffmpeg fails.
+std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>& frame_counts,
+                                  const std::string& folder);
+
 // Interleaved 16-bit samples at the file's own rate and channel count, as
 // `ffmpeg -i path -f s16le` decodes them, or at `channels` and `sample_rate` when given (a file
 // whose format changes midway is then converted throughout). Empty (with a failure recorded)
@@ -84,6 +91,11 @@ std::vector<int16_t> ReferencePcm(const std::string& path, int channels = 0, int
 // are discarded.
 int RunProgram(const std::vector<std::string>& arguments, std::string* error_output = nullptr,
                std::string* output = nullptr);
+
+// What a player that trims as it should delivers of a file made here: ReferencePcm, except that
+// for an MP4 it stops at the length the container declares, where ffmpeg's own decoding keeps
+// the last AAC frame's padding.
+std::vector<int16_t> TrimmedReferencePcm(const std::string& path);
 
 }  // namespace test_support
 

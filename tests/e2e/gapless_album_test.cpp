@@ -1,0 +1,137 @@
+// An album cut from one continuous signal, played by the program from its first file on through
+// the automatic advance: what is heard must be the files' PCM joined end to end, with nothing
+// between two tracks and nothing lost.
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tmux.h"
+
+namespace {
+
+using std::chrono::seconds;
+using test_support::MediaFormat;
+using test_support::TmuxSession;
+
+// About 1.3 s each, cut at odd frame counts, so that no join falls on a buffer's edge.
+const std::vector<int64_t> kTrackFrames = {57331, 58003, 56789};
+constexpr int kChannels = 2;
+
+std::string Quote(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) {
+    quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  }
+  return quoted + "'";
+}
+
+// The now-playing line: the screen's second row.
+std::string NowPlaying(TmuxSession& session) {
+  const std::vector<std::string> rows = session.Screen();
+  return rows.size() > 1 ? rows[1] : "";
+}
+
+bool WaitForNowPlaying(TmuxSession& session, const std::string& name) {
+  const auto deadline = std::chrono::steady_clock::now() + seconds(10);
+  while (NowPlaying(session).find(name) == std::string::npos) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+class GaplessAlbumTest : public ::testing::TestWithParam<MediaFormat> {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_TMUX();
+    if (!test_support::HaveFfmpeg()) {
+      GTEST_SKIP() << "ffmpeg is needed to make the album";
+    }
+    tracks_ = test_support::CutMedia(GetParam(), kTrackFrames, dir_.path().string());
+    ASSERT_EQ(tracks_.size(), kTrackFrames.size());
+    for (const std::string& track : tracks_) {
+      const std::vector<int16_t> pcm = test_support::TrimmedReferencePcm(track);
+      album_.insert(album_.end(), pcm.begin(), pcm.end());
+    }
+  }
+
+  // Plays the album from its first file, following the screen to its last track and past it.
+  void PlayTheAlbum(const std::map<std::string, std::string>& environment) {
+    TmuxSession session(test_support::ProgramPath() + " " + Quote(tracks_.front()), environment,
+                        200, 24);
+    for (const char* name : {"01 part", "02 part", "03 part", "01 part"}) {
+      EXPECT_TRUE(WaitForNowPlaying(session, name))
+          << name << " did not follow in the now-playing line:\n"
+          << session.ScreenText();
+    }
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(seconds(10)), 0);
+  }
+
+  // From its first sound on, the recording holds the album sample for sample.
+  void ExpectTheAlbum(const std::vector<int16_t>& heard) {
+    size_t first = 0;
+    while (first + 1 < heard.size() && heard[first] == 0 && heard[first + 1] == 0) {
+      first += kChannels;
+    }
+    ASSERT_GE(heard.size() - first, album_.size()) << "the album was not heard to its end";
+    size_t differ = 0;
+    while (differ < album_.size() && heard[first + differ] == album_[differ]) {
+      ++differ;
+    }
+    if (differ == album_.size()) {
+      return;
+    }
+    const std::vector<int64_t> silences = test_support::InnerSilences(
+        std::vector<int16_t>(heard.begin() + first, heard.begin() + first + album_.size()),
+        kChannels);
+    int64_t silent = 0;
+    for (int64_t run : silences) {
+      silent += run;
+    }
+    FAIL() << "the recording leaves the album at frame " << differ / kChannels << " of "
+           << album_.size() / kChannels << " (the first join is at frame " << kTrackFrames[0]
+           << "); " << silences.size() << " silences inside, " << silent << " frames in all";
+  }
+
+  test_support::TempDir dir_;
+  std::vector<std::string> tracks_;
+  std::vector<int16_t> album_;
+};
+
+TEST_P(GaplessAlbumTest, TheDesktopHearsItAsOnePiece) {
+  SKIP_WITHOUT_SOUND_SERVER();
+  test_support::SoundServer server;
+  ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
+  ASSERT_TRUE(server.StartRecording());
+  PlayTheAlbum({{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}});
+  ExpectTheAlbum(server.StopRecording());
+}
+
+TEST_P(GaplessAlbumTest, SdlsFileDriverWritesItAsOnePiece) {
+  const std::string written = (dir_.path() / "heard.raw").string();
+  PlayTheAlbum({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", written}});
+  ExpectTheAlbum(test_support::SamplesOf(test_support::ReadFile(written)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, GaplessAlbumTest,
+                         ::testing::Values(MediaFormat::kWav, MediaFormat::kFlac,
+                                           MediaFormat::kMp3Vbr, MediaFormat::kM4aAac),
+                         [](const ::testing::TestParamInfo<MediaFormat>& info) {
+                           return test_support::FormatName(info.param);
+                         });
+
+}  // namespace
