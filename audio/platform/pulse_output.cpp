@@ -25,7 +25,12 @@ constexpr pa_usec_t kDrainMarginUsec = 30 * PA_USEC_PER_MSEC;
 
 // How long after a drain a stream that is still connected is looked at again, to be corked once
 // the clock says its end has been heard through the whole chain to the speakers.
-constexpr pa_usec_t kIdleCorkUsec = 2 * PA_USEC_PER_SEC;
+constexpr pa_usec_t kIdleCorkUsec = PA_USEC_PER_SEC;
+
+// A clock that runs moves within this long; one that does not has stopped.
+constexpr pa_usec_t kClockStallUsec = 100 * PA_USEC_PER_MSEC;
+
+constexpr UInt64 kClockUnseen = std::numeric_limits<UInt64>::max();
 
 pa_channel_position_t PulsePosition(AVChannel channel, int index) {
   switch (channel) {
@@ -202,23 +207,33 @@ class PulseOutput final : public AudioOutput {
     static_cast<PulseOutput*>(self)->FinishDrain();
   }
 
-  // The clock says the end should have been heard by now: runs on the main loop's thread.
+  // The clock says the end should have been heard by now: runs on the main loop's thread. A
+  // stream that has run dry may have its clock stop short of the last frame written, for good
+  // (a sink that renders far ahead does so), so a clock that has not moved since the last look
+  // counts as the end too. While corked it stands still of course, and nothing is judged.
   static void OnDrainDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     const UInt64 heard = output->HeardFramesLocked();
-    if (heard >= output->written_frames_) {
+    if (!output->playing_) {
+      output->drain_clock_seen_ = kClockUnseen;
+      output->ArmDrainDeadline(0);
+    } else if (heard >= output->written_frames_ || heard == output->drain_clock_seen_) {
       output->FinishDrain();
     } else {
-      output->ArmDrainDeadline(output->written_frames_ - heard);
+      output->drain_clock_seen_ = heard;
+      output->ArmDrainDeadline(output->written_frames_ - heard, kClockStallUsec);
     }
   }
 
-  // Corking earlier would take back from the sink what it has yet to play of the end.
+  // Corking earlier would take back from the sink what it has yet to play of the end; a clock
+  // that stands still short of it will not get there.
   static void OnIdleCork(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
     // The clock is read in microseconds: a frame's rounding short of the end is the end.
     const UInt64 rounding = output->queue_.format.mSampleRate / 1000 + 1;
-    if (output->HeardFramesLocked() + rounding < output->written_frames_) {
+    const UInt64 heard = output->HeardFramesLocked();
+    if (heard + rounding < output->written_frames_ && heard != output->idle_clock_seen_) {
+      output->idle_clock_seen_ = heard;
       output->ArmIdleCork();
       return;
     }
@@ -270,6 +285,7 @@ class PulseOutput final : public AudioOutput {
         return;
       }
       const UInt64 heard = HeardFramesLocked();
+      drain_clock_seen_ = kClockUnseen;
       ArmDrainDeadline(written_frames_ > heard ? written_frames_ - heard : 0);
     }
   }
@@ -279,16 +295,17 @@ class PulseOutput final : public AudioOutput {
   // after the end has been heard, which the next track would wait out in silence. The clock
   // runs a little behind the sound on both servers, and the margin covers what it may run
   // ahead, so nothing is cut off.
-  void ArmDrainDeadline(UInt64 frames_left) {
+  void ArmDrainDeadline(UInt64 frames_left, pa_usec_t at_most = PA_USEC_INVALID) {
     const auto wait = static_cast<pa_usec_t>(static_cast<double>(frames_left) * PA_USEC_PER_SEC /
                                              queue_.format.mSampleRate) +
                       kDrainMarginUsec;
-    ArmTimer(drain_deadline_, wait, OnDrainDeadline);
+    ArmTimer(drain_deadline_, std::min(wait, at_most), OnDrainDeadline);
   }
 
   void FinishDrain() {
     EndDrain();
     output_queue::FinishDrain(queue_);
+    idle_clock_seen_ = HeardFramesLocked();
     ArmIdleCork();
   }
 
@@ -372,6 +389,9 @@ class PulseOutput final : public AudioOutput {
   pa_time_event* idle_cork_ = nullptr;  // Armed once a drain has finished.
   UInt64 written_frames_ = 0;
   UInt64 heard_frames_ = 0;
+  // The clock at the last look of the drain's deadline and of the idle cork.
+  UInt64 drain_clock_seen_ = kClockUnseen;
+  UInt64 idle_clock_seen_ = kClockUnseen;
   bool playing_ = false;  // Started and not paused since.
 };
 
