@@ -9,17 +9,8 @@ bool HandleGlobalEvent::operator()(tui::Event event) const {
     return true;
   }
   if (event == tui::Event::Character(' ')) {
-    // Up to the last frame heard, also once the data has ended and the queue plays out what it
-    // holds; and a pause is always undone, even one that met the end of the data.
-    if (player != nullptr && (browser.paused || PlayerAudible(player))) {
-      // The toggle flips even when the output refused: it records what the user asked for.
-      if (browser.paused) {
-        ResumePlayer(player);
-        browser.paused = false;
-      } else {
-        PausePlayer(player);
-        browser.paused = true;
-      }
+    if (player != nullptr) {
+      ToggleThePause();
     }
     return true;
   }
@@ -28,4 +19,22 @@ bool HandleGlobalEvent::operator()(tui::Event event) const {
     return true;
   }
   return false;
+}
+
+void HandleGlobalEvent::ToggleThePause() const {
+  // Up to the last frame heard, also once the data has ended and the queue plays out what it
+  // holds. The toggle flips even when the output refused: it records what the user asked for.
+  if (browser.paused) {
+    // A pause that met the end of the track has nothing left to resume.
+    if (PlayerAudible(player)) {
+      ResumePlayer(player);
+    }
+    browser.paused = false;
+  } else if (PlayerAudible(player)) {
+    PausePlayer(player);
+    browser.paused = true;
+  } else if (player->finished) {
+    // Heard out, and the next file starts at the next frame: the pause is for what is heard.
+    browser.paused = true;
+  }
 }

@@ -13,4 +13,7 @@ struct HandleGlobalEvent {
   tui::ScreenInteractive& screen;
 
   bool operator()(tui::Event event) const;
+
+ private:
+  void ToggleThePause() const;
 };

@@ -77,6 +77,19 @@ void FollowTheStream(PlaybackState& playback, FileBrowserState& browser,
   }
 }
 
+// The ended track has been heard out: the next file of the listing starts. A pause asked for
+// at the end, as the last frames were heard, holds the next track where it starts.
+void AdvanceAfterTheEnd(PlaybackState& playback, FileBrowserState& browser,
+                        const std::function<void(const std::string&)>& on_track_selected) {
+  const bool pause = browser.paused;
+  if (!AdvanceToNextTrack(browser, on_track_selected) || playback.player == nullptr) {
+    browser.paused = false;  // Nothing follows: nothing to hold.
+  } else if (pause) {
+    PausePlayer(playback.player);
+    browser.paused = true;
+  }
+}
+
 // Everything the frame shows. Filled in place on every pass, so that its strings keep their
 // room and an idle pass allocates nothing.
 struct FrameInputs {
@@ -170,7 +183,7 @@ tui::Element RenderMainScreen::operator()() const {
   // Not at the end of the data but once it has been heard: the queue still holds up to three
   // buffers then, and freeing the Player would cut them off.
   if (playback.track_loaded && playback.player != nullptr && PlayerPlayedOut(playback.player)) {
-    AdvanceToNextTrack(browser, on_track_selected);
+    AdvanceAfterTheEnd(playback, browser, on_track_selected);
   }
   FrameInputs& inputs = memo->next;
   inputs.width = g_screen_width;

@@ -22,11 +22,13 @@ std::string NextTrackPath(const FileBrowserState& browser) {
   return browser.entries[i].path;
 }
 
-void AdvanceToNextTrack(const FileBrowserState& browser,
+bool AdvanceToNextTrack(const FileBrowserState& browser,
                         const std::function<void(const std::string&)>& on_track_selected) {
   // A copy: the callback may rebuild what the browser's entries hold.
   const std::string path = NextTrackPath(browser);
-  if (!path.empty()) {
-    on_track_selected(path);
+  if (path.empty()) {
+    return false;
   }
+  on_track_selected(path);
+  return true;
 }

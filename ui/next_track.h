@@ -11,6 +11,6 @@ std::string NextTrackPath(const FileBrowserState& browser);
 
 // After the playing row, the next file row of the listing, wrapping over the parent row and the
 // folders; plays it through `on_track_selected`. Nothing plays when the ended track is the only
-// file, or the listing holds none.
-void AdvanceToNextTrack(const FileBrowserState& browser,
+// file, or the listing holds none: false then.
+bool AdvanceToNextTrack(const FileBrowserState& browser,
                         const std::function<void(const std::string&)>& on_track_selected);

@@ -51,13 +51,18 @@ TEST_F(HandleGlobalEventTest, SpacePausesAndResumesARunningPlayer) {
   EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
 }
 
-TEST_F(HandleGlobalEventTest, SpaceAfterTheEndChangesNothing) {
+// Heard out, the next file about to start: the pause is for it, and the ended queue is not
+// paused, nor resumed empty.
+TEST_F(HandleGlobalEventTest, SpaceAfterTheEndIsKeptForWhatFollows) {
   Play();
   fake_audio::LastQueue().PlayUntilDrained();
   ASSERT_FALSE(playback_.player->running);
   EXPECT_TRUE(handle_(Event::Character(' ')));
+  EXPECT_TRUE(browser_.paused);
+  EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_FALSE(browser_.paused);
   EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueuePause), 0);
+  EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueueStart), 1);
 }
 
 // The data has ended; the queue still holds buffers that are yet to be heard.

@@ -125,6 +125,25 @@ TEST_F(MainScreenFrameTest, TheOnlyFileEndsAndStaysShownWithoutAClock) {
     EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
   }
   EXPECT_EQ(fake_audio::QueueCount(), 1) << "nothing else may start";
+  root_->OnEvent(tui::Event::Character(' '));
+  Frame();
+  EXPECT_FALSE(browser_.paused) << "a pause with nothing to follow holds nothing";
+}
+
+TEST_F(MainScreenFrameTest, APauseAsTheEndIsHeardHoldsTheNextFileWhereItStarts) {
+  AddTrack("a.mp3", {}, 2);
+  AddTrack("b.mp3", {}, 2);
+  Open();
+  Choose("a.mp3");
+  PlayToTheEnd();
+  root_->OnEvent(tui::Event::Character(' '));
+  Frame();
+  ASSERT_EQ(fake_audio::QueueCount(), 2);
+  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_TRUE(browser_.paused);
+  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kPaused);
+  root_->OnEvent(tui::Event::Character(' '));
+  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
 }
 
 TEST_F(MainScreenFrameTest, TheNextFileStartsByItselfAndItsRowIsMarked) {
