@@ -109,4 +109,42 @@ TEST_F(LoadAndPlayThreadTest, ThreeHundredSwitchesWhilePlaying) {
   EXPECT_EQ(fake_audio::QueueCount(), 300);
 }
 
+// The refill thread waits at each track's end for the main thread to hand over the next, and
+// goes on into it; switches and frees meet it while it waits or decodes.
+TEST_F(LoadAndPlayThreadTest, TracksJoinedOnOneQueueAndSwitchesMeetTheirAsks) {
+  std::vector<std::string> paths;
+  std::vector<int16_t> joined;
+  for (UInt32 i = 0; i < 6; ++i) {
+    const UInt64 frames = (i % 3) * kBufferFrames + 1000 * (i + 1);
+    const FakeFileContents contents = engine_test::ContentsWithFrames(frames, 2, i + 1);
+    paths.push_back(WriteTrack("t" + std::to_string(i) + ".mp3", contents));
+    const std::vector<int16_t> pcm = fake_audio::FakePcm(contents, 0, frames);
+    joined.insert(joined.end(), pcm.begin(), pcm.end());
+  }
+  PlaybackState state;
+  state.gapless = true;
+  ASSERT_TRUE(LoadAndPlay(state, paths[0]));
+  size_t next = 1;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!PlayerPlayedOut(state.player) && std::chrono::steady_clock::now() < deadline) {
+    if (PlayerWantsNextTrack(state.player)) {
+      PrepareNextTrack(state, next < paths.size() ? paths[next++] : "");
+    }
+    FollowHeardTrack(state);
+    std::this_thread::sleep_for(microseconds(50));
+  }
+  ASSERT_TRUE(PlayerPlayedOut(state.player));
+  EXPECT_EQ(fake_audio::LastQueue().played_samples(), joined);
+  EXPECT_EQ(fake_audio::QueueCount(), 1);
+
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(LoadAndPlay(state, paths[i % 2]));
+    std::this_thread::sleep_for(microseconds(100 + (i % 5) * 200));
+    if (PlayerWantsNextTrack(state.player) && i % 2 == 0) {
+      PrepareNextTrack(state, paths[2]);
+    }
+  }
+  StopPlayback(state);
+}
+
 }  // namespace

@@ -42,9 +42,13 @@ struct OpaqueAudioQueue {
   std::vector<std::int16_t> played;
   Float64 sample_time = 0;
   bool in_callback = false;  // The refill routine is running for this queue.
-  bool quit = false;         // Tells the playback thread to end.
+  bool quit = false;         // Tells the playback and refill threads to end.
   std::chrono::microseconds buffer_period{0};
+  // Threaded mode: buffers are played on one thread and handed back on another, as a real
+  // queue does, so that a refill that takes its time does not hold up what is heard.
   std::thread playback_thread;
+  std::deque<AudioQueueBufferRef> heard;  // Played, not yet handed back.
+  std::thread refill_thread;
 };
 
 namespace fake_audio {
@@ -118,7 +122,7 @@ void CallBack(OpaqueAudioQueue& queue, Lock& lock, AudioQueueBufferRef buffer) {
 
 // Waits out a refill call in progress, unless the caller is that call.
 void WaitForCallback(OpaqueAudioQueue& queue, Lock& lock) {
-  if (queue.playback_thread.get_id() == std::this_thread::get_id()) {
+  if (queue.refill_thread.get_id() == std::this_thread::get_id()) {
     return;
   }
   queue.changed.wait(lock, [&] { return !queue.in_callback; });
@@ -140,8 +144,23 @@ void PlaybackLoop(OpaqueAudioQueue* queue) {
     std::this_thread::sleep_for(queue->buffer_period);
     lock.lock();
     if (!queue->quit && CanPlay(*queue)) {
-      CallBack(*queue, lock, PlayHeadLocked(*queue));
+      queue->heard.push_back(PlayHeadLocked(*queue));
+      queue->changed.notify_all();
     }
+  }
+}
+
+// The threaded mode's refill thread: hands back each played buffer, in order.
+void RefillLoop(OpaqueAudioQueue* queue) {
+  Lock lock(queue->mutex);
+  while (true) {
+    queue->changed.wait(lock, [&] { return queue->quit || !queue->heard.empty(); });
+    if (queue->quit) {
+      return;
+    }
+    AudioQueueBufferRef buffer = queue->heard.front();
+    queue->heard.pop_front();
+    CallBack(*queue, lock, buffer);
   }
 }
 
@@ -157,9 +176,9 @@ bool IsUsable(OpaqueAudioQueue& queue, const char* operation) {
 void DisposeLocked(OpaqueAudioQueue& queue, Lock& lock) {
   queue.quit = true;
   queue.changed.notify_all();
-  if (queue.playback_thread.get_id() == std::this_thread::get_id()) {
+  if (queue.refill_thread.get_id() == std::this_thread::get_id()) {
     RecordMisuse("AudioQueueDispose from inside the refill routine");
-    queue.playback_thread.detach();
+    queue.refill_thread.detach();
   } else {
     queue.changed.wait(lock, [&] { return !queue.in_callback; });
   }
@@ -167,11 +186,14 @@ void DisposeLocked(OpaqueAudioQueue& queue, Lock& lock) {
   queue.queued.clear();
   queue.buffers.clear();
   queue.changed.notify_all();
-  if (queue.playback_thread.joinable()) {
-    lock.unlock();
-    queue.playback_thread.join();
-    lock.lock();
+  queue.heard.clear();
+  lock.unlock();
+  for (std::thread* thread : {&queue.playback_thread, &queue.refill_thread}) {
+    if (thread->joinable()) {
+      thread->join();
+    }
   }
+  lock.lock();
 }
 
 std::string NumberText(double value) {
@@ -336,6 +358,7 @@ OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
   if (registry.threaded) {
     queue->buffer_period = registry.buffer_period;
     queue->playback_thread = std::thread(fake_audio::PlaybackLoop, queue.get());
+    queue->refill_thread = std::thread(fake_audio::RefillLoop, queue.get());
   }
   *out_queue = queue.get();
   registry.queues.push_back(std::move(queue));

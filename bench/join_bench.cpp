@@ -1,0 +1,213 @@
+// The joins between tracks, through a private sound server:
+// - one shape: an album of three WAV files cut from one signal, played by the whole program
+//   from its first file by the automatic advance: the frames heard between two tracks that
+//   are not the album's (silence added) and the album's frames not heard (lost); 0 is the goal;
+// - two shapes: a stereo track, then a mono one: the silence heard between them;
+// - ffplay, one file after the other on the same sink, for comparison: the silence between;
+// - how late the end is found, in the engine (the program's pass adds up to 50 ms): for a
+//   track with nothing after it, from the moment its last frame is heard by the stream's clock
+//   to the moment the Player counts as played out; for a track of one shape with another after
+//   it, from the moment the clock passes its length to the moment the next one is followed.
+// What is heard comes from a recording of the sink, so it is only read on the faithful sinks;
+// on the stress sink (a null sink at its defaults, which renders ahead) only the timings are.
+//
+// Run: build/bench/join_bench [pulseaudio|pipewire|stress] (every kind when none is named)
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <unistd.h>
+
+#include "audio/playback_state.h"
+#include "bench/bench_process.h"
+#include "bench/pty_program.h"
+#include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+using test_support::ServerKind;
+
+constexpr int kChannels = 2;
+const std::vector<int64_t> kAlbumFrames = {57331, 58003, 56789};
+
+double FramesToMs(int64_t frames) { return static_cast<double>(frames) / 44.1; }
+
+double Since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Sink {
+  test_support::SoundServer& server;
+  bool faithful;  // Its recording is what a desktop hears.
+  std::string program;
+
+  std::vector<std::pair<std::string, std::string>> Environment() const {
+    return {{"PULSE_SERVER", server.address()}, {"SDL_AUDIODRIVER", ""}};
+  }
+};
+
+// The program plays `first` and what follows it in its folder for `seconds`; what was heard.
+std::vector<int16_t> PlayByTheProgram(const Sink& sink, const std::string& first, double seconds) {
+  sink.server.StartRecording();
+  PtyProgram brevalo({sink.program, first}, sink.Environment());
+  brevalo.ReadFor(std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(seconds)));
+  brevalo.Quit();
+  return sink.server.StopRecording();
+}
+
+void OneShape(const Sink& sink, const fs::path& folder) {
+  fs::create_directories(folder);
+  const std::vector<std::string> tracks =
+      test_support::CutMedia(test_support::MediaFormat::kWav, kAlbumFrames, folder);
+  std::vector<int16_t> album;
+  for (const std::string& track : tracks) {
+    const std::vector<int16_t> pcm = test_support::ReferencePcm(track);
+    album.insert(album.end(), pcm.begin(), pcm.end());
+  }
+  const std::vector<int16_t> heard = PlayByTheProgram(sink, tracks.front(), 5.5);
+  size_t first = 0;
+  while (first + 1 < heard.size() && heard[first] == 0 && heard[first + 1] == 0) {
+    first += kChannels;
+  }
+  const size_t span = std::min(album.size(), heard.size() - first);
+  const std::vector<int16_t> played(heard.begin() + first, heard.begin() + first + span);
+  int64_t silent = 0;
+  for (int64_t run : test_support::InnerSilences(played, kChannels)) {
+    silent += run;
+  }
+  const std::vector<int16_t> sound = test_support::WithoutSilentFrames(played, kChannels);
+  size_t same = 0;
+  while (same < sound.size() && sound[same] == album[same]) {
+    ++same;
+  }
+  std::printf(
+      "  one shape, 3 WAV tracks of 1.3 s by the program: %lld frames of silence between "
+      "tracks, %lld of the album's frames lost or changed (goal 0 and 0)\n",
+      static_cast<long long>(silent),
+      static_cast<long long>((album.size() - same) / kChannels));
+}
+
+void TwoShapes(const Sink& sink, const fs::path& folder) {
+  fs::create_directories(folder);
+  test_support::MediaRecipe stereo = test_support::Recipe(test_support::MediaFormat::kWav, 1.5);
+  test_support::MediaRecipe mono = test_support::Recipe(test_support::MediaFormat::kWav, 1.5, 1);
+  fs::copy_file(test_support::MakeMedia(stereo), folder / "1 stereo.wav");
+  fs::copy_file(test_support::MakeMedia(mono), folder / "2 mono.wav");
+  const std::vector<int64_t> silences = test_support::InnerSilences(
+      PlayByTheProgram(sink, folder / "1 stereo.wav", 3.5), kChannels);
+  std::printf("  two shapes (stereo, then mono) by the program: silence between them %.0f ms "
+              "(goal <= 50)\n",
+              silences.empty() ? 0.0 : FramesToMs(silences.front()));
+}
+
+void FfplayOneAfterTheOther(const Sink& sink, const fs::path& folder) {
+  const std::string a = (folder / "1 stereo.wav").string();
+  sink.server.StartRecording();
+  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
+  const ProcessCost first = RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", a});
+  const ProcessCost second =
+      RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", a});
+  unsetenv("SDL_AUDIODRIVER");
+  const std::vector<int64_t> silences =
+      test_support::InnerSilences(sink.server.StopRecording(), kChannels);
+  if (!first.ok || !second.ok) {
+    std::printf("  ffplay failed or missing\n");
+    return;
+  }
+  std::printf("  ffplay, one file after the other: silence between them %.0f ms; each run "
+              "%.2f s for a 1.50 s file\n",
+              silences.empty() ? 0.0 : FramesToMs(silences.front()), first.wall_seconds);
+}
+
+// Milliseconds from the moment the stream's clock first moves until `done` holds, less the
+// track's length; -1 when it never does.
+template <typename Done>
+double LateBy(PlaybackState& state, double length_ms, Done done) {
+  const auto limit = Clock::now() + std::chrono::seconds(10);
+  Clock::time_point clock_started{};
+  while (Clock::now() < limit) {
+    if (clock_started == Clock::time_point{} && PlayerCurrentTime(state.player) > 0) {
+      clock_started = Clock::now() -
+                      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
+                          PlayerCurrentTime(state.player)));
+    }
+    if (done()) {
+      return Since(clock_started) - length_ms;
+    }
+    std::this_thread::sleep_for(milliseconds(1));
+  }
+  return -1;
+}
+
+void EndsFound(const fs::path& folder) {
+  test_support::MediaRecipe recipe = test_support::Recipe(test_support::MediaFormat::kWav, 2.0);
+  const std::string track = test_support::MakeMedia(recipe);
+  PlaybackState alone;
+  LoadAndPlay(alone, track);
+  const double end = LateBy(alone, 2000, [&] { return PlayerPlayedOut(alone.player); });
+  StopPlayback(alone);
+
+  PlaybackState joined;
+  joined.gapless = true;
+  LoadAndPlay(joined, track);
+  bool given = false;
+  const double join = LateBy(joined, 2000, [&] {
+    if (PlayerWantsNextTrack(joined.player)) {
+      PrepareNextTrack(joined, given ? "" : track);
+      given = true;
+    }
+    return FollowHeardTrack(joined);
+  });
+  StopPlayback(joined);
+  std::printf("  end found after the clock reached it: %.0f ms with nothing after it, %.0f ms "
+              "to follow the next track of one shape (goal <= 50)\n",
+              end, join);
+}
+
+void RunOn(ServerKind kind, const std::string& program, const fs::path& folder) {
+  test_support::SoundServer server(kind);
+  if (!server.ok()) {
+    std::printf("%s: the private server did not start\n", test_support::ServerName(kind));
+    return;
+  }
+  setenv("PULSE_SERVER", server.address().c_str(), 1);
+  const Sink sink{server, kind != ServerKind::kPulseAudioStress, program};
+  std::printf("%s:\n", test_support::ServerName(kind));
+  if (sink.faithful) {
+    OneShape(sink, folder / "album");
+    TwoShapes(sink, folder / "shapes");
+    FfplayOneAfterTheOther(sink, folder / "shapes");
+  }
+  EndsFound(folder);
+  fs::remove_all(folder);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  unsetenv("SDL_AUDIODRIVER");
+  const std::string program =
+      fs::canonical("/proc/self/exe").parent_path().parent_path() / "brevalo";
+  const fs::path folder = fs::temp_directory_path() / ("join-bench-" + std::to_string(getpid()));
+  const std::string only = argc > 1 ? argv[1] : "";
+  for (ServerKind kind :
+       {ServerKind::kPulseAudio, ServerKind::kPipeWire, ServerKind::kPulseAudioStress}) {
+    if (only.empty() || only == test_support::ServerKeyword(kind)) {
+      RunOn(kind, program, folder);
+    }
+  }
+  return 0;
+}
