@@ -16,10 +16,8 @@ using fake_audio::FakeFileContents;
 using fake_audio::FakeQueue;
 using fake_audio::Op;
 using fake_audio::QueueState;
-using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
-using ::testing::Not;
 
 constexpr UInt64 kBufferFrames = 32768;
 
@@ -57,29 +55,6 @@ class PlayerTest : public engine_test::FakeEngineTest {
   Player* player_ = nullptr;
 };
 
-TEST_F(PlayerTest, CreateMakesAReadyQueueInTheClientFormatAtFullVolume) {
-  LoadContents(engine_test::ContentsWithFrames(1000));
-  bool finished_while_creating = false;
-  fake_audio::BeforeNextCall(Op::kAudioQueueSetParameter, [&] {
-    auto* creating = static_cast<Player*>(fake_audio::LastQueue().user_data());
-    finished_while_creating = creating->finished.load();
-  });
-
-  player_ = CreatePlayer(&track_);
-
-  ASSERT_NE(player_, nullptr);
-  EXPECT_TRUE(finished_while_creating);  // A refill during creation would be ignored.
-  ExpectFlags(false, false, false);
-  EXPECT_EQ(player_->track, &track_);
-  EXPECT_EQ(player_->paused_total, 0.0);
-  EXPECT_EQ(player_->queue, Queue().handle());
-  EXPECT_EQ(Queue().user_data(), player_);
-  EXPECT_EQ(Queue().format().mBytesPerFrame, track_.client_format.mBytesPerFrame);
-  EXPECT_EQ(Queue().format().mSampleRate, track_.client_format.mSampleRate);
-  EXPECT_EQ(Queue().volume(), 1.0F);
-  EXPECT_EQ(Queue().state(), QueueState::kIdle);
-}
-
 TEST_F(PlayerTest, CreateWithoutTrackFailsQuietly) {
   std::string errors =
       engine_test::CaptureStderr([] { EXPECT_EQ(CreatePlayer(nullptr), nullptr); });
@@ -107,17 +82,6 @@ TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueDispose),
               ElementsAre("AudioQueueDispose(immediate)"));
-}
-
-TEST_F(PlayerTest, StartPrimesThreeFullBuffersAndStarts) {
-  StartOver(10 * kBufferFrames);
-
-  ExpectFlags(false, true, false);
-  EXPECT_THAT(Queue().allocated_capacities(), ElementsAre(131072U, 131072U, 131072U));
-  EXPECT_EQ(Queue().queued_count(), 3);
-  EXPECT_EQ(Queue().state(), QueueState::kRunning);
-  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart), ElementsAre("AudioQueueStart"));
-  EXPECT_THAT(fake_audio::CallLog(Op::kExtAudioFileRead), Contains("ExtAudioFileRead(32768)"));
 }
 
 TEST_F(PlayerTest, MonoBuffersHoldHalfTheBytes) {
@@ -271,13 +235,6 @@ TEST_F(PlayerTest, PositionGoesOnFromThePauseAfterTheResume) {
   EXPECT_DOUBLE_EQ(player_->paused_total, 0.0);
 }
 
-TEST_F(PlayerTest, PauseTwiceAsksTheQueueOnce) {
-  StartOver(100 * kBufferFrames);
-  PausePlayer(player_);
-  PausePlayer(player_);
-  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueuePause), 1);
-}
-
 TEST_F(PlayerTest, FailedPauseLeavesTheOutputPlaying) {
   StartOver(100 * kBufferFrames);
   fake_audio::FailNthCall(Op::kAudioQueueGetCurrentTime, 1, kAudioQueueErr_InvalidRunState);
@@ -375,51 +332,12 @@ TEST_F(PlayerTest, HundredsOfPausesStillPlayTheWholeTrack) {
   EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(contents_, 0, frames));
 }
 
-TEST_F(PlayerTest, FreeStopsAPlayingQueueBeforeDisposingIt) {
-  StartOver(100 * kBufferFrames);
-  Player* player = player_;
-  player_ = nullptr;
-  FreePlayer(player);
-  std::vector<std::string> log = fake_audio::CallLog();
-  EXPECT_THAT(std::vector<std::string>(log.end() - 2, log.end()),
-              ElementsAre("AudioQueueStop(immediate)", "AudioQueueDispose(immediate)"));
-  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
-}
-
-TEST_F(PlayerTest, FreeStopsOnlyWhatRuns) {
-  LoadContents(engine_test::ContentsWithFrames(100 * kBufferFrames));
-  FreePlayer(CreatePlayer(&track_));  // Ready: never ran.
-  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStop), 0);
-  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueDispose), 1);
-
-  Player* paused = CreatePlayer(&track_);
-  ASSERT_TRUE(StartPlayer(paused));
-  PausePlayer(paused);
-  FreePlayer(paused);
-  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), ElementsAre("AudioQueueStop(immediate)"));
-  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueDispose), 2);
-}
-
 TEST_F(PlayerTest, FreeDisposesEvenWhenTheStopFails) {
   StartOver(100 * kBufferFrames);
   fake_audio::FailNthCall(Op::kAudioQueueStop, 1, kAudioQueueErr_InvalidRunState);
   Player* player = player_;
   player_ = nullptr;
   FreePlayer(player);
-  EXPECT_EQ(Queue().state(), QueueState::kDisposed);
-}
-
-TEST_F(PlayerTest, FreeOnAnEndedPlayerDisposesWithoutStopping) {
-  StartOver(4 * kBufferFrames);
-  Queue().PlayUntilDrained();
-  ASSERT_FALSE(player_->running.load());
-  Player* player = player_;
-  player_ = nullptr;
-
-  FreePlayer(player);
-  FreePlayer(nullptr);
-
-  EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStop), Not(Contains("AudioQueueStop(immediate)")));
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
 }
 
