@@ -19,7 +19,54 @@ bool SameShape(const AudioStreamBasicDescription& a, const AudioStreamBasicDescr
          a.mBytesPerFrame == b.mBytesPerFrame;
 }
 
+// Its output is made and filled while the ended track plays out, so that it is heard as soon as
+// it starts.
+void PrimeNextPlayer(PlaybackState& state, AudioTrack* track, const std::string& path) {
+  state.next_player = CreatePlayer(track);
+  if (state.next_player == nullptr) {
+    CloseTrack(track);
+    return;
+  }
+  if (state.gapless) {
+    AskForNextTracks(state.next_player);
+  }
+  if (!PrimePlayer(state.next_player)) {
+    DropNextPlayer(state);
+    return;
+  }
+  state.ahead_path = path;
+  StartWhenPlayedOut(state.player, state.next_player);
+}
+
 }  // namespace
+
+void DropNextPlayer(PlaybackState& state) {
+  if (state.next_player == nullptr) {
+    return;
+  }
+  AudioTrack* track = state.next_player->track;
+  FreePlayer(state.next_player);
+  state.next_player = nullptr;
+  CloseTrack(track);
+  state.ahead_path.clear();
+}
+
+bool StartNextPlayer(PlaybackState& state) {
+  Player* next = state.next_player;
+  state.next_player = nullptr;
+  AudioTrack* ended = state.player->track;
+  const bool started = HandOverTo(state.player, next);
+  CloseTrack(ended);
+  state.player = next;
+  state.now_playing.swap(state.ahead_path);
+  state.ahead_path.clear();
+  if (!started) {
+    WriteFailureLine("Failed to start playback for: ", state.now_playing);
+    StopPlayback(state);
+    return false;
+  }
+  return true;
+}
 
 const AudioTrack& PlayingTrack(const PlaybackState& state) {
   return state.player != nullptr && state.player->track != nullptr ? *state.player->track
@@ -34,7 +81,7 @@ void PrepareNextTrack(PlaybackState& state, const std::string& path) {
     return;
   }
   if (!SameShape(spare->client_format, player->track->client_format)) {
-    CloseTrack(spare);
+    PrimeNextPlayer(state, spare, path);
     GiveNextTrack(player, nullptr);
     return;
   }
@@ -64,10 +111,12 @@ double PlayingDuration(const PlaybackState& state) {
 }
 
 void StopPlayback(PlaybackState& state) {
+  // The Player first: once it is freed, nothing starts the one primed to follow it.
   if (state.player != nullptr) {
     FreePlayer(state.player);
     state.player = nullptr;
   }
+  DropNextPlayer(state);
   if (state.track_loaded) {
     UnloadTrack(state);
     state.now_playing.clear();

@@ -128,8 +128,9 @@ Player* CreatePlayer(AudioTrack* track) {
   return player;
 }
 
-bool StartPlayer(Player* player) {
-  if (player->queue == nullptr || player->running.load() || player->finished.load()) {
+bool PrimePlayer(Player* player) {
+  if (player->queue == nullptr || player->running.load() || player->finished.load() ||
+      player->primed) {
     return false;
   }
   const UInt32 capacity = player->track->client_format.mBytesPerFrame << kPlayerBufferFrameShift;
@@ -140,6 +141,17 @@ bool StartPlayer(Player* player) {
     }
     FillBuffer(player, player->queue, buffer, false);
   }
+  player->primed = true;
+  return true;
+}
+
+bool StartPlayer(Player* player) {
+  // A primed Player starts even when its data ended while it was primed.
+  if (player->queue == nullptr || player->running.load() ||
+      (!player->primed && !PrimePlayer(player))) {
+    return false;
+  }
+  player->primed = false;
   if (AudioQueueStart(player->queue, nullptr) != noErr) {
     return false;
   }
@@ -150,8 +162,30 @@ bool StartPlayer(Player* player) {
 // Runs on the audio thread: the queue hands back a buffer it has played.
 void RefillBuffer(void* user_data, AudioQueueRef queue, AudioQueueBufferRef buffer) {
   auto* player = static_cast<Player*>(user_data);
-  player->buffers_queued.fetch_sub(1);
+  const bool last = player->buffers_queued.fetch_sub(1) == 1;
   FillBuffer(player, queue, buffer, std::this_thread::get_id() != player->main_thread);
+  if (last && player->finished.load()) {
+    if (Player* next = player->follower.exchange(nullptr); next != nullptr) {
+      next->started_early.store(AudioQueueStart(next->queue, nullptr) == noErr ? 1 : -1);
+    }
+  }
+}
+
+void StartWhenPlayedOut(Player* player, Player* next) { player->follower.store(next); }
+
+bool HandOverTo(Player* player, Player* next) {
+  const bool waiting = player->follower.exchange(nullptr) != nullptr;
+  // Its refill thread ends here: a start it made has returned.
+  FreePlayer(player);
+  if (waiting) {
+    return StartPlayer(next);
+  }
+  if (next->started_early.load() != 1) {
+    return false;
+  }
+  next->primed = false;
+  next->running.store(true);
+  return true;
 }
 
 void AskForNextTracks(Player* player) { player->next_state.store(kAskNext); }

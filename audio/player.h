@@ -55,6 +55,13 @@ struct Player {
   AudioTrack* ahead;
   UInt64 ahead_start;
   UInt64 track_start;
+  bool primed;  // Filled and queued, not yet started: StartPlayer only starts the queue.
+
+  // A primed Player that starts from the refill thread the moment this one is heard out, so
+  // that it does not wait for the main loop's next pass; taken back by HandOverTo otherwise.
+  std::atomic<Player*> follower;
+  // Whether it was started so: 0 not, 1 started, -1 the start failed.
+  std::atomic<int> started_early;
 };
 
 // A Player over a loaded track, ready to start; null on failure (only an allocation failure
@@ -63,6 +70,10 @@ Player* CreatePlayer(AudioTrack* track);
 
 // Primes up to three buffers and starts the queue. False leaves the Player for FreePlayer.
 bool StartPlayer(Player* player);
+
+// Primes the buffers without starting, so that a later StartPlayer is heard at once: for a
+// track that is to follow one still playing out. False leaves the Player for FreePlayer.
+bool PrimePlayer(Player* player);
 
 // The queue's refill routine for a buffer it has played: decodes into `buffer` and enqueues it,
 // or marks the Player finished when the data has ended. Runs on the audio thread.
@@ -85,6 +96,13 @@ void GiveNextTrack(Player* player, AudioTrack* next);
 // When the first frame of the track ahead has been heard, it becomes `track`, its clock starts
 // at 0, and the one it followed is handed back for the caller to close; null otherwise.
 AudioTrack* TakeHeardTrack(Player* player);
+
+// `next` (primed) starts as soon as `player`, whose data has ended, has been heard out.
+void StartWhenPlayedOut(Player* player, Player* next);
+
+// Frees `player`, heard out, and makes `next`, its follower, the one that plays: started then,
+// unless it has been started already. False when its output does not start.
+bool HandOverTo(Player* player, Player* next);
 
 void PausePlayer(Player* player);
 void ResumePlayer(Player* player);

@@ -77,12 +77,35 @@ void FollowTheStream(PlaybackState& playback, FileBrowserState& browser,
   }
 }
 
+// Starts the file read ahead for the ended track, whose output waits primed (or has just
+// started), when it is still the next file row of the listing, or when there is none; true
+// when something new plays.
+bool StartWhatWasReadAhead(PlaybackState& playback, FileBrowserState& browser) {
+  if (playback.next_player == nullptr) {
+    return false;
+  }
+  const std::string next_row = NextTrackPath(browser);
+  if (!next_row.empty() && next_row != playback.ahead_path) {
+    return false;  // The row is played instead, which frees what was read ahead.
+  }
+  browser.paused = false;
+  if (!StartNextPlayer(playback)) {
+    browser.playing_index = -1;
+    return false;
+  }
+  MarkPlayingEntry(browser, playback.now_playing);
+  return true;
+}
+
 // The ended track has been heard out: the next file of the listing starts. A pause asked for
 // at the end, as the last frames were heard, holds the next track where it starts.
 void AdvanceAfterTheEnd(PlaybackState& playback, FileBrowserState& browser,
                         const std::function<void(const std::string&)>& on_track_selected) {
   const bool pause = browser.paused;
-  if (!AdvanceToNextTrack(browser, on_track_selected) || playback.player == nullptr) {
+  const bool started = StartWhatWasReadAhead(playback, browser) ||
+                       (playback.track_loaded && AdvanceToNextTrack(browser, on_track_selected) &&
+                        playback.player != nullptr);
+  if (!started) {
     browser.paused = false;  // Nothing follows: nothing to hold.
   } else if (pause) {
     PausePlayer(playback.player);

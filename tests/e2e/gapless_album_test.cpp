@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
@@ -139,6 +140,39 @@ TEST_P(GaplessAlbumTest, SdlsFileDriverWritesItAsOnePiece) {
   const std::string written = (dir_.path() / "heard.raw").string();
   PlayTheAlbum({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", written}});
   ExpectTheAlbum(test_support::SamplesOf(test_support::ReadFile(written)));
+}
+
+// A mono file after a stereo one needs an output of its own: the stereo track is heard whole,
+// then the mono one, which the server plays on both channels.
+TEST(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
+  SKIP_WITHOUT_TMUX();
+  SKIP_WITHOUT_SOUND_SERVER();
+  test_support::SoundServer server;
+  ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
+  test_support::TempDir dir;
+  const std::string stereo =
+      test_support::MakeMedia(test_support::Recipe(MediaFormat::kWav, 1.5, 2));
+  const std::string mono = test_support::MakeMedia(test_support::Recipe(MediaFormat::kWav, 1.5, 1));
+  const std::string first = (dir.path() / "1 stereo.wav").string();
+  std::filesystem::copy_file(stereo, first);
+  std::filesystem::copy_file(mono, dir.path() / "2 mono.wav");
+  std::vector<int16_t> expected = test_support::ReferencePcm(stereo);
+  for (int16_t sample : test_support::ReferencePcm(mono)) {
+    expected.insert(expected.end(), {sample, sample});
+  }
+  ASSERT_TRUE(server.StartRecording());
+  {
+    TmuxSession session(test_support::ProgramPath() + " " + Quote(first),
+                        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+    EXPECT_TRUE(WaitForNowPlaying(session, "2 mono")) << session.ScreenText();
+    EXPECT_TRUE(WaitForNowPlaying(session, "1 stereo")) << session.ScreenText();
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(seconds(10)), 0);
+  }
+  std::vector<int16_t> heard = test_support::WithoutSilentFrames(server.StopRecording(), kChannels);
+  ASSERT_GE(heard.size(), expected.size()) << "the two tracks were not heard to their end";
+  heard.resize(expected.size());
+  EXPECT_TRUE(heard == expected) << "the stereo track, then the mono one, each whole";
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, GaplessAlbumTest,

@@ -347,3 +347,28 @@ TEST_F(MainScreenGaplessTest, ATrackAheadNoLongerNextOnScreenGivesWayToTheRowTha
   EXPECT_EQ(browser_.playing_index, RowOf("x.mp3"));
   EXPECT_EQ(fake_audio::QueueCount(), 2);
 }
+
+TEST_F(MainScreenGaplessTest, AFileOfAnotherFormatWaitsPrimedAndStartsOnceTheEndIsHeard) {
+  AddTrack("a.mp3", {}, 2);
+  WriteTrack("b.mp3", engine_test::ContentsWithFrames(44100, 1));
+  Open();
+  playback_.gapless = true;
+  Choose("a.mp3");
+  fake_audio::FakeQueue first = fake_audio::LastQueue();
+  ASSERT_TRUE(first.PlayHeadBuffer());  // The refill finds the end.
+  Frame();
+  ASSERT_NE(playback_.next_player, nullptr) << "the mono file was not primed";
+  fake_audio::FakeQueue second = fake_audio::LastQueue();
+  EXPECT_EQ(second.format().mChannelsPerFrame, 1u);
+  EXPECT_EQ(second.state(), fake_audio::QueueState::kIdle);
+  EXPECT_EQ(second.queued_count(), 2);
+
+  first.PlayUntilDrained();
+  EXPECT_EQ(second.state(), fake_audio::QueueState::kRunning) << "started as the end was heard";
+  Frame();
+  EXPECT_EQ(first.state(), fake_audio::QueueState::kDisposed);
+  EXPECT_EQ(playback_.next_player, nullptr);
+  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_EQ(playback_.now_playing, dir_ / "b.mp3");
+  EXPECT_TRUE(playback_.player->running);
+}
