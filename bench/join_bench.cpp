@@ -61,8 +61,8 @@ struct Sink {
 std::vector<int16_t> PlayByTheProgram(const Sink& sink, const std::string& first, double seconds) {
   sink.server.StartRecording();
   PtyProgram brevalo({sink.program, first}, sink.Environment());
-  brevalo.ReadFor(std::chrono::duration_cast<Clock::duration>(
-      std::chrono::duration<double>(seconds)));
+  brevalo.ReadFor(
+      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));
   brevalo.Quit();
   return sink.server.StopRecording();
 }
@@ -95,8 +95,7 @@ void OneShape(const Sink& sink, const fs::path& folder) {
   std::printf(
       "  one shape, 3 WAV tracks of 1.3 s by the program: %lld frames of silence between "
       "tracks, %lld of the album's frames lost or changed (goal 0 and 0)\n",
-      static_cast<long long>(silent),
-      static_cast<long long>((album.size() - same) / kChannels));
+      static_cast<long long>(silent), static_cast<long long>((album.size() - same) / kChannels));
 }
 
 void TwoShapes(const Sink& sink, const fs::path& folder) {
@@ -105,11 +104,12 @@ void TwoShapes(const Sink& sink, const fs::path& folder) {
   test_support::MediaRecipe mono = test_support::Recipe(test_support::MediaFormat::kWav, 1.5, 1);
   fs::copy_file(test_support::MakeMedia(stereo), folder / "1 stereo.wav");
   fs::copy_file(test_support::MakeMedia(mono), folder / "2 mono.wav");
-  const std::vector<int64_t> silences = test_support::InnerSilences(
-      PlayByTheProgram(sink, folder / "1 stereo.wav", 3.5), kChannels);
-  std::printf("  two shapes (stereo, then mono) by the program: silence between them %.0f ms "
-              "(goal <= 50)\n",
-              silences.empty() ? 0.0 : FramesToMs(silences.front()));
+  const std::vector<int64_t> silences =
+      test_support::InnerSilences(PlayByTheProgram(sink, folder / "1 stereo.wav", 3.5), kChannels);
+  std::printf(
+      "  two shapes (stereo, then mono) by the program: silence between them %.0f ms "
+      "(goal <= 50)\n",
+      silences.empty() ? 0.0 : FramesToMs(silences.front()));
 }
 
 void FfplayOneAfterTheOther(const Sink& sink, const fs::path& folder) {
@@ -126,9 +126,10 @@ void FfplayOneAfterTheOther(const Sink& sink, const fs::path& folder) {
     std::printf("  ffplay failed or missing\n");
     return;
   }
-  std::printf("  ffplay, one file after the other: silence between them %.0f ms; each run "
-              "%.2f s for a 1.50 s file\n",
-              silences.empty() ? 0.0 : FramesToMs(silences.front()), first.wall_seconds);
+  std::printf(
+      "  ffplay, one file after the other: silence between them %.0f ms; each run "
+      "%.2f s for a 1.50 s file\n",
+      silences.empty() ? 0.0 : FramesToMs(silences.front()), first.wall_seconds);
 }
 
 // Milliseconds from the moment the stream's clock first moves until `done` holds, less the
@@ -139,9 +140,9 @@ double LateBy(PlaybackState& state, double length_ms, Done done) {
   Clock::time_point clock_started{};
   while (Clock::now() < limit) {
     if (clock_started == Clock::time_point{} && PlayerCurrentTime(state.player) > 0) {
-      clock_started = Clock::now() -
-                      std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(
-                          PlayerCurrentTime(state.player)));
+      clock_started =
+          Clock::now() - std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(PlayerCurrentTime(state.player)));
     }
     if (done()) {
       return Since(clock_started) - length_ms;
@@ -171,9 +172,10 @@ void EndsFound(const fs::path& folder) {
     return FollowHeardTrack(joined);
   });
   StopPlayback(joined);
-  std::printf("  end found after the clock reached it: %.0f ms with nothing after it, %.0f ms "
-              "to follow the next track of one shape (goal <= 50)\n",
-              end, join);
+  std::printf(
+      "  end found after the clock reached it: %.0f ms with nothing after it, %.0f ms "
+      "to follow the next track of one shape (goal <= 50)\n",
+      end, join);
 }
 
 void RunOn(ServerKind kind, const std::string& program, const fs::path& folder) {
