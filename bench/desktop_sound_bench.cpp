@@ -269,10 +269,8 @@ bool MakeTone(const fs::path& path, double seconds, int tone) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
-  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
-  test_support::SoundServer server;
+int RunOn(test_support::ServerKind kind, double seconds) {
+  test_support::SoundServer server(kind);
   if (!server.ok()) {
     std::printf(
         "the private sound server did not start (pulseaudio or pipewire, "
@@ -302,7 +300,7 @@ int main(int argc, char** argv) {
   std::printf(
       "Through a private %s (null sink, 44.1 kHz s16le); with no client it uses %.2f %% "
       "of one core, which the server figures leave out\n",
-      test_support::SoundServer::UsePipeWire() ? "PipeWire" : "PulseAudio daemon",
+      kind == test_support::ServerKind::kPipeWire ? "PipeWire" : "PulseAudio daemon",
       100 * bench.server_idle_rate);
   if (seconds > 0) {
     CompareCpu(bench, "MP3", mp3, seconds);
@@ -316,4 +314,18 @@ int main(int argc, char** argv) {
   EscapeToExit(bench, mp3);
   fs::remove_all(folder);
   return 0;
+}
+
+int main(int argc, char** argv) {
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  const double seconds = argc > 1 ? std::atof(argv[1]) : 60;
+  const std::string only = argc > 2 ? argv[2] : "";
+  int status = 0;
+  for (const auto kind :
+       {test_support::ServerKind::kPulseAudio, test_support::ServerKind::kPipeWire}) {
+    if (only.empty() || only == test_support::NameOf(kind)) {
+      status |= RunOn(kind, seconds);
+    }
+  }
+  return status;
 }

@@ -47,4 +47,6 @@ std::unique_ptr<AudioOutput> ReopenAudioOutput(OpaqueAudioQueue& queue) {
   return pulse_platform::OpenPulseOutput(queue);
 }
 
+bool OutputServerIsAway() { return pulse_platform::ServerIsAway(); }
+
 }  // namespace output_queue

@@ -21,17 +21,28 @@ using ReopenClock = std::chrono::steady_clock;
 
 constexpr UInt32 kMaxChannels = 8;
 
-// Between two tries to reopen an output that went away, doubling from the first to the last:
-// a server that restarts is found again soon after it is back, and one that is gone for good,
-// or refuses every stream, is seldom asked.
-constexpr auto kFirstReopenPause = std::chrono::milliseconds(250);
+// Between two tries to reopen an output that went away, doubling from the first to the last.
+// While no server answers at all, a try is one refused connection, which costs nobody anything,
+// so the pause stays short enough that a server that is back is found within half a second. A
+// server that answers but refuses or drops every stream is asked seldom.
+constexpr auto kFirstReopenPause = std::chrono::milliseconds(100);
+constexpr auto kLastReopenPauseWhileAway = std::chrono::milliseconds(400);
 constexpr auto kLastReopenPause = std::chrono::seconds(4);
+// An output that played this long after the try that opened it counts as a success: its loss
+// is a new one, tried again at once. One lost sooner goes on with the pauses it had.
+constexpr auto kSettledOutput = std::chrono::seconds(2);
 
 // The queue's thread's account of its tries to reopen the output.
 struct Reopening {
   ReopenClock::time_point last_try{};
   ReopenClock::duration pause = kFirstReopenPause;
 };
+
+ReopenClock::duration NextReopenPause(ReopenClock::duration pause) {
+  const ReopenClock::duration last =
+      output_queue::OutputServerIsAway() ? kLastReopenPauseWhileAway : kLastReopenPause;
+  return std::min<ReopenClock::duration>(pause * 2, last);
+}
 
 // Rates a file may declare that an output can really play. Outside them a device buffer lasts
 // absurdly long (256 frames at 1 Hz is over four minutes) and closing an SDL device, which
@@ -109,7 +120,7 @@ void ReplaceLostOutput(OpaqueAudioQueue& queue, std::unique_lock<std::mutex>& lo
   while (!queue.buffer_heard.wait_until(lock, reopening.last_try + reopening.pause,
                                         [&queue] { return queue.disposing; })) {
     if (reopening.last_try != ReopenClock::time_point{}) {
-      reopening.pause = std::min<ReopenClock::duration>(reopening.pause * 2, kLastReopenPause);
+      reopening.pause = NextReopenPause(reopening.pause);
     }
     reopening.last_try = ReopenClock::now();
     queue.output_lost = false;
@@ -146,6 +157,9 @@ void HandBackHeardBuffers(OpaqueAudioQueue* queue) {
       return;
     }
     if (queue->output_lost) {
+      if (ReopenClock::now() - reopening.last_try >= kSettledOutput) {
+        reopening = Reopening{};
+      }
       ReplaceLostOutput(*queue, lock, reopening);
       continue;
     }

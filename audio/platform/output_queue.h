@@ -63,6 +63,10 @@ std::unique_ptr<AudioOutput> OpenAudioOutput(OpaqueAudioQueue& queue);
 // keep it from its sound card.
 std::unique_ptr<AudioOutput> ReopenAudioOutput(OpaqueAudioQueue& queue);
 
+// True when the sound server answered this process once but not at its last try: it is
+// restarting, or gone.
+bool OutputServerIsAway();
+
 }  // namespace output_queue
 
 struct OpaqueAudioQueue {

@@ -1,5 +1,6 @@
 #include "audio/platform/pulse_connection.h"
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,13 +25,70 @@ void OnContextState(pa_context*, void* mainloop) {
   pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
 }
 
-// Waits, with the main loop's lock held, until `ready` holds; it is asked again whenever the
-// main loop signals. False when the server has not brought it about within two seconds.
+// What the server says of its default sink, while a connection waits for one.
+struct SinkWatch {
+  pa_threaded_mainloop* mainloop;
+  pa_operation* asking = nullptr;
+  bool named = false;
+};
+
+void OnServerInfo(pa_context*, const pa_server_info* info, void* user_data) {
+  auto* watch = static_cast<SinkWatch*>(user_data);
+  const char* sink = info != nullptr ? info->default_sink_name : nullptr;
+  // "@DEFAULT_SINK@" stands in while nothing has chosen a sink.
+  watch->named = sink != nullptr && *sink != '\0' && *sink != '@';
+  pa_threaded_mainloop_signal(watch->mainloop, 0);
+}
+
+void AskForDefaultSink(pa_context* context, SinkWatch& watch) {
+  if (watch.asking != nullptr) {
+    pa_operation_cancel(watch.asking);
+    pa_operation_unref(watch.asking);
+  }
+  watch.asking = pa_context_get_server_info(context, OnServerInfo, &watch);
+}
+
+void OnServerChanged(pa_context* context, pa_subscription_event_type_t, uint32_t, void* user_data) {
+  AskForDefaultSink(context, *static_cast<SinkWatch*>(user_data));
+}
+
+void Forget(pa_operation* operation) {
+  if (operation != nullptr) {
+    pa_operation_unref(operation);
+  }
+}
+
+// Waits until the server names a default sink, for at most `patience`. PipeWire's Pulse service
+// answers before its session manager has started, and names none until then; a stream made in
+// that window is never linked, and from then on the service answers no client that connects
+// (`pactl info` hangs, and so does the desktop's volume control) until that stream goes.
+bool WaitForDefaultSink(pa_threaded_mainloop* mainloop, pa_context* context, pa_usec_t patience) {
+  SinkWatch watch{mainloop};
+  pa_context_set_subscribe_callback(context, OnServerChanged, &watch);
+  Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+  AskForDefaultSink(context, watch);
+  WaitForServer(
+      mainloop, context,
+      [&watch, context] {
+        return watch.named || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+      },
+      patience);
+  pa_context_set_subscribe_callback(context, nullptr, nullptr);
+  Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr));
+  if (watch.asking != nullptr) {
+    pa_operation_cancel(watch.asking);
+    pa_operation_unref(watch.asking);
+  }
+  return watch.named;
+}
+
+}  // namespace
+
 bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
-                   const std::function<bool()>& ready) {
+                   const std::function<bool()>& ready, pa_usec_t patience) {
   Deadline deadline{mainloop};
   pa_time_event* timer =
-      pa_context_rttime_new(context, pa_rtclock_now() + kServerTimeoutUsec, OnDeadline, &deadline);
+      pa_context_rttime_new(context, pa_rtclock_now() + patience, OnDeadline, &deadline);
   while (!ready() && !deadline.passed) {
     pa_threaded_mainloop_wait(mainloop);
   }
@@ -39,8 +97,6 @@ bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
   }
   return ready();
 }
-
-}  // namespace
 
 ServerConnection::ServerConnection() : mainloop_(pa_threaded_mainloop_new()) {}
 
@@ -78,11 +134,16 @@ bool ServerConnection::Open() {
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     return false;
   }
-  WaitForServer(mainloop_, context_, [this] {
-    return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
-           pa_context_get_state(context_) == PA_CONTEXT_READY;
-  });
-  return pa_context_get_state(context_) == PA_CONTEXT_READY;
+  const pa_usec_t deadline = pa_rtclock_now() + kServerTimeoutUsec;
+  WaitForServer(
+      mainloop_, context_,
+      [this] {
+        return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
+               pa_context_get_state(context_) == PA_CONTEXT_READY;
+      },
+      kServerTimeoutUsec);
+  return pa_context_get_state(context_) == PA_CONTEXT_READY &&
+         WaitForDefaultSink(mainloop_, context_, deadline - std::min(deadline, pa_rtclock_now()));
 }
 
 bool ServerConnection::Ready() {

@@ -4,6 +4,7 @@
 // service): a threaded main loop and a context, made on first use and kept until the process
 // exits. Every stream of the program lives on it.
 
+#include <functional>
 #include <memory>
 
 #include <pulse/pulseaudio.h>
@@ -39,6 +40,11 @@ std::shared_ptr<ServerConnection> ConnectToServer();
 // True when the server answered this process once but not the last time it was asked: it is
 // restarting, or gone. Thread-safe.
 bool ServerIsAway();
+
+// Waits, with the main loop's lock held, until `ready` holds; it is asked again whenever the
+// main loop signals. False when the server has not brought it about within `patience`.
+bool WaitForServer(pa_threaded_mainloop* mainloop, pa_context* context,
+                   const std::function<bool()>& ready, pa_usec_t patience);
 
 // Holds the main loop's lock for a scope: the main loop's thread is then outside every
 // callback. Not for use on that thread.

@@ -20,6 +20,11 @@ using output_queue::AudioOutput;
 constexpr double kBufferSeconds = 1.0;
 constexpr double kRequestSeconds = 0.25;
 
+// How long a pause waits for the server to say it has corked the stream, and where. The process
+// may be stopped right after a pause (Ctrl-Z): a request still queued here would reach the
+// server only once the process is continued, and the sound would play on meanwhile.
+constexpr pa_usec_t kCorkAnswerUsec = 100 * PA_USEC_PER_MSEC;
+
 // How long past the end, by the clock, a drain is given before it counts as played out.
 constexpr pa_usec_t kDrainMarginUsec = 30 * PA_USEC_PER_MSEC;
 
@@ -100,6 +105,7 @@ class PulseOutput final : public AudioOutput {
     EndDrain();
     CancelIdleCork();
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
+    pa_stream_set_latency_update_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_CREATING) {
       // The server has not answered for the stream yet, and until it does the stream cannot be
       // disconnected. It usually answers within milliseconds, but a server that hangs would hang
@@ -134,6 +140,7 @@ class PulseOutput final : public AudioOutput {
     }
     pa_stream_set_state_callback(stream_, OnStateChanged, this);
     pa_stream_set_write_callback(stream_, OnWritable, this);
+    pa_stream_set_latency_update_callback(stream_, OnTimingUpdated, this);
     pa_buffer_attr buffer{};
     buffer.maxlength = std::numeric_limits<uint32_t>::max();
     buffer.tlength = BytesFor(kBufferSeconds, spec);
@@ -178,7 +185,7 @@ class PulseOutput final : public AudioOutput {
       // The server went away or dropped the stream: the queue opens another, which plays on
       // from what was heard by the last reading of the clock, and drains there if it must.
       output->EndDrain();
-      output_queue::MarkHeard(output->queue_, output->heard_frames_);
+      output_queue::MarkHeard(output->queue_, output->HeardAtLoss());
       output_queue::LoseOutput(output->queue_);
     }
   }
@@ -200,6 +207,13 @@ class PulseOutput final : public AudioOutput {
   // The server asks for more: runs on the main loop's thread.
   static void OnWritable(pa_stream*, size_t, void* self) {
     static_cast<PulseOutput*>(self)->Pump();
+  }
+
+  // The server's clock arrived (ever less often, up to every 1.5 s): it is read as it comes, so
+  // that a stream lost between two readings by the caller is known to have played up to the
+  // last one. Runs on the main loop's thread.
+  static void OnTimingUpdated(pa_stream*, void* self) {
+    static_cast<PulseOutput*>(self)->HeardFramesLocked();
   }
 
   // The server has played out the stream: runs on the main loop's thread.
@@ -242,6 +256,11 @@ class PulseOutput final : public AudioOutput {
     Forget(pa_stream_cork(output->stream_, 1, nullptr, nullptr));
   }
 
+  // The server has answered a request that a caller waits for: runs on the main loop's thread.
+  static void OnAnswered(pa_stream*, int, void* mainloop) {
+    pa_threaded_mainloop_signal(static_cast<pa_threaded_mainloop*>(mainloop), 0);
+  }
+
   static void Forget(pa_operation* operation) {
     if (operation != nullptr) {
       pa_operation_unref(operation);
@@ -251,6 +270,9 @@ class PulseOutput final : public AudioOutput {
   OSStatus Cork(bool cork) {
     MainloopLock lock(mainloop_);
     CancelIdleCork();
+    if (cork) {
+      HeardFramesLocked();  // Where it stood, should the server not answer below.
+    }
     playing_ = !cork;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
       // Not taken by the server yet: it starts corked, and is uncorked once taken if it plays.
@@ -262,7 +284,30 @@ class PulseOutput final : public AudioOutput {
       return kAudioQueueErr_InvalidDevice;
     }
     pa_operation_unref(operation);
+    if (cork) {
+      AwaitCorkedClock();
+    }
     return noErr;
+  }
+
+  // Waits a moment for the server to take the cork, and for its clock as of then: the frame
+  // where the sound stopped, from which a stream that replaces this one would play on.
+  void AwaitCorkedClock() {
+    pa_operation* timing = pa_stream_update_timing_info(stream_, OnAnswered, mainloop_);
+    if (timing == nullptr) {
+      return;
+    }
+    const bool answered = WaitForServer(
+        mainloop_, context_,
+        [timing] { return pa_operation_get_state(timing) != PA_OPERATION_RUNNING; },
+        kCorkAnswerUsec);
+    if (!answered) {
+      pa_operation_cancel(timing);
+    }
+    pa_operation_unref(timing);
+    if (answered) {
+      HeardFramesLocked();
+    }
   }
 
   // Writes what the server has room for, hands back what has been heard, and drains once a
@@ -373,10 +418,33 @@ class PulseOutput final : public AudioOutput {
   UInt64 HeardFramesLocked() {
     pa_usec_t heard = 0;
     if (pa_stream_get_time(stream_, &heard) == 0) {
-      heard_frames_ = heard * static_cast<UInt64>(queue_.format.mSampleRate) / PA_USEC_PER_SEC;
+      const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+      clock_ = {heard, pa_rtclock_now(), playing_ && timing != nullptr && timing->playing != 0};
+      heard_frames_ = FramesIn(heard);
     }
     return heard_frames_;
   }
+
+  // What had been heard when the stream went away: the clock's last reading, run on to now if
+  // the stream was playing then, as the server's own clock ran until it went. The queue keeps
+  // it within what was written.
+  UInt64 HeardAtLoss() const {
+    if (!clock_.running) {
+      return heard_frames_;
+    }
+    return FramesIn(clock_.heard_usec + (pa_rtclock_now() - clock_.read_at_usec));
+  }
+
+  UInt64 FramesIn(pa_usec_t usec) const {
+    return usec * static_cast<UInt64>(queue_.format.mSampleRate) / PA_USEC_PER_SEC;
+  }
+
+  // A reading of the stream's clock.
+  struct ClockReading {
+    pa_usec_t heard_usec = 0;
+    pa_usec_t read_at_usec = 0;  // pa_rtclock_now() when it was read.
+    bool running = false;        // Playing, neither corked nor run dry.
+  };
 
   OpaqueAudioQueue& queue_;
   std::shared_ptr<ServerConnection> server_;  // Outlives the stream.
@@ -392,6 +460,7 @@ class PulseOutput final : public AudioOutput {
   // The clock at the last look of the drain's deadline and of the idle cork.
   UInt64 drain_clock_seen_ = kClockUnseen;
   UInt64 idle_clock_seen_ = kClockUnseen;
+  ClockReading clock_;
   bool playing_ = false;  // Started and not paused since.
 };
 

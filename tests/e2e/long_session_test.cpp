@@ -387,9 +387,13 @@ TEST_F(LongSessionTest, ShortTracksAreHeardWholeAtRealSpeed) {
 
 // Through the desktop's sound server, each track's last frames must be drained before the next
 // starts: the recording of the server's sink holds the tracks whole, in order.
-TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
-  SKIP_WITHOUT_SOUND_SERVER();
-  test_support::SoundServer server;
+class LongSessionThroughAServerTest
+    : public LongSessionTest,
+      public ::testing::WithParamInterface<test_support::ServerKind> {};
+
+TEST_P(LongSessionThroughAServerTest, ShortTracksAreHeardWholeInOrder) {
+  SKIP_WITHOUT_SOUND_SERVER(GetParam());
+  test_support::SoundServer server(GetParam());
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   std::vector<int16_t> expected;
   for (int tone : {440, 660, 880}) {
@@ -418,5 +422,8 @@ TEST_F(LongSessionTest, ShortTracksThroughTheSoundServerAreHeardWholeInOrder) {
   EXPECT_TRUE(std::equal(expected.begin(), expected.end(), heard.begin()))
       << "the tracks were not heard whole and in order";
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, LongSessionThroughAServerTest, test_support::kAllServerKinds,
+                         test_support::ServerKindName);
 
 }  // namespace

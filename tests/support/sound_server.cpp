@@ -6,6 +6,8 @@
 #include <functional>
 #include <thread>
 
+#include <sys/wait.h>
+
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
 #include "tests/support/process.h"
@@ -24,6 +26,29 @@ void Stop(pid_t& pid) {
   pid = -1;
 }
 
+// Waits up to `patience` for a program to end by itself; then ends it.
+void AwaitEnd(pid_t& pid, std::chrono::milliseconds patience) {
+  const auto deadline = std::chrono::steady_clock::now() + patience;
+  while (pid > 0 && waitpid(pid, nullptr, WNOHANG) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      Stop(pid);
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  pid = -1;
+}
+
+void StopAll(std::vector<pid_t>& pids) {
+  for (const pid_t pid : pids) {
+    kill(pid, SIGTERM);
+  }
+  for (const pid_t pid : pids) {
+    WaitForProgram(pid);
+  }
+  pids.clear();
+}
+
 bool PollFor(const std::function<bool()>& done) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   while (!done()) {
@@ -37,15 +62,29 @@ bool PollFor(const std::function<bool()>& done) {
 
 }  // namespace
 
-bool HaveSoundServer() {
-  const std::string daemon = SoundServer::UsePipeWire() ? "pipewire" : "pulseaudio";
-  static const bool available = RunProgram({daemon, "--version"}) == 0 &&
-                                RunProgram({"pactl", "--version"}) == 0 &&
-                                RunProgram({"parec", "--version"}) == 0;
-  return available;
+std::string NameOf(ServerKind kind) {
+  return kind == ServerKind::kPipeWire ? "PipeWire" : "PulseAudio";
 }
 
-SoundServer::SoundServer() : pipewire_(UsePipeWire()) {
+std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info) {
+  return NameOf(info.param);
+}
+
+void PrintTo(ServerKind kind, std::ostream* out) { *out << NameOf(kind); }
+
+bool HaveSoundServer(ServerKind kind) {
+  static const bool tools = RunProgram({"pactl", "--version"}) == 0 &&
+                            RunProgram({"parec", "--version"}) == 0 &&
+                            RunProgram({"timeout", "--version"}) == 0;
+  static const bool pulseaudio = RunProgram({"pulseaudio", "--version"}) == 0;
+  static const bool pipewire = RunProgram({"pipewire", "--version"}) == 0 &&
+                               RunProgram({"wireplumber", "--version"}) == 0 &&
+                               RunProgram({"pw-record", "--version"}) == 0 &&
+                               std::filesystem::exists("/usr/share/pipewire/pipewire-pulse.conf");
+  return tools && (kind == ServerKind::kPipeWire ? pipewire : pulseaudio);
+}
+
+SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
   for (const char* folder : {"home", "run", "config"}) {
     std::filesystem::create_directories(folder_.path() / folder);
   }
@@ -63,24 +102,48 @@ bool SoundServer::Restart() {
   return StartDaemons();
 }
 
-bool SoundServer::StartDaemons() {
-  const bool started = pipewire_ ? StartPipeWire() : StartPulseAudio();
-  ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); });
+bool SoundServer::StartDaemons(std::chrono::milliseconds apart) {
+  return StartDaemons(apart, false);
+}
+
+bool SoundServer::StartDaemonsUnderRecording(std::chrono::milliseconds apart) {
+  return StartDaemons(apart, true);
+}
+
+bool SoundServer::StartDaemons(std::chrono::milliseconds apart, bool record) {
+  const bool started =
+      kind_ == ServerKind::kPipeWire ? StartPipeWire(apart, record) : StartPulseAudio(record);
+  ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); }) &&
+        (!record || RecorderConnected());
   return ok_;
 }
 
 void SoundServer::StopDaemons() {
   Stop(recorder_);
-  // The session manager and the Pulse service go before the graph they use.
-  for (auto daemon = daemons_.rbegin(); daemon != daemons_.rend(); ++daemon) {
-    Stop(*daemon);
-  }
-  daemons_.clear();
+  StopAll(daemons_);
 }
 
-bool SoundServer::UsePipeWire() {
-  const char* choice = std::getenv("BREVALO_TEST_SOUND_SERVER");
-  return choice != nullptr && std::string(choice) == "pipewire";
+std::vector<int16_t> SoundServer::StopDaemonsUnderRecording() {
+  if (kind_ == ServerKind::kPipeWire && daemons_.size() == 3) {
+    // The Pulse service and the session manager first, as the service manager stops them: the
+    // graph, and the recorder on it, hear the sink until the player's stream is gone.
+    std::vector<pid_t> first = {daemons_[1], daemons_[2]};
+    StopAll(first);
+    daemons_.resize(1);
+  }
+  StopAll(daemons_);
+  // PulseAudio's recorder ends with the server; PipeWire's is left waiting for it.
+  AwaitEnd(recorder_, std::chrono::milliseconds(100));
+  return SamplesOf(ReadFile(folder_.path() / "recorded.raw"));
+}
+
+std::chrono::milliseconds SoundServer::RecorderFragment() const {
+  return std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 100 : 20);
+}
+
+bool SoundServer::Answers(std::chrono::milliseconds patience) const {
+  return RunProgram({"timeout", std::to_string(patience.count() / 1000.0), "pactl",
+                     "--server=" + address(), "info"}) == 0;
 }
 
 bool SoundServer::StartDaemon(const std::vector<std::string>& arguments, const std::string& name) {
@@ -92,7 +155,9 @@ bool SoundServer::StartDaemon(const std::vector<std::string>& arguments, const s
   return pid > 0;
 }
 
-bool SoundServer::StartPulseAudio() {
+// The player's socket opens last, once the recorder, if asked for, is listening: the tests' own
+// clients use a socket of their own.
+bool SoundServer::StartPulseAudio(bool record) {
   std::filesystem::create_directories(folder_.path() / "config/pulse");
   WriteFile(folder_.path() / "config/pulse/client.conf", "autospawn = no\n");
   WriteFile(folder_.path() / "config/pulse/daemon.conf",
@@ -103,17 +168,20 @@ bool SoundServer::StartPulseAudio() {
   // as a sound card lets it be heard.
   return StartDaemon(
              {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-              "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + folder_ / "run/native",
+              "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + folder_ / "run/tests",
               "-L",
               std::string("module-null-sink sink_name=") + kSink +
                   " rate=44100 format=s16le channels=2 norewinds=1"},
              "pulseaudio") &&
-         PollFor([this] { return Pactl({"info"}); }) && Pactl({"set-default-sink", kSink});
+         PollFor([this] { return Pactl({"info"}); }) && Pactl({"set-default-sink", kSink}) &&
+         (!record || StartParec(EndRecorderFragment())) &&
+         Pactl({"load-module", "module-native-protocol-unix", "auth-anonymous=1",
+                "socket=" + folder_ / "run/native"});
 }
 
 // The graph with a null sink of the same shape that drives it, the Pulse service without its
 // fallback sink, and a session manager that links streams but looks for no devices.
-bool SoundServer::StartPipeWire() {
+bool SoundServer::StartPipeWire(std::chrono::milliseconds apart, bool record) {
   const std::filesystem::path config = folder_.path() / "config";
   std::filesystem::create_directories(config / "pipewire/pipewire.conf.d");
   WriteFile(config / "pipewire/pipewire.conf.d/10-null-sink.conf",
@@ -145,9 +213,21 @@ bool SoundServer::StartPipeWire() {
             "default_access.properties[\"enable-flatpak-portal\"] = false\n");
   WriteFile(config / "wireplumber/bluetooth.lua.d/51-headless.lua",
             "bluez_monitor.enabled = false\n");
-  return StartDaemon({"pipewire", "-c", "pipewire.conf"}, "pipewire") &&
+  const auto after_a_pause = [apart] {
+    std::this_thread::sleep_for(apart);
+    return true;
+  };
+  // The recorder joins the graph before the Pulse service opens.
+  const auto recorder = [this, record] {
+    return !record || (PollFor([this] {
+                         return std::filesystem::exists(folder_.path() / "run/pipewire-0");
+                       }) &&
+                       StartGraphRecorder());
+  };
+  return StartDaemon({"pipewire", "-c", "pipewire.conf"}, "pipewire") && recorder() &&
+         after_a_pause() &&
          StartDaemon({"pipewire", "-c", "pipewire-pulse.conf"}, "pipewire-pulse") &&
-         StartDaemon({"wireplumber"}, "wireplumber");
+         after_a_pause() && StartDaemon({"wireplumber"}, "wireplumber");
 }
 
 bool SoundServer::DefaultSinkIsOurs() const {
@@ -169,11 +249,15 @@ std::string SoundServer::Logs() const {
 }
 
 std::string SoundServer::address() const {
-  return "unix:" + folder_ / (pipewire_ ? "run/pulse/native" : "run/native");
+  return "unix:" + folder_ / (kind_ == ServerKind::kPipeWire ? "run/pulse/native" : "run/native");
+}
+
+std::string SoundServer::TestsAddress() const {
+  return kind_ == ServerKind::kPipeWire ? address() : "unix:" + folder_ / "run/tests";
 }
 
 bool SoundServer::Pactl(const std::vector<std::string>& arguments, std::string* output) const {
-  std::vector<std::string> command = {"pactl", "--server=" + address()};
+  std::vector<std::string> command = {"pactl", "--server=" + TestsAddress()};
   command.insert(command.end(), arguments.begin(), arguments.end());
   return RunProgram(command, nullptr, output) == 0;
 }
@@ -189,20 +273,58 @@ bool SoundServer::StartRecording() {
   // new stream, which a sound card never does. PipeWire never renders ahead, but its Pulse
   // service cuts a recorder's short fragments at a stop, and a recorder's latency sets its
   // graph's pace.
+  return StartParec(RecorderFragment());
+}
+
+bool SoundServer::StartParec(std::chrono::milliseconds fragment) {
   recorder_ =
-      SpawnProgram({"parec", "--server=" + address(), std::string("--device=") + kSink + ".monitor",
-                    "--format=s16le", "--rate=44100", "--channels=2", "--raw",
-                    pipewire_ ? "--latency-msec=100" : "--latency-msec=20"},
+      SpawnProgram({"parec", "--server=" + TestsAddress(),
+                    std::string("--device=") + kSink + ".monitor", "--format=s16le", "--rate=44100",
+                    "--channels=2", "--raw", "--latency-msec=" + std::to_string(fragment.count())},
                    {}, folder_ / "recorded.raw", folder_ / "recorder.errors");
-  return recorder_ > 0 && PollFor([this] {
-           std::string outputs;
-           return Pactl({"list", "short", "source-outputs"}, &outputs) && !outputs.empty();
-         });
+  return recorder_ > 0 && RecorderConnected();
+}
+
+bool SoundServer::StartRecordingToTheEnd() {
+  if (kind_ == ServerKind::kPulseAudio) {
+    // The null sink renders no further ahead than its shortest recorder asks.
+    return StartParec(EndRecorderFragment());
+  }
+  return StartGraphRecorder() && RecorderConnected();
+}
+
+// On the graph itself, which outlives the Pulse service in StopDaemonsUnderRecording.
+bool SoundServer::StartGraphRecorder() {
+  recorder_ = SpawnProgram({"pw-record", "--target", kSink, "-P", "{ stream.capture.sink=true }",
+                            "--rate", "44100", "--channels", "2", "--format", "s16", "--latency",
+                            std::to_string(EndRecorderFragment().count()) + "ms", "-"},
+                           environment_, folder_ / "recorded.raw", folder_ / "recorder.errors");
+  return recorder_ > 0;
+}
+
+std::chrono::milliseconds SoundServer::EndRecorderFragment() const {
+  return std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 23 : 5);
+}
+
+bool SoundServer::RecorderConnected() const {
+  if (kind_ == ServerKind::kPipeWire) {
+    // Listed before it is linked: it is linked once the sink's silence reaches its file.
+    const std::filesystem::path recorded = folder_.path() / "recorded.raw";
+    return PollFor([&recorded] {
+      std::error_code error;
+      return std::filesystem::file_size(recorded, error) > 0 && !error;
+    });
+  }
+  return PollFor([this] {
+    std::string outputs;
+    return Pactl({"list", "short", "source-outputs"}, &outputs) && !outputs.empty();
+  });
 }
 
 std::vector<int16_t> SoundServer::StopRecording() {
   // What the sink has played reaches the recorder a fragment later.
-  std::this_thread::sleep_for(std::chrono::milliseconds(pipewire_ ? 400 : 100));
+  std::this_thread::sleep_for(
+      std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 400 : 100));
   Stop(recorder_);
   return SamplesOf(ReadFile(folder_.path() / "recorded.raw"));
 }

@@ -1,35 +1,47 @@
 #pragma once
 
 // A private sound server for the tests, whose only sink is a null sink at 44.1 kHz, 16-bit
-// stereo, and a recorder of what that sink plays: what a desktop would hear. PulseAudio, or with
-// BREVALO_TEST_SOUND_SERVER=pipewire, PipeWire with its Pulse service, as Debian's desktops run.
+// stereo, and a recorder of what that sink plays: what a desktop would hear. Either PulseAudio,
+// or PipeWire with its Pulse service, as Debian's desktops run.
 
+#include <chrono>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include "tests/support/temp_dir.h"
 
 namespace test_support {
 
-// True when the server's daemon and the Pulse tools (pactl, parec) can be run.
-bool HaveSoundServer();
+enum class ServerKind { kPulseAudio, kPipeWire };
+
+// Every kind, for INSTANTIATE_TEST_SUITE_P(Servers, SomeTest, kAllServerKinds, ServerKindName).
+inline const auto kAllServerKinds =
+    ::testing::Values(ServerKind::kPulseAudio, ServerKind::kPipeWire);
+
+// "PulseAudio" or "PipeWire".
+std::string NameOf(ServerKind kind);
+std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info);
+void PrintTo(ServerKind kind, std::ostream* out);
+
+// True when the server's daemons and the Pulse tools (pactl, parec) can be run.
+bool HaveSoundServer(ServerKind kind);
 
 class SoundServer {
  public:
   // Starts the daemons, with their home, configuration and runtime folders in a temporary
   // folder; ok() tells whether the server answers with our sink as its default.
-  SoundServer();
+  explicit SoundServer(ServerKind kind);
   // Stops the recorder and the daemons by their process ids.
   ~SoundServer();
   SoundServer(const SoundServer&) = delete;
   SoundServer& operator=(const SoundServer&) = delete;
 
-  // Whether BREVALO_TEST_SOUND_SERVER asks for PipeWire.
-  static bool UsePipeWire();
-
+  ServerKind kind() const { return kind_; }
   bool ok() const { return ok_; }
   // What the daemons wrote, to tell why the server did not start.
   std::string Logs() const;
@@ -40,28 +52,51 @@ class SoundServer {
   // Stops the recorder and the daemons, and starts the daemons again on the same socket, as a
   // desktop restarts its server; ok() tells whether it answers again.
   bool Restart();
-  // The two halves of a restart, for what happens between them.
+  // The two halves of a restart, for what happens between them. The daemons are all sent
+  // SIGTERM at once, as a session's service manager stops them; they start `apart` from one
+  // another, the graph first.
   void StopDaemons();
-  bool StartDaemons();
+  bool StartDaemons(std::chrono::milliseconds apart = std::chrono::milliseconds(0));
+  // The same, with the recorder of StartRecordingToTheEnd listening before the player can reach
+  // the server: it hears the first frame the player plays again.
+  bool StartDaemonsUnderRecording(std::chrono::milliseconds apart);
+  // Stops the daemons under a recorder that StartRecordingToTheEnd started, which hears the sink
+  // until the player's stream is gone; what it recorded, silence included.
+  std::vector<int16_t> StopDaemonsUnderRecording();
+  // How much of what the sink played the recorder may not have when the server goes, and how
+  // far the sink's rendering may run ahead of what its clock counts as played.
+  std::chrono::milliseconds EndRecorderFragment() const;
+
+  // True when another client's `pactl info` is answered within `patience`.
+  bool Answers(std::chrono::milliseconds patience) const;
 
   // What `pactl list sink-inputs` says of the streams playing now.
   std::string SinkInputs() const;
 
   // Starts recording the sink; returns once the recorder is connected.
   bool StartRecording();
+  // The same, with a recorder that loses as little as can be when the server goes away: on
+  // PipeWire one on the graph itself, with short fragments.
+  bool StartRecordingToTheEnd();
   // Stops the recorder once what the sink has played so far has reached it; the interleaved
   // stereo samples it recorded, silence included.
   std::vector<int16_t> StopRecording();
 
  private:
   bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);
-  bool StartPulseAudio();
-  bool StartPipeWire();
+  bool StartDaemons(std::chrono::milliseconds apart, bool record);
+  bool StartPulseAudio(bool record);
+  bool StartPipeWire(std::chrono::milliseconds apart, bool record);
+  bool StartGraphRecorder();
+  std::string TestsAddress() const;
   bool DefaultSinkIsOurs() const;
+  bool StartParec(std::chrono::milliseconds fragment);
+  bool RecorderConnected() const;
+  std::chrono::milliseconds RecorderFragment() const;
   bool Pactl(const std::vector<std::string>& arguments, std::string* output = nullptr) const;
 
+  ServerKind kind_;
   TempDir folder_;
-  bool pipewire_;
   std::vector<std::string> environment_;
   std::vector<pid_t> daemons_;
   pid_t recorder_ = -1;
@@ -70,10 +105,11 @@ class SoundServer {
 
 }  // namespace test_support
 
-// Skips the current test when PulseAudio is not installed.
-#define SKIP_WITHOUT_SOUND_SERVER()                                               \
-  do {                                                                            \
-    if (!::test_support::HaveSoundServer()) {                                     \
-      GTEST_SKIP() << "a sound server and pulseaudio-utils are needed to record"; \
-    }                                                                             \
+// Skips the current test when the daemons of `kind` or the Pulse tools are not installed.
+#define SKIP_WITHOUT_SOUND_SERVER(kind)                                                       \
+  do {                                                                                        \
+    if (!::test_support::HaveSoundServer(kind)) {                                             \
+      GTEST_SKIP() << ::test_support::NameOf(kind)                                            \
+                   << " and pulseaudio-utils are needed to record what a desktop would hear"; \
+    }                                                                                         \
   } while (false)

@@ -6,6 +6,8 @@
 #include <stdlib.h>
 
 #include "tests/audio/platform/queue_feeder.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -82,5 +84,32 @@ TEST_F(AudioDeviceTest, DesktopOutputPlaysOrFailsQuietly) {
       OpenAndPlay(nullptr),
       [](int status) { return WIFEXITED(status) && WEXITSTATUS(status) != 2; }, "^$");
 }
+
+// The queue on each kind of desktop server, through the program's own client: the server's
+// sink hears every chunk, once, in order, and each chunk goes back to be refilled.
+class DesktopDeviceTest : public ::testing::TestWithParam<test_support::ServerKind> {};
+
+TEST_P(DesktopDeviceTest, EveryChunkIsHeardThroughTheServer) {
+  SKIP_WITHOUT_SOUND_SERVER(GetParam());
+  test_support::SoundServer server(GetParam());
+  ASSERT_TRUE(server.ok()) << server.Logs();
+  setenv("PULSE_SERVER", server.address().c_str(), 1);
+  unsetenv("SDL_AUDIODRIVER");
+  ASSERT_TRUE(server.StartRecording());
+  platform_test::QueueFeeder feeder;
+  feeder.total_chunks = 20;
+  const AudioStreamBasicDescription format = platform_test::PcmFormat(2);
+  ASSERT_EQ(AudioQueueNewOutput(&format, platform_test::RefillFromFeeder, &feeder, nullptr, nullptr,
+                                0, &feeder.queue),
+            noErr);
+  feeder.Prime(3);
+  AudioQueueStart(feeder.queue, nullptr);
+  EXPECT_TRUE(platform_test::WaitUntil([&] { return feeder.refills.load() == 20; }));
+  AudioQueueDispose(feeder.queue, true);
+  EXPECT_EQ(test_support::WithoutSilentFrames(server.StopRecording(), 2), feeder.Expected(20));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DesktopDeviceTest, test_support::kAllServerKinds,
+                         test_support::ServerKindName);
 
 }  // namespace
