@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,6 +24,7 @@ namespace {
 
 using std::chrono::seconds;
 using test_support::MediaFormat;
+using test_support::ServerKind;
 using test_support::TmuxSession;
 
 // About 1.3 s each, cut at odd frame counts, so that no join falls on a buffer's edge.
@@ -54,14 +56,14 @@ bool WaitForNowPlaying(TmuxSession& session, const std::string& name) {
   return true;
 }
 
-class GaplessAlbumTest : public ::testing::TestWithParam<MediaFormat> {
+class AlbumTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void MakeAlbum(MediaFormat format) {
     SKIP_WITHOUT_TMUX();
     if (!test_support::HaveFfmpeg()) {
       GTEST_SKIP() << "ffmpeg is needed to make the album";
     }
-    tracks_ = test_support::CutMedia(GetParam(), kTrackFrames, dir_.path().string());
+    tracks_ = test_support::CutMedia(format, kTrackFrames, dir_.path().string());
     ASSERT_EQ(tracks_.size(), kTrackFrames.size());
     for (const std::string& track : tracks_) {
       const std::vector<int16_t> pcm = test_support::TrimmedReferencePcm(track);
@@ -127,16 +129,28 @@ class GaplessAlbumTest : public ::testing::TestWithParam<MediaFormat> {
   std::vector<int16_t> album_;
 };
 
-TEST_P(GaplessAlbumTest, TheDesktopHearsItAsOnePiece) {
-  SKIP_WITHOUT_SOUND_SERVER();
-  test_support::SoundServer server;
+// Through each server, in each format: a pause in the first track's last second too.
+class DesktopAlbumTest : public AlbumTest,
+                         public ::testing::WithParamInterface<std::tuple<ServerKind, MediaFormat>> {
+ protected:
+  void SetUp() override { MakeAlbum(std::get<1>(GetParam())); }
+};
+
+TEST_P(DesktopAlbumTest, IsHeardAsOnePiece) {
+  SKIP_WITHOUT_SOUND_SERVER(std::get<0>(GetParam()));
+  test_support::SoundServer server(std::get<0>(GetParam()));
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   ASSERT_TRUE(server.StartRecording());
   PlayTheAlbum({{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, true);
   ExpectTheAlbum(server.StopRecording(), true);
 }
 
-TEST_P(GaplessAlbumTest, SdlsFileDriverWritesItAsOnePiece) {
+class SdlFileAlbumTest : public AlbumTest, public ::testing::WithParamInterface<MediaFormat> {
+ protected:
+  void SetUp() override { MakeAlbum(GetParam()); }
+};
+
+TEST_P(SdlFileAlbumTest, IsWrittenAsOnePiece) {
   const std::string written = (dir_.path() / "heard.raw").string();
   PlayTheAlbum({{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", written}});
   ExpectTheAlbum(test_support::SamplesOf(test_support::ReadFile(written)));
@@ -144,10 +158,12 @@ TEST_P(GaplessAlbumTest, SdlsFileDriverWritesItAsOnePiece) {
 
 // A mono file after a stereo one needs an output of its own: the stereo track is heard whole,
 // then the mono one, which the server plays on both channels.
-TEST(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
+class ShapesJoinTest : public ::testing::TestWithParam<ServerKind> {};
+
+TEST_P(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
   SKIP_WITHOUT_TMUX();
-  SKIP_WITHOUT_SOUND_SERVER();
-  test_support::SoundServer server;
+  SKIP_WITHOUT_SOUND_SERVER(GetParam());
+  test_support::SoundServer server(GetParam());
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   test_support::TempDir dir;
   const std::string stereo =
@@ -175,11 +191,94 @@ TEST(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
   EXPECT_TRUE(heard == expected) << "the stereo track, then the mono one, each whole";
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, GaplessAlbumTest,
-                         ::testing::Values(MediaFormat::kWav, MediaFormat::kFlac,
-                                           MediaFormat::kMp3Vbr, MediaFormat::kM4aAac),
-                         [](const ::testing::TestParamInfo<MediaFormat>& info) {
-                           return test_support::FormatName(info.param);
-                         });
+// On a sink that renders far ahead, judged from the screen and the server's list of streams:
+// the next track of one shape shows once the clock has run the ended one's length, with no
+// drain to wait for; a track left in place is corked soon after its end though the clock of
+// its stream, run dry, stops short of it.
+class RenderingAheadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    SKIP_WITHOUT_TMUX();
+    SKIP_WITHOUT_SOUND_SERVER(ServerKind::kPulseAudioRenderingAhead);
+    ASSERT_TRUE(server_.ok()) << "the private sound server did not start:\n" << server_.Logs();
+  }
+
+  std::string Track(const std::string& name) {
+    const std::string path = (dir_.path() / name).string();
+    std::filesystem::copy_file(
+        test_support::MakeMedia(test_support::Recipe(MediaFormat::kWav, 2.0)), path);
+    return path;
+  }
+
+  std::unique_ptr<TmuxSession> Play(const std::string& path) {
+    return std::make_unique<TmuxSession>(
+        test_support::ProgramPath() + " " + Quote(path),
+        std::map<std::string, std::string>{{"SDL_AUDIODRIVER", ""},
+                                           {"PULSE_SERVER", server_.address()}},
+        200, 24);
+  }
+
+  // Waits until `done` holds; the seconds it took, or -1 after 15 s.
+  template <typename Done>
+  static double SecondsUntil(Done done) {
+    const auto start = std::chrono::steady_clock::now();
+    while (!done()) {
+      if (std::chrono::steady_clock::now() - start > seconds(15)) {
+        return -1;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  }
+
+  static std::string Elapsed(TmuxSession& session) {
+    const std::vector<std::string> rows = session.Screen();
+    return rows.size() > 3 ? rows[3].substr(0, 12) : "";
+  }
+
+  test_support::SoundServer server_{ServerKind::kPulseAudioRenderingAhead};
+  test_support::TempDir dir_;
+};
+
+TEST_F(RenderingAheadTest, TheNextTrackShowsOnceTheClockHasRunTheEndedOnesLength) {
+  const std::string first = Track("1.wav");
+  Track("2.wav");
+  auto session = Play(first);
+  ASSERT_GE(SecondsUntil([&] { return Elapsed(*session).find("00:01") != std::string::npos; }), 0)
+      << session->ScreenText();
+  const double shown =
+      SecondsUntil([&] { return NowPlaying(*session).find("2.wav") != std::string::npos; });
+  // The clock read 00:01 for the first time some 1.0 s before the 2.00 s track ended; waiting
+  // for a drain here took another 1.6 s.
+  EXPECT_GE(shown, 0) << session->ScreenText();
+  EXPECT_LT(shown, 1.5) << "the next track waited for more than the ended one's length";
+}
+
+TEST_F(RenderingAheadTest, AnEndedTrackLeftInPlaceIsCorkedThoughItsClockStopsShort) {
+  auto session = Play(Track("alone.wav"));
+  ASSERT_GE(SecondsUntil([&] { return Elapsed(*session).find("--:--") != std::string::npos; }), 0)
+      << session->ScreenText();
+  const double corked =
+      SecondsUntil([&] { return server_.SinkInputs().find("Corked: yes") != std::string::npos; });
+  EXPECT_GE(corked, 0) << "never corked:\n" << server_.SinkInputs();
+  EXPECT_LT(corked, 3);
+}
+
+std::string FormatParamName(const ::testing::TestParamInfo<MediaFormat>& info) {
+  return test_support::FormatName(info.param);
+}
+
+const auto kAlbumFormats = ::testing::Values(MediaFormat::kWav, MediaFormat::kFlac,
+                                             MediaFormat::kMp3Vbr, MediaFormat::kM4aAac);
+
+INSTANTIATE_TEST_SUITE_P(
+    Servers, DesktopAlbumTest, ::testing::Combine(test_support::kAllServerKinds, kAlbumFormats),
+    [](const ::testing::TestParamInfo<std::tuple<ServerKind, MediaFormat>>& info) {
+      return test_support::NameOf(std::get<0>(info.param)) + "_" +
+             test_support::FormatName(std::get<1>(info.param));
+    });
+INSTANTIATE_TEST_SUITE_P(Formats, SdlFileAlbumTest, kAlbumFormats, FormatParamName);
+INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kAllServerKinds,
+                         test_support::ServerKindName);
 
 }  // namespace

@@ -63,7 +63,15 @@ bool PollFor(const std::function<bool()>& done) {
 }  // namespace
 
 std::string NameOf(ServerKind kind) {
-  return kind == ServerKind::kPipeWire ? "PipeWire" : "PulseAudio";
+  switch (kind) {
+    case ServerKind::kPulseAudio:
+      return "PulseAudio";
+    case ServerKind::kPipeWire:
+      return "PipeWire";
+    case ServerKind::kPulseAudioRenderingAhead:
+      return "PulseAudioRenderingAhead";
+  }
+  return "";
 }
 
 std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info) {
@@ -166,12 +174,13 @@ bool SoundServer::StartPulseAudio(bool record) {
             "avoid-resampling = yes\nexit-idle-time = -1\n");
   // Without rewinds a null sink keeps the start of every stream in its monitor's recording,
   // as a sound card lets it be heard.
+  const char* rewinds = kind_ == ServerKind::kPulseAudio ? " norewinds=1" : "";
   return StartDaemon(
              {"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
               "-L", "module-native-protocol-unix auth-anonymous=1 socket=" + folder_ / "run/tests",
               "-L",
               std::string("module-null-sink sink_name=") + kSink +
-                  " rate=44100 format=s16le channels=2 norewinds=1"},
+                  " rate=44100 format=s16le channels=2" + rewinds},
              "pulseaudio") &&
          PollFor([this] { return Pactl({"info"}); }) && Pactl({"set-default-sink", kSink}) &&
          (!record || StartParec(EndRecorderFragment())) &&
