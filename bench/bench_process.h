@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+
 #include <string>
 #include <vector>
 
@@ -25,3 +27,14 @@ ProcessCost RunProgram(std::vector<std::string> arguments);
 // Makes `path` with the ffmpeg tool: `seconds` of a tone with some noise, so that encoders work
 // as they would on music, encoded with the `codec` options. False when ffmpeg fails.
 bool MakeBenchMedia(const std::string& path, double seconds, const std::vector<std::string>& codec);
+
+// Figures of repeated runs: their median and their largest.
+struct Spread {
+  std::vector<double> values;
+  void Add(double value) { values.push_back(value); }
+  double Median() {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+  }
+  double Max() { return *std::max_element(values.begin(), values.end()); }
+};

@@ -139,16 +139,6 @@ void Paused(const Bench& bench, const std::string& file) {
   brevalo.Quit();
 }
 
-struct Spread {
-  std::vector<double> values;
-  void Add(double value) { values.push_back(value); }
-  double Median() {
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-  }
-  double Max() { return *std::max_element(values.begin(), values.end()); }
-};
-
 // A change of track while one plays, as Return on another file does, in its three parts: the
 // old track's stop (FreePlayer and CloseTrack), the new file's load (read whole and measured),
 // and its output's creation and start.
