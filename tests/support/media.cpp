@@ -50,6 +50,11 @@ std::string SourceFilter(const MediaRecipe& recipe) {
   return filter.str();
 }
 
+// An ffmpeg command line, up to its filters and codec, that reads the recipe's signal.
+std::vector<std::string> FfmpegOnTheSource(const MediaRecipe& recipe) {
+  return {"ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", SourceFilter(recipe)};
+}
+
 std::vector<std::string> CodecArguments(MediaFormat format) {
   switch (format) {
     case MediaFormat::kMp3Cbr:
@@ -193,8 +198,7 @@ std::string MakeMedia(const MediaRecipe& recipe) {
     return found->second;
   }
   const std::string path = NewCachePath(cache, FormatName(recipe.format), recipe.format);
-  std::vector<std::string> arguments = {
-      "ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "lavfi", "-i", SourceFilter(recipe)};
+  std::vector<std::string> arguments = FfmpegOnTheSource(recipe);
   for (const std::string& argument : CodecArguments(recipe.format)) {
     arguments.push_back(argument);
   }
@@ -245,19 +249,10 @@ std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>
     char name[32];
     std::snprintf(name, sizeof name, "%02zu part", paths.size() + 1);
     const std::string path = folder + "/" + name + FormatExtension(format);
-    std::vector<std::string> arguments = {"ffmpeg",
-                                          "-nostdin",
-                                          "-v",
-                                          "error",
-                                          "-y",
-                                          "-f",
-                                          "lavfi",
-                                          "-i",
-                                          SourceFilter(whole),
-                                          "-af",
-                                          "atrim=start_sample=" + std::to_string(start) +
-                                              ":end_sample=" + std::to_string(start + frames) +
-                                              ",asetpts=PTS-STARTPTS"};
+    std::vector<std::string> arguments = FfmpegOnTheSource(whole);
+    arguments.insert(arguments.end(), {"-af", "atrim=start_sample=" + std::to_string(start) +
+                                                  ":end_sample=" + std::to_string(start + frames) +
+                                                  ",asetpts=PTS-STARTPTS"});
     for (const std::string& argument : CodecArguments(format)) {
       arguments.push_back(argument);
     }
