@@ -97,6 +97,7 @@ TEST_F(AudioQueueTest, TimeCountsPlayedFramesAndFailsWhenNotRunning) {
   EXPECT_EQ(CurrentFrames(), 2 * feeder_->frames_per_chunk) << "starved: time stops with the data";
   ASSERT_EQ(AudioQueueStop(feeder_->queue, true), noErr);
   EXPECT_FALSE(Running()) << "after a stop";
+  EXPECT_NE(AudioQueueStart(feeder_->queue, nullptr), noErr) << "a queue stopped at once is done";
 }
 
 TEST_F(AudioQueueTest, PauseHaltsOutputRefillsAndTime) {
