@@ -8,6 +8,7 @@
 #include "app/arguments.h"
 #include "app/global_keys.h"
 #include "app/main_loop.h"
+#include "app/quiet_while_stopped.h"
 #include "app/track_selection.h"
 #include "audio/failure_line.h"
 #include "audio/playback_state.h"
@@ -64,6 +65,7 @@ int main(int argc, char** argv) {
       browser_component,
       RenderMainScreen{*screen, playback, browser, on_track_selected, browser_component});
   root |= tui::CatchEvent(HandleGlobalEvent{browser, playback.player, *screen});
+  screen->SetSuspendHooks(QuietWhileStopped(playback, browser));
   std::unique_ptr<tui::Loop> loop;
   try {
     loop = std::make_unique<tui::Loop>(screen.get(), root);

@@ -1,9 +1,9 @@
 // What playing through the desktop's sound server costs and how quickly it answers, against a
-// private PulseAudio daemon whose only sink is a null sink (the test command's own), or
-// PipeWire with its Pulse service (BREVALO_TEST_SOUND_SERVER=pipewire):
+// private PulseAudio daemon whose only sink is a null sink (the test command's own), then
+// PipeWire with its Pulse service:
 // - player and server CPU (the server's own idle cost taken off) while a 60 s MP3 and a 60 s FLAC
-// play to their end, and the same for
-//   ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files, in the same run;
+//   play to their end, and the same for ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files,
+//   in the same run; on PipeWire, the graph's cycles a second meanwhile (pw-profiler);
 // - player and server CPU over 20 s of pause, beside an empty 20 Hz loop that maps the same
 //   libraries (bench/pass_floor), the floor under the pass; the player's context switches a second;
 //   its peak resident memory;
@@ -14,15 +14,18 @@
 //   recording of the sink with a 20 ms recorder, as a desktop with a sound card would hear it;
 // - the time from Escape to the end of the process.
 //
-// Run: build/bench/desktop_sound_bench [seconds]   (length of the CPU media, 60 by default; 0
-//      skips the CPU comparison)
+// Run: build/bench/desktop_sound_bench [seconds [PulseAudio|PipeWire]]   (length of the CPU
+//      media, 60 by default, 0 skips the CPU comparison; both servers unless one is named)
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +38,7 @@
 #include "bench/pty_program.h"
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
+#include "tests/support/process.h"
 #include "tests/support/sound_server.h"
 
 namespace {
@@ -73,6 +77,62 @@ struct Bench {
   }
 };
 
+// The graph's cycles a second while something plays through PipeWire, from its profiler (one
+// line a cycle), and the period of the last cycle. Nothing on PulseAudio, which has no graph.
+class GraphCycles {
+ public:
+  explicit GraphCycles(const Bench& bench) : log_(bench.folder / "profiler.log") {
+    if (bench.server.kind() != test_support::ServerKind::kPipeWire) {
+      return;
+    }
+    fs::remove(log_);
+    start_ = Clock::now();
+    profiler_ = test_support::SpawnProgram({"pw-profiler", "-o", log_.string()},
+                                           bench.server.environment(), "/dev/null", "/dev/null");
+  }
+  ~GraphCycles() { Stop(); }
+  GraphCycles(const GraphCycles&) = delete;
+  GraphCycles& operator=(const GraphCycles&) = delete;
+
+  // " (graph: N cycles/s of M ms)", or "" on PulseAudio.
+  std::string Report() {
+    if (profiler_ <= 0) {
+      return "";
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start_).count();
+    Stop();
+    std::ifstream log(log_);
+    std::string line;
+    std::string last;
+    int cycles = 0;
+    while (std::getline(log, line)) {
+      ++cycles;
+      last = line;
+    }
+    std::istringstream fields(last);
+    double period_us = 0;
+    for (int field = 0; field < 4 && fields >> period_us; ++field) {
+    }
+    char text[96];
+    std::snprintf(text, sizeof text, " (graph: %.1f cycles/s of %.1f ms)", cycles / seconds,
+                  period_us / 1000);
+    return text;
+  }
+
+ private:
+  void Stop() {
+    if (profiler_ > 0) {
+      kill(profiler_, SIGINT);
+      test_support::WaitForProgram(profiler_);
+      profiler_ = -1;
+    }
+  }
+
+  fs::path log_;
+  Clock::time_point start_;
+  pid_t profiler_ = -1;
+};
+
 // Server CPU over a stretch that began at `start` with `cpu_at_start`, less its idle share.
 double ServerCpuSince(const Bench& bench, Clock::time_point start, double cpu_at_start) {
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -90,6 +150,7 @@ void CompareCpu(const Bench& bench, const std::string& name, const std::string& 
                 double seconds) {
   double server_before = bench.ServerCpu();
   auto start = Clock::now();
+  GraphCycles brevalo_cycles(bench);
   PtyProgram brevalo({bench.program, file}, bench.Environment());
   brevalo.ReadFor(
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds + 1.0)));
@@ -97,26 +158,30 @@ void CompareCpu(const Bench& bench, const std::string& name, const std::string& 
   const double ours_server = ServerCpuSince(bench, start, server_before);
   const double switches = static_cast<double>(brevalo.ContextSwitches()) / (seconds + 1.0);
   const double peak = brevalo.PeakResidentMb();
+  const std::string brevalo_graph = brevalo_cycles.Report();
   brevalo.Quit();
 
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
   server_before = bench.ServerCpu();
   start = Clock::now();
+  GraphCycles ffplay_cycles(bench);
   const ProcessCost ffplay =
       RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", file});
   const double ffplay_server = ServerCpuSince(bench, start, server_before);
+  const std::string ffplay_graph = ffplay_cycles.Report();
   unsetenv("SDL_AUDIODRIVER");
 
   std::printf(
-      "%-4s brevalo %.2f s + server %.2f s = %.2f s CPU; %.0f context switches/s; "
+      "%-4s brevalo %.2f s + server %.2f s = %.2f s CPU%s; %.0f context switches/s; "
       "peak RSS %.1f MB\n",
-      name.c_str(), ours, ours_server, ours + ours_server, switches, peak);
+      name.c_str(), ours, ours_server, ours + ours_server, brevalo_graph.c_str(), switches, peak);
   if (!ffplay.ok) {
     std::printf("%-4s ffplay failed or missing: no ratio\n", name.c_str());
     return;
   }
-  std::printf("%-4s ffplay  %.2f s + server %.2f s = %.2f s CPU\n", name.c_str(),
-              ffplay.cpu_seconds, ffplay_server, ffplay.cpu_seconds + ffplay_server);
+  std::printf("%-4s ffplay  %.2f s + server %.2f s = %.2f s CPU%s\n", name.c_str(),
+              ffplay.cpu_seconds, ffplay_server, ffplay.cpu_seconds + ffplay_server,
+              ffplay_graph.c_str());
   std::printf("%-4s ratio brevalo/ffplay %.2f (goal <= 0.25)\n", name.c_str(),
               (ours + ours_server) / (ffplay.cpu_seconds + ffplay_server));
 }

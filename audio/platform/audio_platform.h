@@ -255,6 +255,8 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
 // Holds the output where it is (the server's own pause: a corked stream), with what it has not
 // played kept for the resume; time stands still. Nothing more is heard, so no buffer goes back
 // while paused, though one heard just before may still be on its way to the refill routine.
+// Waits up to 0.1 s for the server to take the pause, so that it holds even if the process
+// stops right after (Ctrl-Z), and so that the clock says where the sound stopped.
 OSStatus AudioQueuePause(AudioQueueRef queue);
 
 // Immediate: stops at once and drops what is queued, the output's own buffer included; the

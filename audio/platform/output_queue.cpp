@@ -36,12 +36,16 @@ constexpr auto kSettledOutput = std::chrono::seconds(2);
 struct Reopening {
   ReopenClock::time_point last_try{};
   ReopenClock::duration pause = kFirstReopenPause;
+  int tries = 0;
 };
 
-ReopenClock::duration NextReopenPause(ReopenClock::duration pause) {
-  const ReopenClock::duration last =
-      output_queue::OutputServerIsAway() ? kLastReopenPauseWhileAway : kLastReopenPause;
-  return std::min<ReopenClock::duration>(pause * 2, last);
+// After a try that failed: the first pause after the first try, then twice the last one, up to
+// the ceiling for a server that is `away` or not.
+void LengthenReopenPause(Reopening& reopening, bool away) {
+  if (reopening.tries++ > 0) {
+    reopening.pause = std::min<ReopenClock::duration>(
+        reopening.pause * 2, away ? kLastReopenPauseWhileAway : kLastReopenPause);
+  }
 }
 
 // Rates a file may declare that an output can really play. Outside them a device buffer lasts
@@ -119,9 +123,6 @@ void ReplaceLostOutput(OpaqueAudioQueue& queue, std::unique_lock<std::mutex>& lo
                        Reopening& reopening) {
   while (!queue.buffer_heard.wait_until(lock, reopening.last_try + reopening.pause,
                                         [&queue] { return queue.disposing; })) {
-    if (reopening.last_try != ReopenClock::time_point{}) {
-      reopening.pause = NextReopenPause(reopening.pause);
-    }
     reopening.last_try = ReopenClock::now();
     queue.output_lost = false;
     RewindToHeard(queue);
@@ -131,12 +132,15 @@ void ReplaceLostOutput(OpaqueAudioQueue& queue, std::unique_lock<std::mutex>& lo
     if (reopened) {
       InstallOutput(queue, std::move(output));
     }
+    // Asked outside the queue's lock: the server's connection takes locks of its own.
+    const bool away = output_queue::OutputServerIsAway();
     lock.lock();
     if (!reopened) {
       queue.output_lost = true;  // Still lost: try again after the pause.
     } else if (!queue.output_lost) {
       return;
     }
+    LengthenReopenPause(reopening, away);
   }
 }
 

@@ -211,9 +211,10 @@ class PulseOutput final : public AudioOutput {
 
   // The server's clock arrived (ever less often, up to every 1.5 s): it is read as it comes, so
   // that a stream lost between two readings by the caller is known to have played up to the
-  // last one. Runs on the main loop's thread.
+  // last one, and what it says has been heard goes back. Runs on the main loop's thread.
   static void OnTimingUpdated(pa_stream*, void* self) {
-    static_cast<PulseOutput*>(self)->HeardFramesLocked();
+    auto* output = static_cast<PulseOutput*>(self);
+    output_queue::MarkHeard(output->queue_, output->HeardFramesLocked());
   }
 
   // The server has played out the stream: runs on the main loop's thread.

@@ -3,6 +3,7 @@
 // Ctrl-Z. Whatever happens, the program must not crash, and when it is done (or stopped) the
 // terminal must be as it was: normal screen, cursor shown, mouse reports off, same modes.
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -17,7 +18,10 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include "tests/support/counting_track.h"
 #include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
@@ -287,6 +291,62 @@ TEST_F(HostileTerminalTest, CtrlZGivesTheTerminalBackUntilContinued) {
   EXPECT_EQ(session.WaitForExit(), 0);
   ExpectTerminalRestored(session);
 }
+
+// Ctrl-Z stops the process but not the sound server, which holds a second of the track: the
+// sound must stop with the process, and after `fg` go on from the very next frame.
+class CtrlZThroughAServerTest : public HostileTerminalTest,
+                                public ::testing::WithParamInterface<test_support::ServerKind> {};
+
+TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfterFg) {
+  SkipWithoutForegroundJobs();
+  SKIP_WITHOUT_SOUND_SERVER(GetParam());
+  test_support::SoundServer server(GetParam());
+  ASSERT_TRUE(server.ok()) << server.Logs();
+  constexpr int64_t kFrames = 5 * 44100;
+  // Alone in its folder: nothing follows it by the automatic advance.
+  fs::create_directory(dir_.path() / "alone");
+  const fs::path track = dir_.path() / "alone" / "counting.wav";
+  ASSERT_TRUE(test_support::WriteCountingTrack(track, kFrames));
+  ASSERT_TRUE(server.StartRecording());
+  TmuxSession session(kForegroundJob + test_support::ProgramPath() + " '" + track.string() + "'",
+                      {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}});
+  ASSERT_TRUE(session.WaitFor("Now playing"));
+  const int pid = session.ProgramPid();
+  ASSERT_GT(pid, 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  session.SendKeys({"C-z"});
+  // Looked at closely: the moment it stops is what the silence is measured from.
+  while (ProcessState(pid) != 'T') {
+    ASSERT_FALSE(ProcessEnded(pid));
+    std::this_thread::sleep_for(std::chrono::microseconds(500));
+  }
+  const auto stopped = std::chrono::steady_clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  const auto continued = std::chrono::steady_clock::now();
+  kill(pid, SIGCONT);
+  ASSERT_TRUE(PollUntil([&] { return session.ScreenText().find("--:--") != std::string::npos; }))
+      << "the track never ended";
+  session.SendKeys({"Escape"});
+  EXPECT_EQ(session.WaitForExit(), 0);
+
+  const std::vector<int16_t> recorded = server.StopRecording();
+  const std::vector<test_support::CountedRun> runs = test_support::CountedRuns(recorded);
+  ASSERT_EQ(runs.size(), 1u) << "frames were skipped or played twice around the stop";
+  EXPECT_EQ(runs[0].first, 0);
+  EXPECT_EQ(runs[0].last, kFrames - 1);
+  // The silence lasts as long as the stop, less what played on after it: a stream left running
+  // plays a second on. Starting again after `fg` only lengthens it.
+  const std::vector<int64_t> silences = test_support::InnerSilences(recorded, 2);
+  ASSERT_FALSE(silences.empty()) << "nothing stopped";
+  const auto silence =
+      std::chrono::milliseconds(*std::max_element(silences.begin(), silences.end()) * 1000 / 44100);
+  EXPECT_GE(silence + std::chrono::milliseconds(50),
+            std::chrono::duration_cast<std::chrono::milliseconds>(continued - stopped))
+      << "the sound went on after the process stopped";
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, CtrlZThroughAServerTest, test_support::kAllServerKinds,
+                         test_support::ServerKindName);
 
 TEST_F(HostileTerminalTest, StopWithoutJobControlGivesTheTerminalBackAndRedrawsAtOnce) {
   // The pane's shell has no job control: the program's group is orphaned and may not stop, so

@@ -53,6 +53,8 @@ class SoundServer {
   // What the daemons wrote, to tell why the server did not start.
   std::string Logs() const;
   const std::vector<pid_t>& daemon_pids() const { return daemons_; }
+  // What a client of the server's own tools (pw-profiler, say) needs in its environment.
+  const std::vector<std::string>& environment() const { return environment_; }
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
 

@@ -63,7 +63,7 @@ void Loop::Dispatch() {
   std::vector<Event>& events = state_->events;
   events.clear();
   TerminalSession* session = state_->session.get();
-  if (session != nullptr && session->HandleSignals(events)) {
+  if (session != nullptr && session->HandleSignals(events, screen.suspend_hooks)) {
     screen.exit_requested = true;
   }
   screen.TakePosted(events);

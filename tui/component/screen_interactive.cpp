@@ -64,6 +64,10 @@ std::function<void()> ScreenInteractive::ExitLoopClosure() {
 
 bool ScreenInteractive::ExitRequested() const { return impl_->exit_requested; }
 
+void ScreenInteractive::SetSuspendHooks(SuspendHooks hooks) {
+  impl_->suspend_hooks = std::move(hooks);
+}
+
 int ScreenInteractive::dimx() const { return impl_->width; }
 int ScreenInteractive::dimy() const { return impl_->height; }
 

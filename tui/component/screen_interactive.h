@@ -10,6 +10,14 @@ namespace tui {
 
 class Loop;
 
+// What the program does around a stop by Ctrl-Z, on the loop's thread: `stopping` runs just
+// before the terminal is given back and the process stops, `continued` once it runs again and
+// has the terminal back (after `fg`). Either may be empty.
+struct SuspendHooks {
+  std::function<void()> stopping;
+  std::function<void()> continued;
+};
+
 // The terminal as a full-screen interface. The terminal itself is taken by a Loop made over
 // this screen, and given back when that Loop is destroyed.
 class ScreenInteractive {
@@ -29,6 +37,8 @@ class ScreenInteractive {
   std::function<void()> ExitLoopClosure();
   // True once the exit closure has been called.
   bool ExitRequested() const;
+  // Replaces what runs around a stop by Ctrl-Z.
+  void SetSuspendHooks(SuspendHooks hooks);
 
   // Columns and rows of the frame being drawn.
   int dimx() const;

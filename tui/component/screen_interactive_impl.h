@@ -28,6 +28,9 @@ struct ScreenInteractive::Impl {
   // The last frame a Loop drew, kept for reading back.
   Screen frame{0, 0};
 
+  // Run by the Loop around a stop by Ctrl-Z.
+  SuspendHooks suspend_hooks;
+
   // Set by the exit closure, from any thread.
   std::atomic<bool> exit_requested{false};
 

@@ -41,10 +41,10 @@ ReadResult ReadWaiting(char* buffer, size_t size, ssize_t& length) {
 
 }  // namespace
 
-bool TerminalSession::HandleSignals(std::vector<Event>& out) {
+bool TerminalSession::HandleSignals(std::vector<Event>& out, const SuspendHooks& hooks) {
   const SignalNews news = signals_.Take();
   if (news.suspend) {
-    Suspend();
+    Suspend(hooks);
   } else if (news.continued) {
     terminal_.Retake();
   }
@@ -54,12 +54,18 @@ bool TerminalSession::HandleSignals(std::vector<Event>& out) {
   return news.quit;
 }
 
-void TerminalSession::Suspend() {
+void TerminalSession::Suspend(const SuspendHooks& hooks) {
+  if (hooks.stopping) {
+    hooks.stopping();
+  }
   terminal_.Release();
   stderr_capture_.End();
   signals_.StopProcess();
   stderr_capture_.Begin();
   terminal_.Retake();
+  if (hooks.continued) {
+    hooks.continued();
+  }
 }
 
 bool TerminalSession::ReadInput(std::vector<Event>& out) {

@@ -6,6 +6,7 @@
 #include "tui/component/event.h"
 #include "tui/component/input_notice.h"
 #include "tui/component/input_parser.h"
+#include "tui/component/screen_interactive.h"
 #include "tui/component/stderr_capture.h"
 #include "tui/component/terminal_signals.h"
 #include "tui/screen/screen.h"
@@ -22,9 +23,9 @@ class TerminalSession {
  public:
   TerminalSession() = default;
 
-  // Acts on the signals that arrived: Ctrl-Z suspends here and returns once continued, a
-  // resize appends Event::Custom. True when a quitting signal arrived.
-  bool HandleSignals(std::vector<Event>& out);
+  // Acts on the signals that arrived: Ctrl-Z suspends here, between the hooks, and returns once
+  // continued; a resize appends Event::Custom. True when a quitting signal arrived.
+  bool HandleSignals(std::vector<Event>& out, const SuspendHooks& hooks);
   // Decodes the input already waiting and appends its events. A lone ESC becomes Escape once
   // no byte has followed it for a short while. False when the terminal has gone away.
   bool ReadInput(std::vector<Event>& out);
@@ -35,7 +36,7 @@ class TerminalSession {
   bool NeedsRepaint() const { return terminal_.NeedsRepaint(); }
 
  private:
-  void Suspend();
+  void Suspend(const SuspendHooks& hooks);
 
   TerminalSignals signals_;
   StderrCapture stderr_capture_;
