@@ -12,8 +12,9 @@
 // Threads and locks:
 // - The caller's thread (the program's main thread) runs every operation on audio files and
 //   decoders, and every queue operation. A queue operation never waits for a decode, nor for
-//   the server to answer. One exception: AudioQueueNewOutput waits up to two seconds for a
-//   connection to the server when it has none (the first queue, or a server that went away).
+//   the server to answer, but for two exceptions: AudioQueueNewOutput waits up to two seconds
+//   for a connection to the server when it has none (the first queue, or a server that went
+//   away), and AudioQueuePause up to 0.1 s for the server to take the pause.
 // - Each queue has a refill thread of its own. It is an ordinary thread, not the output's
 //   real-time one: it calls the refill routine, with no lock held, once for every buffer that
 //   has been heard, in playing order, and the routine may take its time (decode, or wait for the
