@@ -88,21 +88,6 @@ TEST_F(LoadAndPlayTest, StopPlaybackFreesThePlayerBeforeClosingTheTrack) {
   EXPECT_EQ(fake_audio::CallLog().size(), log.size());
 }
 
-TEST_F(LoadAndPlayTest, SwitchingStopsTheOldFileFirst) {
-  ASSERT_TRUE(Play(first_));
-  FakeQueue old_queue = fake_audio::LastQueue();
-  ASSERT_TRUE(Play(second_));
-
-  EXPECT_EQ(old_queue.state(), QueueState::kDisposed);
-  EXPECT_EQ(fake_audio::QueueCount(), 2);
-  EXPECT_LT(fake_audio::FindCall("AudioFileClose"),
-            fake_audio::FindCall("AudioFileOpenWithCallbacks(MPG3)", 0));
-  EXPECT_EQ(state_.now_playing, second_);
-  fake_audio::LastQueue().PlayHeadBuffer();
-  EXPECT_EQ(fake_audio::LastQueue().played_samples(),
-            fake_audio::FakePcm(second_contents_, 0, kBufferFrames));
-}
-
 TEST_F(LoadAndPlayTest, SamePathAgainRestartsFromTheBeginning) {
   ASSERT_TRUE(Play(first_));
   fake_audio::LastQueue().PlayHeadBuffer();
@@ -114,20 +99,6 @@ TEST_F(LoadAndPlayTest, SamePathAgainRestartsFromTheBeginning) {
 
   EXPECT_EQ(queue.played_samples(), fake_audio::FakePcm(first_contents_, 0, kBufferFrames));
   EXPECT_EQ(state_.now_playing, first_);
-}
-
-TEST_F(LoadAndPlayTest, AfterTheEndTheEndedPlayerIsFreedWithoutAStop) {
-  FakeFileContents short_contents = engine_test::ContentsWithFrames(4 * kBufferFrames);
-  ASSERT_TRUE(Play(WriteTrack("short.wav", short_contents)));
-  fake_audio::LastQueue().PlayUntilDrained();
-  ASSERT_TRUE(state_.player->finished.load());
-  ASSERT_FALSE(state_.player->running.load());
-
-  ASSERT_TRUE(Play(second_));
-
-  EXPECT_EQ(fake_audio::CallLog(Op::kAudioQueueStop),
-            std::vector<std::string>{"AudioQueueStop(deferred)"});
-  EXPECT_TRUE(state_.player->running.load());
 }
 
 TEST_F(LoadAndPlayTest, MissingFileWritesBothLinesAndLeavesNothing) {

@@ -165,27 +165,6 @@ TEST_F(MainScreenFrameTest, TheNextFileStartsByItselfAndItsRowIsMarked) {
   EXPECT_THAT(lines[9], Not(HasSubstr("\u266a")));
 }
 
-TEST_F(MainScreenFrameTest, TheNextFileWaitsUntilTheEndedTrackHasBeenHeard) {
-  AddTrack("a.mp3", {}, 2);
-  AddTrack("b.mp3", {}, 2);
-  Open();
-  Choose("a.mp3");
-  fake_audio::FakeQueue queue = fake_audio::LastQueue();
-  ASSERT_TRUE(queue.PlayHeadBuffer());  // The refill finds the end of the data.
-  ASSERT_TRUE(playback_.player->finished);
-  ASSERT_GT(queue.queued_count(), 0);
-  while (queue.queued_count() > 0) {
-    Frame();
-    ASSERT_EQ(fake_audio::QueueCount(), 1) << "b.mp3 started while a.mp3 still had audio queued";
-    ASSERT_TRUE(queue.PlayHeadBuffer());
-  }
-  EXPECT_EQ(queue.played_samples().size(), 2u * 2 * 44100) << "a.mp3 was not heard whole";
-
-  Frame();
-  EXPECT_EQ(playback_.now_playing, dir_ / "b.mp3");
-  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
-}
-
 TEST_F(MainScreenFrameTest, AfterTheLastFileTheSearchWrapsToTheFirst) {
   AddTrack("a.mp3", {}, 2);
   AddTrack("b.mp3", {}, 2);
