@@ -432,9 +432,10 @@ void ExpectEachResumesAfterTheLastFrameHeard(const std::vector<std::vector<int16
                                              const test_support::SoundServer& server) {
   const int64_t fragment = server.EndRecorderFragment().count() * 44100 / 1000;
   const int64_t slack = ResumeSlack(server.kind()).count() * 44100 / 1000;
-  // The graph's recorder may miss a cycle on a busy machine: a gap of one fragment in what it
-  // heard, which the sink played all the same. PulseAudio's recorder misses nothing.
-  const int64_t missed = server.kind() == test_support::ServerKind::kPipeWire ? 1024 : 0;
+  // On a busy machine the graph may miss a cycle, its recorder or the stream: a gap of up to the
+  // graph's largest quantum, a matter of the server's scheduling, not of the player, whose
+  // skips are whole buffers. PulseAudio's recorder misses nothing.
+  const int64_t missed = server.kind() == test_support::ServerKind::kPipeWire ? 2048 : 0;
   int64_t last_heard = -1;
   for (size_t i = 0; i < stretches.size(); ++i) {
     const std::vector<test_support::CountedRun> runs = test_support::CountedRuns(stretches[i]);
