@@ -23,10 +23,11 @@ constexpr UInt32 kMaxChannels = 8;
 
 // Between two tries to reopen an output that went away, doubling from the first to the last.
 // While no server answers at all, a try is one refused connection, which costs nobody anything,
-// so the pause stays short enough that a server that is back is found within half a second. A
-// server that answers but refuses or drops every stream is asked seldom.
+// so the pause stays short enough that a server that is back is found within a quarter second,
+// leaving the rest of a second for the new stream to start on a busy machine. A server that
+// answers but refuses or drops every stream is asked seldom.
 constexpr auto kFirstReopenPause = std::chrono::milliseconds(100);
-constexpr auto kLastReopenPauseWhileAway = std::chrono::milliseconds(400);
+constexpr auto kLastReopenPauseWhileAway = std::chrono::milliseconds(250);
 constexpr auto kLastReopenPause = std::chrono::seconds(4);
 // An output that played this long after the try that opened it counts as a success: its loss
 // is a new one, tried again at once. One lost sooner goes on with the pauses it had.

