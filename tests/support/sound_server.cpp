@@ -226,14 +226,14 @@ bool SoundServer::StartPipeWire(std::chrono::milliseconds apart, bool record) {
     std::this_thread::sleep_for(apart);
     return true;
   };
-  // The recorder joins the graph before the Pulse service opens.
-  const auto recorder = [this, record] {
-    return !record || (PollFor([this] {
-                         return std::filesystem::exists(folder_.path() / "run/pipewire-0");
-                       }) &&
-                       StartGraphRecorder());
+  // The graph's clients find it once its socket is there; one that comes sooner gives up (a
+  // session manager that does leaves the sink without a default, on a busy machine).
+  const auto graph_up = [this] {
+    return PollFor([this] { return std::filesystem::exists(folder_.path() / "run/pipewire-0"); });
   };
-  return StartDaemon({"pipewire", "-c", "pipewire.conf"}, "pipewire") && recorder() &&
+  // The recorder joins the graph before the Pulse service opens.
+  const auto recorder = [this, record] { return !record || StartGraphRecorder(); };
+  return StartDaemon({"pipewire", "-c", "pipewire.conf"}, "pipewire") && graph_up() && recorder() &&
          after_a_pause() &&
          StartDaemon({"pipewire", "-c", "pipewire-pulse.conf"}, "pipewire-pulse") &&
          after_a_pause() && StartDaemon({"wireplumber"}, "wireplumber");
