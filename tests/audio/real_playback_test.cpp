@@ -468,9 +468,10 @@ void ExpectEachResumesAfterTheLastFrameHeard(const std::vector<std::vector<int16
     }
     // The null sink's monitor hears a frame when the sink renders it, up to one recorder
     // fragment before the stream's clock counts it as played: a resume may show that much twice,
-    // and 5 ms more on a busy machine (a sanitizer build), whose clock readings come late.
+    // and 10 ms more on a busy machine (a sanitizer build, or two tests at once on two cores),
+    // whose clock readings come late.
     const int64_t resumed_after = runs[0].first - (last_heard + 1);
-    EXPECT_GE(resumed_after, -fragment - 221) << "frames played twice";
+    EXPECT_GE(resumed_after, -fragment - 441) << "frames played twice";
     EXPECT_LE(resumed_after, slack) << "frames skipped at the resume";
     last_heard = runs.back().last;
   }
