@@ -75,7 +75,10 @@ TEST_F(PlayerThreadTest, PauseResumeCyclesLoseNothing) {
 
   for (int cycle = 0; cycle < 300 && player->running.load(); ++cycle) {
     PausePlayer(player);
-    ResumePlayer(player);
+    // As Space does: a pause that met the end of the queue (it had stopped) is not resumed.
+    if (player->paused.load()) {
+      ResumePlayer(player);
+    }
     EXPECT_GE(PlayerCurrentTime(player), -1.0);
   }
 
