@@ -9,9 +9,7 @@ bool HandleGlobalEvent::operator()(tui::Event event) const {
     return true;
   }
   if (event == tui::Event::Character(' ')) {
-    if (player != nullptr) {
-      ToggleThePause();
-    }
+    ToggleThePause();
     return true;
   }
   if (event == tui::Event::Escape) {
@@ -22,19 +20,14 @@ bool HandleGlobalEvent::operator()(tui::Event event) const {
 }
 
 void HandleGlobalEvent::ToggleThePause() const {
-  // Up to the last frame heard, also once the data has ended and the queue plays out what it
-  // holds. The toggle flips even when the output refused: it records what the user asked for.
+  // On what is heard, up to its last frame, across a join, and on a track about to follow one
+  // heard out, which then starts paused. The toggle flips even when the output refused: it
+  // records what the user asked for.
   if (browser.paused) {
-    // A pause that met the end of the track has nothing left to resume.
-    if (PlayerAudible(player)) {
-      ResumePlayer(player);
-    }
+    ResumeHeard(playback);
     browser.paused = false;
-  } else if (PlayerAudible(player)) {
-    PausePlayer(player);
-    browser.paused = true;
-  } else if (player->finished) {
-    // Heard out, and the next file starts at the next frame: the pause is for what is heard.
+  } else if (HeardCanPause(playback)) {
+    PauseHeard(playback);
     browser.paused = true;
   }
 }

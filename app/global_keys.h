@@ -1,6 +1,6 @@
 #pragma once
 
-#include "audio/player.h"
+#include "audio/playback_state.h"
 #include "browser/file_browser_state.h"
 #include "tui/component/event.h"
 #include "tui/component/screen_interactive.h"
@@ -9,7 +9,7 @@
 // overlay shows, Escape or Tab closes it and no event reaches the browser.
 struct HandleGlobalEvent {
   FileBrowserState& browser;
-  Player*& player;
+  PlaybackState& playback;
   tui::ScreenInteractive& screen;
 
   bool operator()(tui::Event event) const;

@@ -15,6 +15,7 @@
 #include "browser/browser_navigation.h"
 #include "browser/directory_listing.h"
 #include "browser/file_browser_state.h"
+#include "browser/playing_row.h"
 #include "tui/component/component.h"
 #include "tui/component/loop.h"
 #include "tui/component/screen_interactive.h"
@@ -51,20 +52,17 @@ int main(int argc, char** argv) {
     return 1;
   }
   PlaybackState playback;
-  playback.gapless = true;
   PlayStartFile(playback, arguments.start_file);
 
   FileBrowserState browser;
   OpenStartFolder(browser, arguments);
 
-  const std::function<void(const std::string&)> on_track_selected =
-      OnTrackSelected{playback, browser};
+  const std::function<void(const std::string&)> on_track_selected = OnTrackSelected{playback};
   tui::Component browser_component = MakeFileBrowser(&browser, on_track_selected);
   auto screen = std::make_unique<tui::ScreenInteractive>(tui::ScreenInteractive::Fullscreen());
   tui::Component root = tui::Renderer(
-      browser_component,
-      RenderMainScreen{*screen, playback, browser, on_track_selected, browser_component});
-  root |= tui::CatchEvent(HandleGlobalEvent{browser, playback.player, *screen});
+      browser_component, RenderMainScreen{*screen, playback, browser, browser_component});
+  root |= tui::CatchEvent(HandleGlobalEvent{browser, playback, *screen});
   screen->SetSuspendHooks(QuietWhileStopped(playback, browser));
   std::unique_ptr<tui::Loop> loop;
   try {

@@ -3,13 +3,11 @@
 #include <string>
 
 #include "audio/playback_state.h"
-#include "browser/file_browser_state.h"
-#include "browser/playing_row.h"
 
-// Plays a chosen file and, when it plays, marks its row as playing and selected.
+// Plays a chosen file: it is read off the main thread while what plays plays on, and the main
+// screen marks its row as playing and selected once it plays.
 struct OnTrackSelected {
   PlaybackState& playback;
-  FileBrowserState& browser;
 
   void operator()(const std::string& path) const;
 };

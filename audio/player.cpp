@@ -3,13 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <new>
-#include <thread>
 
 namespace {
 
 constexpr char kAllocationFailure[] = "Failed to allocate Player\n";
 
-// A zero-filled Player from calloc, its atomics' lifetime begun; null when memory runs out.
+// A zero-filled Player from calloc, its members' lifetime begun; null when memory runs out.
 Player* AllocatePlayer() {
   void* memory = std::calloc(1, sizeof(Player));
   if (memory == nullptr) {
@@ -25,96 +24,67 @@ void ReleasePlayer(Player* player) {
 }
 
 // The end of the data (or a read error): `finished` goes up before `running` comes down, so
-// the main thread never sees the track stopped without it being finished. Queued buffers
-// still play out. Both sides may find the end at once; only the first stops the queue.
-void EndOfData(Player* player, AudioQueueRef queue) {
+// the main thread never sees the stream stopped without it being finished. Queued buffers
+// still play out.
+void EndOfData(Player* player) {
   if (player->finished.exchange(true)) {
     return;
   }
   player->running.store(false);
-  AudioQueueStop(queue, false);
+  AudioQueueStop(player->queue, false);
 }
 
-// Decodes the next stretch of `decoding` into `buffer` and enqueues it; false, with nothing
-// enqueued, once its data has ended (or on a read error).
-bool DecodeInto(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer) {
-  const AudioStreamBasicDescription& format = player->decoding->client_format;
-  UInt32 frames =
-      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
-  AudioBufferList list{};
-  list.mNumberBuffers = 1;
-  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
-  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
-  list.mBuffers[0].mData = buffer->mAudioData;
-  OSStatus status = ExtAudioFileRead(player->decoding->decoder, &frames, &list);
-  if (status != noErr || frames == 0) {
-    return false;
-  }
-  buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
+void Enqueue(Player* player, AudioQueueBufferRef buffer) {
   // Counted before the enqueue, since the queue may hand it back before the call returns.
   player->buffers_queued.fetch_add(1);
-  if (AudioQueueEnqueueBuffer(queue, buffer, 0, nullptr) != noErr) {
+  if (AudioQueueEnqueueBuffer(player->queue, buffer, 0, nullptr) != noErr) {
     player->buffers_queued.fetch_sub(1);
-  } else {
-    player->enqueued_frames += frames;
+    return;
   }
-  return true;
+  player->enqueued_frames += buffer->mAudioDataByteSize / player->format.mBytesPerFrame;
 }
 
-// Fills `buffer` from the track being decoded, going on to the next one when the main thread
-// gives it, or ends the Player when the data has run out. Runs on the refill thread, which
-// `can_wait` for the main thread's answer, and on the main thread (priming, or a test's queue
-// played by hand), which keeps the buffer for the answer instead. A buffer handed back while
-// paused is refilled like any other (the paused queue keeps it until the resume): one dropped
-// here would leave circulation for good, and three would starve the output.
-void FillBuffer(Player* player, AudioQueueRef queue, AudioQueueBufferRef buffer, bool can_wait) {
-  while (!player->finished.load()) {
-    const int state = player->next_state.load();
-    if (state == kCancelled) {
-      return;
-    }
-    if (state == kNextWanted) {
-      if (!can_wait) {
-        player->held[player->held_count++] = buffer;
-        return;
-      }
-      player->next_state.wait(kNextWanted);
-      continue;
-    }
-    if (DecodeInto(player, queue, buffer)) {
-      return;
-    }
-    if (state == kEndAlone) {
-      EndOfData(player, queue);
-      return;
-    }
-    int asking = kAskNext;
-    // Fails only when FreePlayer has cancelled meanwhile.
-    player->next_state.compare_exchange_strong(asking, kNextWanted);
+// Has the source fill `buffer`, and enqueues it, keeps it waiting, or ends the Player. False
+// when the source had nothing for it. Fill lock held.
+bool FillLocked(Player* player, AudioQueueBufferRef buffer) {
+  if (player->finished.load()) {
+    return false;
   }
+  switch (player->source.fill(player->source.context, buffer, player->enqueued_frames)) {
+    case SourceFill::kFilled:
+      Enqueue(player, buffer);
+      return true;
+    case SourceFill::kLater:
+      player->waiting[player->waiting_count++] = buffer;
+      return false;
+    case SourceFill::kEnded:
+      EndOfData(player);
+      return false;
+  }
+  return false;
 }
 
-// The answer to an ask has been given: a refill that waits for it goes on.
-void Answer(Player* player, int state) {
-  player->next_state.store(state);
-  player->next_state.notify_all();
+// The one-track source: decodes the track, and ends with it.
+SourceFill DecodeOneTrack(void* track, AudioQueueBufferRef buffer, UInt64 /*stream_frame*/) {
+  return DecodeTrackInto(static_cast<AudioTrack*>(track), buffer);
 }
 
 }  // namespace
 
-Player* CreatePlayer(AudioTrack* track) {
-  if (track == nullptr) {
+Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source,
+                     PlayedOutHook played_out_hook) {
+  if (source.fill == nullptr) {
     return nullptr;
   }
   Player* player = AllocatePlayer();
   if (player == nullptr) {
     return nullptr;
   }
-  player->track = track;
-  player->decoding = track;
-  player->main_thread = std::this_thread::get_id();
+  player->format = format;
+  player->source = source;
+  player->played_out_hook = played_out_hook;
   player->finished.store(true);
-  if (AudioQueueNewOutput(&track->client_format, RefillBuffer, player, nullptr, nullptr, 0,
+  if (AudioQueueNewOutput(&player->format, RefillBuffer, player, nullptr, nullptr, 0,
                           &player->queue) != noErr) {
     ReleasePlayer(player);
     return nullptr;
@@ -128,18 +98,42 @@ Player* CreatePlayer(AudioTrack* track) {
   return player;
 }
 
+Player* CreatePlayer(AudioTrack* track) {
+  if (track == nullptr) {
+    return nullptr;
+  }
+  return CreatePlayer(track->client_format, PcmSource{DecodeOneTrack, track});
+}
+
+SourceFill DecodeTrackInto(AudioTrack* track, AudioQueueBufferRef buffer) {
+  const AudioStreamBasicDescription& format = track->client_format;
+  UInt32 frames =
+      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
+  AudioBufferList list{};
+  list.mNumberBuffers = 1;
+  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
+  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
+  list.mBuffers[0].mData = buffer->mAudioData;
+  if (ExtAudioFileRead(track->decoder, &frames, &list) != noErr || frames == 0) {
+    return SourceFill::kEnded;
+  }
+  buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
+  return SourceFill::kFilled;
+}
+
 bool PrimePlayer(Player* player) {
   if (player->queue == nullptr || player->running.load() || player->finished.load() ||
       player->primed) {
     return false;
   }
-  const UInt32 capacity = player->track->client_format.mBytesPerFrame << kPlayerBufferFrameShift;
+  const UInt32 capacity = player->format.mBytesPerFrame << kPlayerBufferFrameShift;
   for (int i = 0; i < kPlayerBufferCount && !player->finished.load(); ++i) {
     AudioQueueBufferRef buffer = nullptr;
     if (AudioQueueAllocateBuffer(player->queue, capacity, &buffer) != noErr) {
       return false;
     }
-    FillBuffer(player, player->queue, buffer, false);
+    std::lock_guard<std::mutex> lock(player->fill_lock);
+    FillLocked(player, buffer);
   }
   player->primed = true;
   return true;
@@ -155,86 +149,47 @@ bool StartPlayer(Player* player) {
   if (AudioQueueStart(player->queue, nullptr) != noErr) {
     return false;
   }
+  player->started = true;
   player->running.store(true);
   return true;
 }
 
-// Runs on the audio thread: the queue hands back a buffer it has played.
-void RefillBuffer(void* user_data, AudioQueueRef queue, AudioQueueBufferRef buffer) {
+void HoldPlayer(Player* player) {
+  player->primed = false;
+  player->pause_stamp = AudioTimeStamp{};
+  player->paused_at = 0;
+  player->paused.store(true);
+  player->running.store(true);
+}
+
+// Runs on the refill thread: the queue hands back a buffer it has played. A buffer handed back
+// while paused is refilled like any other (the paused queue keeps it until the resume): one
+// dropped here would leave circulation for good, and three would starve the output.
+void RefillBuffer(void* user_data, AudioQueueRef /*queue*/, AudioQueueBufferRef buffer) {
   auto* player = static_cast<Player*>(user_data);
-  const bool last = player->buffers_queued.fetch_sub(1) == 1;
-  FillBuffer(player, queue, buffer, std::this_thread::get_id() != player->main_thread);
-  if (last && player->finished.load()) {
-    if (Player* next = player->follower.exchange(nullptr); next != nullptr) {
-      next->started_early.store(AudioQueueStart(next->queue, nullptr) == noErr ? 1 : -1);
+  player->buffers_queued.fetch_sub(1);
+  {
+    std::lock_guard<std::mutex> lock(player->fill_lock);
+    FillLocked(player, buffer);
+  }
+  if (PlayerPlayedOut(player) && player->played_out_hook.call != nullptr) {
+    player->played_out_hook.call(player->played_out_hook.context);
+  }
+}
+
+void ResumeFilling(Player* player) {
+  std::lock_guard<std::mutex> lock(player->fill_lock);
+  // Oldest first: a buffer is taken from the front, the rest move up.
+  while (player->waiting_count > 0 && !player->finished.load()) {
+    AudioQueueBufferRef buffer = player->waiting[0];
+    --player->waiting_count;
+    for (int i = 0; i < player->waiting_count; ++i) {
+      player->waiting[i] = player->waiting[i + 1];
+    }
+    if (!FillLocked(player, buffer)) {
+      return;
     }
   }
-}
-
-void StartWhenPlayedOut(Player* player, Player* next) { player->follower.store(next); }
-
-bool HandOverTo(Player* player, Player* next) {
-  const bool waiting = player->follower.exchange(nullptr) != nullptr;
-  // Its refill thread ends here: a start it made has returned.
-  FreePlayer(player);
-  if (waiting) {
-    return StartPlayer(next);
-  }
-  if (next->started_early.load() != 1) {
-    return false;
-  }
-  next->primed = false;
-  next->running.store(true);
-  return true;
-}
-
-void AskForNextTracks(Player* player) { player->next_state.store(kAskNext); }
-
-bool PlayerWantsNextTrack(const Player* player) {
-  return !player->finished.load() && player->next_state.load() == kNextWanted &&
-         player->ahead == nullptr;
-}
-
-void GiveNextTrack(Player* player, AudioTrack* next) {
-  if (player->next_state.load() != kNextWanted) {
-    return;  // Not asked, or freed meanwhile: the decoding side may be at work.
-  }
-  if (next == nullptr) {
-    Answer(player, kEndAlone);
-    // Nothing in flight would bring a buffer back to find the end.
-    if (player->buffers_queued.load() == 0) {
-      EndOfData(player, player->queue);
-    }
-    return;
-  }
-  // The ended track's last frame is enqueued: the next one begins right after it.
-  player->decoding = next;
-  player->ahead = next;
-  player->ahead_start = player->enqueued_frames;
-  while (player->held_count > 0) {
-    if (!DecodeInto(player, player->queue, player->held[player->held_count - 1])) {
-      return;  // So short that it has ended already: asked again once it is heard.
-    }
-    --player->held_count;
-  }
-  Answer(player, kAskNext);
-}
-
-AudioTrack* TakeHeardTrack(Player* player) {
-  if (player->ahead == nullptr) {
-    return nullptr;
-  }
-  AudioTimeStamp now{};
-  if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr ||
-      now.mSampleTime < static_cast<Float64>(player->ahead_start)) {
-    return nullptr;
-  }
-  AudioTrack* heard_before = player->track;
-  player->track = player->ahead;
-  player->track_start = player->ahead_start;
-  player->ahead = nullptr;
-  player->paused_total = 0;
-  return heard_before;
 }
 
 bool PlayerPlayedOut(const Player* player) {
@@ -253,10 +208,19 @@ void PausePlayer(Player* player) {
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &player->pause_stamp, nullptr) != noErr) {
     return;
   }
-  player->paused_at = player->pause_stamp.mSampleTime / player->track->client_format.mSampleRate;
-  if (AudioQueuePause(player->queue) == noErr) {
-    player->paused.store(true);
+  player->paused_at = player->pause_stamp.mSampleTime / player->format.mSampleRate;
+  if (AudioQueuePause(player->queue) != noErr) {
+    return;
   }
+  // The pause waits for the server to take it, and the clock then stands where the sound
+  // stopped: read again, so that the resume finds it there and no span is counted as paused
+  // that was heard.
+  AudioTimeStamp stopped{};
+  if (AudioQueueGetCurrentTime(player->queue, nullptr, &stopped, nullptr) == noErr) {
+    player->pause_stamp = stopped;
+    player->paused_at = stopped.mSampleTime / player->format.mSampleRate;
+  }
+  player->paused.store(true);
 }
 
 void ResumePlayer(Player* player) {
@@ -266,18 +230,33 @@ void ResumePlayer(Player* player) {
   if (AudioQueueStart(player->queue, &player->pause_stamp) != noErr) {
     return;
   }
+  player->started = true;
   AudioTimeStamp now{};
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr) {
     return;
   }
-  player->paused_total +=
-      now.mSampleTime / player->track->client_format.mSampleRate - player->paused_at;
+  player->paused_total += now.mSampleTime / player->format.mSampleRate - player->paused_at;
   player->paused.store(false);
 }
 
+bool PlayerHeardFrames(Player* player, UInt64* frames) {
+  AudioTimeStamp now{};
+  if (player->queue == nullptr ||
+      AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr) {
+    return false;
+  }
+  *frames = static_cast<UInt64>(now.mSampleTime);
+  return true;
+}
+
+void SetPlayerClockOrigin(Player* player, UInt64 stream_frame) {
+  player->clock_origin = stream_frame;
+  player->paused_total = 0;
+}
+
 Float64 PlayerCurrentTime(Player* player) {
-  // The next track waits until the ended one has been heard, so the position runs on while the
-  // queue plays what it still holds; it is gone before the start and once all has been heard.
+  // The position runs on while the queue plays what it still holds after the data has ended;
+  // it is gone before the start and once all has been heard.
   const bool started = player->running.load() || player->finished.load();
   if (player->queue == nullptr || !started || PlayerPlayedOut(player)) {
     return -1;
@@ -286,8 +265,8 @@ Float64 PlayerCurrentTime(Player* player) {
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr) {
     return -1;
   }
-  return (now.mSampleTime - static_cast<Float64>(player->track_start)) /
-             player->track->client_format.mSampleRate -
+  return (now.mSampleTime - static_cast<Float64>(player->clock_origin)) /
+             player->format.mSampleRate -
          player->paused_total;
 }
 
@@ -295,8 +274,6 @@ void FreePlayer(Player* player) {
   if (player == nullptr) {
     return;
   }
-  // A refill that waits for the next track has none to wait for.
-  Answer(player, kCancelled);
   if (player->queue != nullptr && player->running.load() &&
       AudioQueueStop(player->queue, true) == noErr) {
     player->finished.store(true);

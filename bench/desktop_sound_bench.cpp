@@ -222,11 +222,11 @@ void SwitchCost(const std::string& file) {
     StopPlayback(state);
     stops.Add(Milliseconds(Clock::now() - start));
     start = Clock::now();
-    state.track_loaded = LoadTrack(&state.track, file.c_str()) == 0;
+    OwnedTrack track(new AudioTrack);
+    LoadTrack(track.get(), file.c_str());
     loads.Add(Milliseconds(Clock::now() - start));
     start = Clock::now();
-    state.player = CreatePlayer(&state.track);
-    StartPlayer(state.player);
+    StartSequence(state, std::move(track), file);
     starts.Add(Milliseconds(Clock::now() - start));
     StopPlayback(state);
   }

@@ -155,20 +155,18 @@ void EndsFound() {
   for (int run = 0; run < 5; ++run) {
     PlaybackState alone;
     LoadAndPlay(alone, track);
-    ends.Add(LateBy(2000, [&] { return PlayerPlayedOut(alone.player); }));
+    OfferNextFile(alone, TrackWantingSuccessor(alone), "");
+    ends.Add(LateBy(2000, [&] {
+      StepPlayback(alone);
+      return PlayerPlayedOut(alone.player);
+    }));
     StopPlayback(alone);
 
     PlaybackState joined;
-    joined.gapless = true;
     LoadAndPlay(joined, track);
-    bool given = false;
-    joins.Add(LateBy(2000, [&] {
-      if (PlayerWantsNextTrack(joined.player)) {
-        PrepareNextTrack(joined, given ? "" : track);
-        given = true;
-      }
-      return FollowHeardTrack(joined);
-    }));
+    OfferNextFile(joined, TrackWantingSuccessor(joined), track);
+    joins.Add(
+        LateBy(2000, [&] { return StepPlayback(joined).kind == SequenceChangeKind::kMovedOn; }));
     StopPlayback(joined);
   }
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);

@@ -21,7 +21,7 @@ void RefreshPosition(PlaybackState& playback) {
   Player* player = playback.player;
   // A paused Player keeps the last position shown.
   if (player != nullptr && !player->paused) {
-    playback.position = PlayerCurrentTime(player);
+    playback.position = HeardPosition(playback);
   }
 }
 
@@ -54,62 +54,42 @@ void RebuildNowPlaying(PlaybackState& playback) {
   }
 }
 
-// The next file is read as soon as the Player asks for it, some seconds before the playing
-// track's last frame is heard. Once it is heard, the screen moves on to its row, unless the
-// listing on screen no longer has it next: then the row that is next is played instead.
-void FollowTheStream(PlaybackState& playback, FileBrowserState& browser,
-                     const std::function<void(const std::string&)>& on_track_selected) {
-  if (playback.player == nullptr) {
+// Names the file that follows the track decoded last, by the listing on screen: after the
+// heard track, the row after the playing row (the first file row when there is none, as after
+// another folder was entered); after one joined but not heard yet, the row after its own.
+void NameTheNextFile(PlaybackState& playback, const FileBrowserState& browser) {
+  const SequencedTrack* after = TrackWantingSuccessor(playback);
+  if (after == nullptr) {
     return;
   }
-  if (PlayerWantsNextTrack(playback.player)) {
-    PrepareNextTrack(playback, NextTrackPath(browser));
-  }
-  if (!FollowHeardTrack(playback)) {
-    return;
-  }
-  // The playing row is still the one that was heard until now.
-  const std::string next_row = NextTrackPath(browser);
-  if (next_row.empty() || next_row == playback.now_playing) {
-    MarkPlayingEntry(browser, playback.now_playing);
-  } else {
-    on_track_selected(next_row);
-  }
+  OfferNextFile(
+      playback, after,
+      after == playback.heard ? NextTrackPath(browser) : NextTrackPathAfter(browser, after->path));
 }
 
-// Starts the file read ahead for the ended track, whose output waits primed (or has just
-// started), when it is still the next file row of the listing, or when there is none; true
-// when something new plays.
-bool StartWhatWasReadAhead(PlaybackState& playback, FileBrowserState& browser) {
-  if (playback.next_player == nullptr) {
-    return false;
-  }
-  const std::string next_row = NextTrackPath(browser);
-  if (!next_row.empty() && next_row != playback.ahead_path) {
-    return false;  // The row is played instead, which frees what was read ahead.
-  }
-  browser.paused = false;
-  if (!StartNextPlayer(playback)) {
-    browser.playing_index = -1;
-    return false;
-  }
-  MarkPlayingEntry(browser, playback.now_playing);
-  return true;
-}
-
-// The ended track has been heard out: the next file of the listing starts. A pause asked for
-// at the end, as the last frames were heard, holds the next track where it starts.
-void AdvanceAfterTheEnd(PlaybackState& playback, FileBrowserState& browser,
-                        const std::function<void(const std::string&)>& on_track_selected) {
-  const bool pause = browser.paused;
-  const bool started = StartWhatWasReadAhead(playback, browser) ||
-                       (playback.track_loaded && AdvanceToNextTrack(browser, on_track_selected) &&
-                        playback.player != nullptr);
-  if (!started) {
-    browser.paused = false;  // Nothing follows: nothing to hold.
-  } else if (pause) {
-    PausePlayer(playback.player);
-    browser.paused = true;
+// The marked row and the pause toggle follow what the sequence plays. A file chosen plays
+// unpaused; one that follows by itself keeps a pause made as the one before it ended.
+void FollowTheSequence(PlaybackState& playback, FileBrowserState& browser) {
+  NameTheNextFile(playback, browser);
+  const SequenceChange change = StepPlayback(playback);
+  switch (change.kind) {
+    case SequenceChangeKind::kStarted:
+      browser.paused = false;
+      [[fallthrough]];
+    case SequenceChangeKind::kMovedOn:
+      MarkPlayingEntry(browser, change.path);
+      playback.position = HeardPosition(playback);
+      break;
+    case SequenceChangeKind::kStopped:
+      // The track that played has stopped: no row may go on claiming it plays.
+      browser.playing_index = -1;
+      browser.paused = false;
+      break;
+    case SequenceChangeKind::kEnded:
+      browser.paused = false;  // Nothing follows: nothing to hold.
+      break;
+    case SequenceChangeKind::kNone:
+      break;
   }
 }
 
@@ -200,19 +180,13 @@ std::shared_ptr<MainScreenMemo> MakeMainScreenMemo() { return std::make_shared<M
 tui::Element RenderMainScreen::operator()() const {
   g_screen_width = screen.dimx();
   g_screen_height = screen.dimy();
-  FollowTheStream(playback, browser, on_track_selected);
+  // Before the position is read, so that a track that starts or follows shows from its start.
+  FollowTheSequence(playback, browser);
   RefreshPosition(playback);
   playback.duration = PlayingDuration(playback);
-  // Not at the end of the data but once it has been heard: the queue still holds up to three
-  // buffers then, and freeing the Player would cut them off.
-  if (playback.track_loaded && playback.player != nullptr && PlayerPlayedOut(playback.player)) {
-    AdvanceAfterTheEnd(playback, browser, on_track_selected);
-  }
   FrameInputs& inputs = memo->next;
   inputs.width = g_screen_width;
   inputs.height = g_screen_height;
-  // In the frame that starts the next track, position and duration still describe the one that
-  // ended; the now-playing text already names the new one.
   inputs.progress = ProgressFraction(playback);
   RebuildNowPlaying(playback);
   ReadTexts(playback, inputs);

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -15,14 +14,13 @@ std::shared_ptr<MainScreenMemo> MakeMainScreenMemo();
 
 // The frame: now-playing line, progress row, title line and the browser under its folder
 // header. Each call also does the frame's playback bookkeeping: it publishes the terminal size,
-// refreshes position and duration, and starts the next file when the track has ended. While the
-// frame would show what it showed last time, it hands back the element it built then, so that
-// the loop need not draw it again.
+// tells the sequence which file comes next on the listing, follows what it plays, and refreshes
+// position and duration. While the frame would show what it showed last time, it hands back the
+// element it built then, so that the loop need not draw it again.
 struct RenderMainScreen {
   const tui::ScreenInteractive& screen;
   PlaybackState& playback;
   FileBrowserState& browser;
-  const std::function<void(const std::string&)>& on_track_selected;
   tui::Component browser_component;
   // Shared by the copies of one screen.
   std::shared_ptr<MainScreenMemo> memo = MakeMainScreenMemo();

@@ -1,34 +1,40 @@
 #include "ui/next_track.h"
 
-std::string NextTrackPath(const FileBrowserState& browser) {
+namespace {
+
+const std::string kNoPath;
+
+// The next file row after `row` (-1, or past the end: from the top), each entry examined at
+// most once; none when `row` is the only file.
+const std::string& NextFileAfterRow(const FileBrowserState& browser, int row) {
   const int count = static_cast<int>(browser.entries.size());
-  const int playing = browser.playing_index;
-  int i = playing + 1 < count ? playing + 1 : 0;
+  int i = row + 1 < count ? row + 1 : 0;
   if (i >= count) {
-    return {};
+    return kNoPath;
   }
-  // Each entry is examined at most once.
   int examined = 0;
   while (browser.entries[i].is_directory) {
     i = (i + 1) % count;
     ++examined;
-    if (i == playing || examined == count) {
-      return {};
+    if (i == row || examined == count) {
+      return kNoPath;
     }
   }
-  if (i == playing) {
-    return {};
-  }
-  return browser.entries[i].path;
+  return i == row ? kNoPath : browser.entries[i].path;
 }
 
-bool AdvanceToNextTrack(const FileBrowserState& browser,
-                        const std::function<void(const std::string&)>& on_track_selected) {
-  // A copy: the callback may rebuild what the browser's entries hold.
-  const std::string path = NextTrackPath(browser);
-  if (path.empty()) {
-    return false;
+}  // namespace
+
+const std::string& NextTrackPath(const FileBrowserState& browser) {
+  return NextFileAfterRow(browser, browser.playing_index);
+}
+
+const std::string& NextTrackPathAfter(const FileBrowserState& browser, const std::string& path) {
+  const int count = static_cast<int>(browser.entries.size());
+  for (int i = 0; i < count; ++i) {
+    if (!browser.entries[i].is_directory && browser.entries[i].path == path) {
+      return NextFileAfterRow(browser, i);
+    }
   }
-  on_track_selected(path);
-  return true;
+  return NextFileAfterRow(browser, -1);
 }

@@ -1,16 +1,14 @@
 #pragma once
 
-#include <functional>
 #include <string>
 
 #include "browser/file_browser_state.h"
 
 // After the playing row, the next file row of the listing, wrapping over the parent row and the
-// folders; "" when the playing track is the only file, or the listing holds none.
-std::string NextTrackPath(const FileBrowserState& browser);
+// folders; "" when the playing track is the only file, or the listing holds none. Valid until
+// the listing changes.
+const std::string& NextTrackPath(const FileBrowserState& browser);
 
-// After the playing row, the next file row of the listing, wrapping over the parent row and the
-// folders; plays it through `on_track_selected`. Nothing plays when the ended track is the only
-// file, or the listing holds none: false then.
-bool AdvanceToNextTrack(const FileBrowserState& browser,
-                        const std::function<void(const std::string&)>& on_track_selected);
+// The same after the first file row whose path is `path`, or from the top of the listing when
+// no row has it: what follows a track that was passed over without being heard.
+const std::string& NextTrackPathAfter(const FileBrowserState& browser, const std::string& path);

@@ -4,6 +4,7 @@
 
 #include "audio/playback_state.h"
 #include "tests/audio/fake_engine_test.h"
+#include "tests/audio/sequence_driver.h"
 
 namespace {
 
@@ -19,12 +20,13 @@ class HandleGlobalEventTest : public engine_test::FakeEngineTest {
   void Play() {
     ASSERT_TRUE(
         LoadAndPlay(playback_, WriteTrack("a.mp3", engine_test::ContentsWithFrames(441000))));
+    engine_test::PlayAlone(playback_);
   }
 
   PlaybackState playback_;
   FileBrowserState browser_;
   tui::ScreenInteractive screen_ = tui::ScreenInteractive::FixedSize(80, 24);
-  HandleGlobalEvent handle_{browser_, playback_.player, screen_};
+  HandleGlobalEvent handle_{browser_, playback_, screen_};
 };
 
 TEST_F(HandleGlobalEventTest, WithoutTheOverlayOnlySpaceAndEscapeAreTaken) {
@@ -51,14 +53,12 @@ TEST_F(HandleGlobalEventTest, SpacePausesAndResumesARunningPlayer) {
   EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
 }
 
-// Heard out, the next file about to start: the pause is for it, and the ended queue is not
-// paused, nor resumed empty.
-TEST_F(HandleGlobalEventTest, SpaceAfterTheEndIsKeptForWhatFollows) {
+// Heard out with nothing to follow: there is nothing to pause, and the ended queue is neither
+// paused nor resumed empty.
+TEST_F(HandleGlobalEventTest, SpaceAfterTheEndWithNothingToFollowChangesNothing) {
   Play();
   fake_audio::LastQueue().PlayUntilDrained();
-  ASSERT_FALSE(playback_.player->running);
-  EXPECT_TRUE(handle_(Event::Character(' ')));
-  EXPECT_TRUE(browser_.paused);
+  ASSERT_TRUE(PlayerPlayedOut(playback_.player));
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_FALSE(browser_.paused);
   EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueuePause), 0);

@@ -11,6 +11,7 @@
 
 #include "audio/playback_state.h"
 #include "tests/audio/fake_engine_test.h"
+#include "tests/audio/sequence_driver.h"
 
 namespace {
 
@@ -112,39 +113,45 @@ TEST_F(LoadAndPlayThreadTest, ThreeHundredSwitchesWhilePlaying) {
   EXPECT_EQ(fake_audio::QueueCount(), 300);
 }
 
-// The refill thread waits at each track's end for the main thread to hand over the next, and
-// goes on into it; switches and frees meet it while it waits or decodes.
-TEST_F(LoadAndPlayThreadTest, TracksJoinedOnOneQueueAndSwitchesMeetTheirAsks) {
-  std::vector<std::string> paths;
+// The refill thread goes on into each track the moment the data before it ends, and a track of
+// another shape starts from it as the ended stream is heard out, while the main thread names
+// and steps; then chosen files replace what plays, meeting reads, joins and hand-overs.
+TEST_F(LoadAndPlayThreadTest, AnAlbumPlaysThroughAndChoicesMeetJoinsAndReads) {
+  std::vector<std::string> album;
   std::vector<int16_t> joined;
-  for (UInt32 i = 0; i < 6; ++i) {
+  for (UInt32 i = 0; i < 5; ++i) {
     const UInt64 frames = (i % 3) * kBufferFrames + 1000 * (i + 1);
     const FakeFileContents contents = engine_test::ContentsWithFrames(frames, 2, i + 1);
-    paths.push_back(WriteTrack("t" + std::to_string(i) + ".mp3", contents));
+    album.push_back(WriteTrack("t" + std::to_string(i) + ".mp3", contents));
     const std::vector<int16_t> pcm = fake_audio::FakePcm(contents, 0, frames);
     joined.insert(joined.end(), pcm.begin(), pcm.end());
   }
+  const FakeFileContents mono = engine_test::ContentsWithFrames(kBufferFrames, 1, 9);
+  album.push_back(WriteTrack("t5.mp3", mono));
   PlaybackState state;
-  state.gapless = true;
-  ASSERT_TRUE(LoadAndPlay(state, paths[0]));
-  size_t next = 1;
+  ASSERT_TRUE(LoadAndPlay(state, album[0]));
+  FakeQueue first(state.player->queue);
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
-  while (!PlayerPlayedOut(state.player) && std::chrono::steady_clock::now() < deadline) {
-    if (PlayerWantsNextTrack(state.player)) {
-      PrepareNextTrack(state, next < paths.size() ? paths[next++] : "");
-    }
-    FollowHeardTrack(state);
+  while ((state.now_playing != album.back() || !PlayerPlayedOut(state.player)) &&
+         std::chrono::steady_clock::now() < deadline) {
+    engine_test::NameNextInAlbumAndStep(state, album);
     std::this_thread::sleep_for(microseconds(50));
   }
+  ASSERT_EQ(fake_audio::QueueCount(), 2);
   ASSERT_TRUE(PlayerPlayedOut(state.player));
-  EXPECT_EQ(fake_audio::LastQueue().played_samples(), joined);
-  EXPECT_EQ(fake_audio::QueueCount(), 1);
+  EXPECT_EQ(first.played_samples(), joined);
+  EXPECT_EQ(fake_audio::LastQueue().played_samples(), fake_audio::FakePcm(mono, 0, kBufferFrames));
+  EXPECT_EQ(state.now_playing, album[5]);
 
   for (int i = 0; i < 100; ++i) {
-    ASSERT_TRUE(LoadAndPlay(state, paths[i % 2]));
-    std::this_thread::sleep_for(microseconds(100 + (i % 5) * 200));
-    if (PlayerWantsNextTrack(state.player) && i % 2 == 0) {
-      PrepareNextTrack(state, paths[2]);
+    ChooseTrack(state, album[i % album.size()]);
+    for (int pass = 0; pass < i % 4; ++pass) {
+      engine_test::NameNextInAlbumAndStep(state, album);
+      std::this_thread::sleep_for(microseconds(100 + (i % 5) * 200));
+    }
+    if (i % 3 == 0) {
+      PauseHeard(state);
+      ResumeHeard(state);
     }
   }
   StopPlayback(state);

@@ -48,7 +48,7 @@ class LoadAndPlayTest : public engine_test::FakeEngineTest {
     EXPECT_EQ(state_.player, nullptr);
     EXPECT_FALSE(state_.track_loaded);
     EXPECT_EQ(state_.now_playing, "");
-    EXPECT_EQ(state_.track.data, nullptr);
+    EXPECT_EQ(state_.heard, nullptr);
     EXPECT_EQ(fake_audio::OpenFileCount(), 0);
     EXPECT_EQ(fake_audio::LiveQueueCount(), 0);
   }
@@ -66,7 +66,8 @@ TEST_F(LoadAndPlayTest, PlaysTheFileAndNamesIt) {
   EXPECT_THAT(errors, IsEmpty());
   ASSERT_NE(state_.player, nullptr);
   EXPECT_TRUE(state_.player->running.load());
-  EXPECT_EQ(state_.player->track, &state_.track);
+  ASSERT_NE(state_.heard, nullptr);
+  EXPECT_EQ(state_.heard->path, first_);
   EXPECT_TRUE(state_.track_loaded);
   EXPECT_EQ(state_.now_playing, first_);
   EXPECT_EQ(fake_audio::LastQueue().state(), QueueState::kRunning);

@@ -21,6 +21,7 @@
 #include "audio/playback_state.h"
 #include "audio/player.h"
 #include "audio/track.h"
+#include "tests/audio/sequence_driver.h"
 #include "tests/support/counting_track.h"
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
@@ -208,7 +209,16 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
   void Play(const MediaRecipe& recipe) {
     const std::string path = test_support::MakeMedia(recipe);
     ASSERT_FALSE(path.empty());
-    ASSERT_TRUE(LoadAndPlay(playback_, path));
+    ASSERT_TRUE(PlayAlone(path));
+  }
+
+  // Plays `path` with nothing to follow it: it ends with its data.
+  bool PlayAlone(const std::string& path) {
+    if (!LoadAndPlay(playback_, path)) {
+      return false;
+    }
+    engine_test::PlayAlone(playback_);
+    return true;
   }
 
   // Waits as the main screen does until the track has been heard to its last frame.
@@ -216,6 +226,7 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
     while (!PlayerPlayedOut(playback_.player)) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the track was never heard out";
+      StepPlayback(playback_);
       std::this_thread::sleep_for(milliseconds(5));
     }
   }
@@ -333,8 +344,8 @@ TEST_P(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothing
   const MediaRecipe second = DesktopMedia(MediaFormat::kWav, 1.0, 1000);
   const std::string first_path = test_support::MakeMedia(first);
   const std::string second_path = test_support::MakeMedia(second);
-  ASSERT_TRUE(LoadAndPlay(playback_, first_path));
-  ASSERT_TRUE(LoadAndPlay(playback_, second_path));
+  ASSERT_TRUE(PlayAlone(first_path));
+  ASSERT_TRUE(PlayAlone(second_path));
   std::this_thread::sleep_for(milliseconds(300));
   EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
   WaitUntilPlayedOut();
@@ -372,7 +383,7 @@ TEST_P(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) 
     }
   };
   signal_daemons(SIGSTOP);
-  const bool changed = LoadAndPlay(playback_, untaken_path) && LoadAndPlay(playback_, last_path);
+  const bool changed = PlayAlone(untaken_path) && PlayAlone(last_path);
   signal_daemons(SIGCONT);
   ASSERT_TRUE(changed);
   WaitUntilPlayedOut();
@@ -494,7 +505,7 @@ TEST_P(DesktopPlaybackTest, TenRestartsResumeFromTheLastFrameHeardAndWedgeNothin
   ASSERT_TRUE(test_support::WriteCountingTrack(path, frames));
   server_->StopRecording();
   ASSERT_TRUE(server_->StartRecordingToTheEnd());
-  ASSERT_TRUE(LoadAndPlay(playback_, path));
+  ASSERT_TRUE(PlayAlone(path));
   ASSERT_TRUE(ClockMovesBy(playback_.player, 0, std::chrono::steady_clock::now() + kPatience));
   std::vector<std::vector<int16_t>> stretches;  // What each server heard.
   for (const RestartCase& restart : kRestarts) {
@@ -540,7 +551,7 @@ TEST_P(DesktopPlaybackTest, ATrackChosenWhileTheServerRestartsPlaysOnceItIsBack)
   const MediaRecipe chosen = DesktopMedia(MediaFormat::kWav, 1.5, 1000);
   const std::string chosen_path = test_support::MakeMedia(chosen);
   server_->StopDaemons();
-  const bool loaded = LoadAndPlay(playback_, chosen_path);
+  const bool loaded = PlayAlone(chosen_path);
   ASSERT_TRUE(server_->StartDaemons() && server_->StartRecording()) << server_->Logs();
   ASSERT_TRUE(loaded) << "the track was refused while the server was away";
   WaitUntilPlayedOut();

@@ -28,11 +28,14 @@ class MainScreenTest : public engine_test::FakeEngineTest {
   tui::Screen Frame();
   std::vector<std::string> FrameLines() { return Frame().Lines(); }
 
-  // Plays `name` as Return in the browser would.
+  // Plays `name` as Return in the browser would, and draws frames until it plays.
   void Choose(const std::string& name);
+  // Draws frames until no file is being read for the sequence.
+  void Settle();
   void SetPlayedSeconds(double seconds);
-  // Plays every queued buffer: the data runs out and the Player ends.
-  void PlayToTheEnd();
+  // Plays the queue's buffers, a frame after each, until the heard track changes or nothing is
+  // left to play.
+  void PlayUntilTheHeardTrackChanges();
 
   int RowOf(const std::string& name) const;
 

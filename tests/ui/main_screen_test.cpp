@@ -115,7 +115,7 @@ TEST_F(MainScreenFrameTest, TheOnlyFileEndsAndStaysShownWithoutAClock) {
   AddTrack("a.mp3", kAllTags, 2);
   Open();
   Choose("a.mp3");
-  PlayToTheEnd();
+  fake_audio::LastQueue().PlayUntilDrained();
   for (int frame = 0; frame < 3; ++frame) {
     const std::vector<std::string> lines = FrameLines();
     EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Song | Band (2004) /Rock/");
@@ -130,35 +130,40 @@ TEST_F(MainScreenFrameTest, TheOnlyFileEndsAndStaysShownWithoutAClock) {
   EXPECT_FALSE(browser_.paused) << "a pause with nothing to follow holds nothing";
 }
 
-TEST_F(MainScreenFrameTest, APauseAsTheEndIsHeardHoldsTheNextFileWhereItStarts) {
+// Space between the join and the next track's first frame: nothing of it is heard until the
+// resume, and then its row is marked as it is heard.
+TEST_F(MainScreenFrameTest, APauseAsATrackEndsHoldsTheOneThatFollows) {
   AddTrack("a.mp3", {}, 2);
   AddTrack("b.mp3", {}, 2);
   Open();
   Choose("a.mp3");
-  PlayToTheEnd();
+  fake_audio::FakeQueue queue = fake_audio::LastQueue();
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  Settle();  // What follows a.mp3 is queued now.
   root_->OnEvent(tui::Event::Character(' '));
+  EXPECT_FALSE(queue.PlayHeadBuffer());
   Frame();
-  ASSERT_EQ(fake_audio::QueueCount(), 2);
-  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
   EXPECT_TRUE(browser_.paused);
-  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kPaused);
   root_->OnEvent(tui::Event::Character(' '));
-  EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
+  PlayUntilTheHeardTrackChanges();
+  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
+  EXPECT_FALSE(browser_.paused);
 }
 
 TEST_F(MainScreenFrameTest, TheNextFileStartsByItselfAndItsRowIsMarked) {
   AddTrack("a.mp3", kAllTags, 2);
   AddTrack("b.mp3", {{"title", "Second"}}, 3);
   Open();
+  browser_.paused = true;
   Choose("a.mp3");
-  root_->OnEvent(tui::Event::Character(' '));
-  root_->OnEvent(tui::Event::Character(' '));
-  PlayToTheEnd();
-  Frame();
+  EXPECT_FALSE(browser_.paused) << "a chosen file plays";
+  EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
+  PlayUntilTheHeardTrackChanges();
   EXPECT_EQ(playback_.now_playing, "Second");
   EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
   EXPECT_EQ(browser_.selected, RowOf("b.mp3"));
-  EXPECT_FALSE(browser_.paused);
   const std::vector<std::string> lines = FrameLines();
   EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Now playing: Second");
   EXPECT_THAT(lines[10], HasSubstr("b.mp3 \u266a\u266a\u266a"));
@@ -171,8 +176,7 @@ TEST_F(MainScreenFrameTest, AfterTheLastFileTheSearchWrapsToTheFirst) {
   std::filesystem::create_directory(dir_.path() / "folder");
   Open();
   Choose("b.mp3");
-  PlayToTheEnd();
-  Frame();
+  PlayUntilTheHeardTrackChanges();
   EXPECT_EQ(playback_.now_playing, dir_ / "a.mp3");
   EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
 }
@@ -182,7 +186,7 @@ TEST_F(MainScreenFrameTest, ANextFileThatFailsLeavesNothingLoadedAndNoMark) {
   test_support::WriteFile(dir_.path() / "b.mp3", "not audio at all");
   Open();
   Choose("a.mp3");
-  PlayToTheEnd();
+  fake_audio::LastQueue().PlayUntilDrained();
   std::string errors = engine_test::CaptureStderr([&] { Frame(); });
   EXPECT_THAT(errors, HasSubstr("Failed to load: " + (dir_ / "b.mp3")));
   EXPECT_FALSE(playback_.track_loaded);
@@ -192,6 +196,25 @@ TEST_F(MainScreenFrameTest, ANextFileThatFailsLeavesNothingLoadedAndNoMark) {
   for (const std::string& line : lines) {
     EXPECT_THAT(line, Not(HasSubstr("\u266a")));
   }
+}
+
+// A chosen file that does not load stops what played: no row may go on claiming it plays.
+TEST_F(MainScreenFrameTest, AChosenFileThatFailsUnmarksTheRowThatStopped) {
+  AddTrack("a.mp3", {}, 20);
+  test_support::WriteFile(dir_.path() / "broken.mp3", "garbage");
+  Open();
+  Choose("a.mp3");
+  root_->OnEvent(tui::Event::Character(' '));
+  browser_.selected = 0;
+  const std::string errors = engine_test::CaptureStderr([&] {
+    on_select_(dir_ / "broken.mp3");
+    Settle();
+  });
+  EXPECT_EQ(errors, "Failed to load: " + (dir_ / "broken.mp3") + "\n");
+  EXPECT_EQ(playback_.player, nullptr);
+  EXPECT_EQ(browser_.playing_index, -1);
+  EXPECT_FALSE(browser_.paused);
+  EXPECT_EQ(browser_.selected, 0);
 }
 
 TEST_F(MainScreenFrameTest, TheNowPlayingLineUsesTitleArtistYearAndGenreOnly) {
@@ -267,7 +290,7 @@ TEST_F(MainScreenFrameTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
   Choose("a.mp3");
   SetPlayedSeconds(30);
   for (double duration : {std::nan(""), std::numeric_limits<double>::infinity()}) {
-    playback_.track.duration = duration;
+    playback_.heard->track->duration = duration;
     const std::vector<std::string> lines = FrameLines();
     EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
     EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:30");
@@ -277,25 +300,17 @@ TEST_F(MainScreenFrameTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
 }  // namespace
 
 // With tracks of one format joined on one output, the screen follows what is heard.
-class MainScreenGaplessTest : public ui_test::MainScreenTest {
- protected:
-  // Plays `name` and hands the Player the next track once its data has ended.
-  void ChooseAndReadAhead(const std::string& name) {
-    playback_.gapless = true;
-    Choose(name);
-    ASSERT_TRUE(fake_audio::LastQueue().PlayHeadBuffer());  // The refill finds the end.
-    Frame();
-    ASSERT_NE(playback_.player->ahead, nullptr) << "the next track was not read ahead";
-  }
-};
+class MainScreenGaplessTest : public ui_test::MainScreenTest {};
 
 TEST_F(MainScreenGaplessTest, TheScreenMovesToTheNextRowWhenItsFirstFrameIsHeard) {
   AddTrack("a.mp3", {{"title", "First"}}, 2);
   AddTrack("b.mp3", {{"title", "Second"}}, 3);
   Open();
-  ChooseAndReadAhead("a.mp3");
+  Choose("a.mp3");
   fake_audio::FakeQueue queue = fake_audio::LastQueue();
   ASSERT_TRUE(queue.PlayHeadBuffer());
+  ASSERT_TRUE(queue.PlayHeadBuffer());
+  Settle();
   EXPECT_EQ(Inner(FrameLines()[kNowPlayingRow]), "Now playing: First");
   EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
 
@@ -309,44 +324,40 @@ TEST_F(MainScreenGaplessTest, TheScreenMovesToTheNextRowWhenItsFirstFrameIsHeard
   EXPECT_EQ(fake_audio::QueueCount(), 1) << "the same output plays on";
 }
 
-TEST_F(MainScreenGaplessTest, ATrackAheadNoLongerNextOnScreenGivesWayToTheRowThatIs) {
-  AddTrack("a.mp3", {}, 2);
+// The file read ahead is dropped when the listing on screen names another one next.
+TEST_F(MainScreenGaplessTest, AReadAheadNoLongerNextOnScreenGivesWayToTheRowThatIs) {
+  AddTrack("a.mp3", {}, 5);
   AddTrack("b.mp3", {}, 2);
   std::filesystem::create_directory(dir_.path() / "other");
   AddTrack("other/x.mp3", {}, 2);
   Open();
-  ChooseAndReadAhead("a.mp3");
-  // The user goes into the other folder before a.mp3 has been heard out.
+  Choose("a.mp3");
+  // The user goes into the other folder before a.mp3's data has ended.
   browser_.current_dir = (dir_.path() / "other").string();
   browser_.entries = ScanDirectory(browser_.current_dir);
   browser_.playing_index = -1;
-  fake_audio::LastQueue().PlayUntilDrained();
-  Frame();
+  Settle();
+  PlayUntilTheHeardTrackChanges();
   EXPECT_EQ(playback_.now_playing, dir_ / "other/x.mp3");
   EXPECT_EQ(browser_.playing_index, RowOf("x.mp3"));
-  EXPECT_EQ(fake_audio::QueueCount(), 2);
+  EXPECT_EQ(fake_audio::QueueCount(), 1);
 }
 
 TEST_F(MainScreenGaplessTest, AFileOfAnotherFormatWaitsPrimedAndStartsOnceTheEndIsHeard) {
-  AddTrack("a.mp3", {}, 2);
+  AddTrack("a.mp3", {}, 1);
   WriteTrack("b.mp3", engine_test::ContentsWithFrames(44100, 1));
   Open();
-  playback_.gapless = true;
   Choose("a.mp3");
-  fake_audio::FakeQueue first = fake_audio::LastQueue();
-  ASSERT_TRUE(first.PlayHeadBuffer());  // The refill finds the end.
-  Frame();
-  ASSERT_NE(playback_.next_player, nullptr) << "the mono file was not primed";
+  fake_audio::FakeQueue first(playback_.player->queue);
+  ASSERT_EQ(fake_audio::QueueCount(), 2) << "the mono file was not primed";
   fake_audio::FakeQueue second = fake_audio::LastQueue();
   EXPECT_EQ(second.format().mChannelsPerFrame, 1u);
   EXPECT_EQ(second.state(), fake_audio::QueueState::kIdle);
-  EXPECT_EQ(second.queued_count(), 2);
 
   first.PlayUntilDrained();
   EXPECT_EQ(second.state(), fake_audio::QueueState::kRunning) << "started as the end was heard";
   Frame();
   EXPECT_EQ(first.state(), fake_audio::QueueState::kDisposed);
-  EXPECT_EQ(playback_.next_player, nullptr);
   EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
   EXPECT_EQ(playback_.now_playing, dir_ / "b.mp3");
   EXPECT_TRUE(playback_.player->running);
