@@ -63,7 +63,7 @@ struct TrackCloser {
 using OwnedTrack = std::unique_ptr<AudioTrack, TrackCloser>;
 
 // The read callback over the track's bytes: a bounded copy, status 0 even when nothing is
-// copied. May run on the audio thread, through the decoder.
+// copied. Runs on whichever thread the decoder reads on.
 OSStatus ReadTrackBytes(void* track, SInt64 position, UInt32 request_count, void* destination,
                         UInt32* actual_count);
 

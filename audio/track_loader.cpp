@@ -16,7 +16,7 @@
 namespace {
 
 // How long stopping the loader waits for a thread that is not stuck in a read.
-constexpr auto kStopPatience = std::chrono::milliseconds(100);
+constexpr auto kStopPatience = std::chrono::milliseconds(50);
 
 // What the caller and the loader's thread share; the thread holds its own reference, so that a
 // thread left in a read after the stop still has it.

@@ -187,6 +187,13 @@ void ResumeOnceDecided(TrackSequence& sequence) {
 
 // Once the queue's clock has passed a joined track's first frame, that track is the one heard.
 bool FollowHeard(TrackSequence& sequence) {
+  {
+    // The clock is asked only while a track joined after the heard one waits to be heard.
+    std::lock_guard<std::mutex> lock(sequence.mutex);
+    if (sequence.stream.size() < 2) {
+      return false;
+    }
+  }
   UInt64 clock = 0;
   if (!PlayerHeardFrames(sequence.player, &clock)) {
     return false;

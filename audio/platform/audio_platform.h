@@ -10,31 +10,49 @@
 // fake that the tests drive.
 //
 // Threads and locks:
-// - The caller's thread (the program's main thread) runs every operation on audio files and
-//   decoders, and every queue operation. A queue operation never waits for a decode, nor for
-//   the server to answer, but for two exceptions: AudioQueueNewOutput waits up to two seconds
-//   for a connection to the server when it has none (the first queue, or a server that went
-//   away), and AudioQueuePause up to 0.1 s for the server to take the pause.
+// - Audio files and decoders: each one is used by one thread at a time, whichever it is. The
+//   program opens, reads the properties of and closes a file on its loader's thread or on its
+//   main thread; a decoder then reads on the queue's refill thread (through the refill
+//   routine), or on the main thread while it primes a queue's buffers or fills buffers that
+//   waited for the next track, never on two at once (the program's own lock sees to it).
+// - Queue operations run on the program's main thread, except those the refill routine makes
+//   (below) and one start: once a queue that has ended has been heard out, its refill routine
+//   may call AudioQueueStart on another queue, which is waiting primed to follow it.
+// - What a queue operation waits for. AudioQueueNewOutput waits up to two seconds for a
+//   connection to the server when it has none (the first queue, or a server that went away),
+//   and up to two seconds more for the lock of the process's one connection, which another
+//   thread holds while it connects (the refill thread of a queue whose server went away
+//   reconnects under it). AudioQueuePause waits up to 0.1 s for the server to take the pause.
+//   AudioQueueDispose waits for a refill under way (a decode of one buffer, or the program's
+//   own lock around it) and for a try to reopen a lost output (at worst the two seconds a
+//   connection and its lock may take). Every other operation waits only for the locks below,
+//   each held for moments, never for a decode or for the server to answer.
 // - Each queue has a refill thread of its own. It is an ordinary thread, not the output's
 //   real-time one: it calls the refill routine, with no lock held, once for every buffer that
-//   has been heard, in playing order, and the routine may take its time (decode, or wait for the
-//   caller's thread) as long as what is queued lasts. From there the routine may call
-//   ExtAudioFileRead, AudioQueueEnqueueBuffer and AudioQueueStop(queue, false). When the server
-//   goes away or drops the stream, this thread opens a new stream, and keeps trying while the
-//   server is not back; the new stream plays on from what was last heard. A queue made while a
-//   server that answered before is away starts out so, with nothing heard yet.
+//   has been heard, in playing order. The routine may take the time to decode a buffer, as
+//   long as what is queued lasts; it may call ExtAudioFileRead, AudioQueueEnqueueBuffer,
+//   AudioQueueStop(queue, false) and, on another queue, AudioQueueStart. It must not wait for
+//   anything else: when the server goes away or drops the stream, this same thread opens a new
+//   stream, and keeps trying while the server is not back; the new stream plays on from what
+//   was last heard. A queue made while a server that answered before is away starts out so,
+//   with nothing heard yet.
 // - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
 //   enqueued PCM, and tells the queue what has been heard. It never decodes and never calls the
 //   refill routine, so a slow decode cannot starve the output.
 // - Locks, always taken in this order, each held for moments: the queue's output lock (held for
 //   every call into the output, since the refill thread may replace the output), then the
 //   output's own lock (the server's main-loop lock, or SDL's device lock), then the queue's lock
-//   (its buffers and counts). The output's thread takes only the last two, in that order.
+//   (its buffers and counts). The output's thread takes only the last two, in that order. The
+//   lock of the process's one server connection is taken outside all of them, and held while a
+//   connection is made (up to two seconds).
 //
 // The queue's clock (AudioQueueGetCurrentTime) counts the frames heard since the queue's first
 // start, for the queue's whole life: across pauses, during which it stands still, and across a
 // new stream that replaces a lost one. The sound server's clock takes its latency off; SDL's
-// counts what has been copied to the device, whose own buffer is short.
+// counts what has been copied to the device, whose own buffer is short. Once the queue has
+// stopped (at once, or after its last buffer played out) the clock fails. A stream that has run
+// dry may have its clock stand short of the last frame written, for good (a sink that renders
+// far ahead does so): nothing waits for the clock to reach the end.
 
 #include <cstdint>
 
@@ -173,7 +191,7 @@ using AudioFile_WriteProc = OSStatus (*)(void* client_data, SInt64 position, UIn
 using AudioFile_GetSizeProc = SInt64 (*)(void* client_data);
 using AudioFile_SetSizeProc = OSStatus (*)(void* client_data, SInt64 size);
 
-// Called on the queue's own audio thread, once for every enqueued buffer that has played.
+// Called on the queue's refill thread, once for every enqueued buffer that has played.
 using AudioQueueOutputCallback = void (*)(void* user_data, AudioQueueRef queue,
                                           AudioQueueBufferRef buffer);
 
@@ -220,7 +238,7 @@ OSStatus ExtAudioFileSetProperty(ExtAudioFileRef decoder, ExtAudioFilePropertyID
 // the request are kept for the next read. Frames whose rate or channel count differs from the
 // file format's (recordings of different formats joined into one file) are resampled and mixed
 // to the client format. A damaged packet is skipped; only an unrecoverable error fails. May run
-// on the audio thread (from the refill routine).
+// on the refill thread (from the refill routine).
 OSStatus ExtAudioFileRead(ExtAudioFileRef decoder, UInt32* io_frames, AudioBufferList* io_data);
 
 OSStatus ExtAudioFileDispose(ExtAudioFileRef decoder);
@@ -228,7 +246,7 @@ OSStatus ExtAudioFileDispose(ExtAudioFileRef decoder);
 // --- The output queue ------------------------------------------------------------------------
 
 // A queue in `format` (16-bit signed interleaved PCM) on a new stream of the sound server, or an
-// SDL device; it holds its output until started. `callback` runs on the queue's own audio
+// SDL device; it holds its output until started. `callback` runs on the queue's own refill
 // thread, with `user_data`, once for every buffer that has been heard. No run loop, flags 0.
 OSStatus AudioQueueNewOutput(const AudioStreamBasicDescription* format,
                              AudioQueueOutputCallback callback, void* user_data,
@@ -245,7 +263,7 @@ OSStatus AudioQueueAllocateBuffer(AudioQueueRef queue, UInt32 capacity,
                                   AudioQueueBufferRef* out_buffer);
 
 // Plays the buffer's mAudioDataByteSize bytes after everything enqueued before it, whole; the
-// output takes them at once if it has room. May run on the audio thread (from the refill
+// output takes them at once if it has room. May run on the refill thread (from the refill
 // routine).
 OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer,
                                  UInt32 packet_count, const AudioStreamPacketDescription* packets);

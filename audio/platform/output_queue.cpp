@@ -284,13 +284,16 @@ OSStatus AudioQueuePause(AudioQueueRef queue) {
   if (queue == nullptr) {
     return kAudio_ParamError;
   }
+  // The output lock is held until the paused state is set: an output that replaces a lost one
+  // in between would otherwise be started, and play through the pause.
+  std::lock_guard<std::mutex> calls(queue->output_mutex);
   {
     std::lock_guard<std::mutex> lock(queue->mutex);
     if (queue->state == QueueState::kStopped) {
       return kAudioQueueErr_InvalidRunState;
     }
   }
-  const OSStatus status = CallOutput(*queue, [](AudioOutput& output) { return output.Pause(); });
+  const OSStatus status = queue->output->Pause();
   if (status == noErr) {
     std::lock_guard<std::mutex> lock(queue->mutex);
     queue->state = QueueState::kPaused;

@@ -216,20 +216,23 @@ TEST_F(PlayerTest, ABufferTheQueueRefusedIsNotWaitedFor) {
   EXPECT_TRUE(PlayerPlayedOut(player_)) << "a Player would wait for a buffer never queued";
 }
 
+// The server takes a moment to take a pause, and plays on meanwhile: the position goes on from
+// where the sound stopped, not from where the pause was asked for.
 TEST_F(PlayerTest, PositionGoesOnFromThePauseAfterTheResume) {
   StartOver(100 * kBufferFrames);
   FakeQueue queue = Queue();
   queue.set_sample_time(88200);
+  fake_audio::BeforeNextCall(Op::kAudioQueuePause, [&] { queue.set_sample_time(88200 + 441); });
   PausePlayer(player_);
   ExpectFlags(false, true, true);
   EXPECT_EQ(queue.state(), QueueState::kPaused);
-  EXPECT_DOUBLE_EQ(player_->paused_at, 2.0);
+  EXPECT_DOUBLE_EQ(player_->paused_at, 2.01);
 
   ResumePlayer(player_);
   ExpectFlags(false, true, false);
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueStart),
-              ElementsAre("AudioQueueStart", "AudioQueueStart(at=88200)"));
-  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 2.0);
+              ElementsAre("AudioQueueStart", "AudioQueueStart(at=88641)"));
+  EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 2.01);
   queue.set_sample_time(88200 + 44100);
   EXPECT_DOUBLE_EQ(PlayerCurrentTime(player_), 3.0);
   EXPECT_DOUBLE_EQ(player_->paused_total, 0.0);

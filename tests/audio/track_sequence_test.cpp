@@ -184,12 +184,17 @@ TEST_F(TrackSequenceTest, AnotherShapeGetsAStreamPrimedWhileTheEndedOneIsHeard) 
 
   first.PlayUntilDrained();
   EXPECT_EQ(second.state(), QueueState::kRunning) << "started as the end was heard";
+  // Space before the main thread's next pass pauses the one that is heard now.
+  PauseHeard(state_);
+  EXPECT_EQ(second.state(), QueueState::kPaused);
   const SequenceChange change = StepPlayback(state_);
   EXPECT_EQ(change.kind, SequenceChangeKind::kMovedOn);
   EXPECT_EQ(change.path, mono);
   EXPECT_EQ(first.state(), QueueState::kDisposed);
   EXPECT_EQ(first.played_samples(), PcmOf({"a.mp3"}));
-  EXPECT_EQ(HeardPosition(state_), 0.0);
+  EXPECT_TRUE(state_.player->paused);
+  ResumeHeard(state_);
+  EXPECT_EQ(second.state(), QueueState::kRunning);
 }
 
 // Space as the ended track is heard out, while the next is still being read: it starts held
