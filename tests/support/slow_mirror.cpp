@@ -139,6 +139,10 @@ int64_t SlowMirror::Sum(const std::string& event, const std::string& name) const
 
 int SlowMirror::Opens(const std::string& name) const { return static_cast<int>(Sum("open", name)); }
 
+int SlowMirror::Releases(const std::string& name) const {
+  return static_cast<int>(Sum("release", name));
+}
+
 int64_t SlowMirror::BytesServed(const std::string& name) const { return Sum("served", name); }
 
 bool SlowMirror::ReadFinished(const std::string& name) const {

@@ -59,6 +59,8 @@ class SlowMirror {
   int Opens(const std::string& name) const;
   // The bytes of `name` served so far, over all its opens.
   int64_t BytesServed(const std::string& name) const;
+  // How many times a file of that name was closed after an open.
+  int Releases(const std::string& name) const;
   // True once every byte of `name` has been served by one read or another, or once a read of
   // the failing file has failed: the reader's wait is over.
   bool ReadFinished(const std::string& name) const;

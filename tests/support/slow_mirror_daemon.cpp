@@ -1,13 +1,15 @@
 // A read-only FUSE mirror of a folder whose reads take a set time, as a share or a disk that
 // wakes up slowly does: the first read of each open file waits a round trip, and every read
-// then takes its bytes at a set rate. Files are opened with direct_io, so that the page cache
-// never answers in the mirror's place. The tests start it through SlowMirror
-// (tests/support/slow_mirror.h), which also reads its log.
+// then takes its bytes at a set rate (the kernel asks for up to 1 MiB at a time). Files are
+// opened with direct_io, so that the page cache never answers in the mirror's place. A read
+// whose reader's process is ending ends at once, as a disk's read would have. The tests
+// start it through SlowMirror (tests/support/slow_mirror.h), which also reads its log.
 //
 // Usage: slow_mirror SOURCE MOUNTPOINT ROUND_TRIP_MS BYTES_PER_SECOND LOG [FAILING_NAME]
 // A BYTES_PER_SECOND of 0 reads at the source's own pace. Reads of the file named FAILING_NAME
 // (a name in SOURCE) take their time, then fail with EIO. The log gets one line per event,
-// "open NAME", "served NAME BYTES", "failed NAME" or "release NAME", written as it happens.
+// "open NAME", "served NAME BYTES", "failed NAME", "interrupted NAME" or "release NAME", written
+// as it happens.
 
 #define FUSE_USE_VERSION 31
 
@@ -65,14 +67,42 @@ void Log(const std::string& event, const std::string& name, int64_t bytes = -1) 
   }
 }
 
-// Sleeps for `wait` in short steps, and stops early once the mirror is being unmounted, so that
-// a read in flight never holds up the end of the process.
-void Pace(std::chrono::duration<double> wait) {
+// True when the thread `reader` is gone or has SIGKILL pending: its process is ending (killed, or
+// another of its threads called exit), which a read on a disk never holds up. Any other signal
+// leaves the read to finish, as it does there.
+bool ReaderIsEnding(pid_t reader) {
+  std::FILE* status = std::fopen(("/proc/" + std::to_string(reader) + "/status").c_str(), "r");
+  if (status == nullptr) {
+    return true;
+  }
+  constexpr unsigned long long kKill = 1ULL << (SIGKILL - 1);
+  bool ending = false;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    unsigned long long pending = 0;
+    if (std::sscanf(line, "SigPnd: %llx", &pending) == 1 ||
+        std::sscanf(line, "ShdPnd: %llx", &pending) == 1) {
+      ending = ending || (pending & kKill) != 0;
+    }
+  }
+  std::fclose(status);
+  return ending;
+}
+
+// Sleeps for `wait` in short steps. Stops early, false, once the reader's process is ending (the
+// kernel holds that process until the read is answered) or the mirror is being unmounted.
+bool Pace(std::chrono::duration<double> wait) {
   const auto until = std::chrono::steady_clock::now() + wait;
-  fuse_session* session = fuse_get_session(fuse_get_context()->fuse);
-  while (std::chrono::steady_clock::now() < until && !fuse_session_exited(session)) {
+  const fuse_context* context = fuse_get_context();
+  fuse_session* session = fuse_get_session(context->fuse);
+  while (std::chrono::steady_clock::now() < until) {
+    if ((fuse_interrupted() != 0 && ReaderIsEnding(context->pid)) ||
+        fuse_session_exited(session) != 0) {
+      return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+  return true;
 }
 
 void* Init(fuse_conn_info*, fuse_config* config) {
@@ -123,15 +153,19 @@ int Open(const char* path, fuse_file_info* info) {
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
   auto* file = reinterpret_cast<OpenFile*>(info->fh);
-  if (!file->waited_round_trip.exchange(true)) {
-    Pace(g_settings.round_trip);
+  if (!file->waited_round_trip.exchange(true) && !Pace(g_settings.round_trip)) {
+    Log("interrupted", file->name);
+    return -EINTR;
   }
   const ssize_t count = pread(file->fd, buffer, size, offset);
   if (count < 0) {
     return -errno;
   }
-  if (g_settings.bytes_per_second > 0) {
-    Pace(std::chrono::duration<double>(static_cast<double>(count) / g_settings.bytes_per_second));
+  if (g_settings.bytes_per_second > 0 &&
+      !Pace(std::chrono::duration<double>(static_cast<double>(count) /
+                                          g_settings.bytes_per_second))) {
+    Log("interrupted", file->name);
+    return -EINTR;
   }
   if (file->name == g_settings.failing_name) {
     Log("failed", file->name);
