@@ -171,6 +171,54 @@ TEST_F(RenderingAheadTest, AnEndedTrackLeftInPlaceIsCorkedThoughItsClockStopsSho
       << server_.SinkInputs();
 }
 
+// The middle file of an album opens (its header is whole) but its data is cut away: it yields
+// no frame. The first track plays, then the third follows and is heard whole. (SDL's file
+// driver is left out: there such a file never held the album up.)
+class HollowTrackTest : public AlbumTest, public ::testing::WithParamInterface<ServerKind> {
+ protected:
+  void SetUp() override { MakeAlbum(MediaFormat::kWav); }
+
+  // Cuts a WAV file to its headers and half a frame: it opens, with the length its header still
+  // declares, and has nothing to decode. (With no data byte at all it fails to load instead.)
+  static void Hollow(const std::string& path) {
+    const std::string bytes = test_support::ReadFile(path);
+    size_t chunk = 12;
+    while (chunk + 8 <= bytes.size() && bytes.compare(chunk, 4, "data") != 0) {
+      uint32_t size = 0;
+      for (int i = 3; i >= 0; --i) {
+        size = size << 8 | static_cast<unsigned char>(bytes[chunk + 4 + i]);
+      }
+      chunk += 8 + size + (size & 1);
+    }
+    ASSERT_LE(chunk + 8, bytes.size()) << path << " has no data chunk";
+    test_support::WriteFile(path, bytes.substr(0, chunk + 8 + 2));
+  }
+};
+
+TEST_P(HollowTrackTest, TheTrackAfterItFollows) {
+  SKIP_WITHOUT_SOUND_SERVER(GetParam());
+  std::vector<int16_t> expected = test_support::ReferencePcm(album_.tracks[0]);
+  const std::vector<int16_t> third = test_support::ReferencePcm(album_.tracks[2]);
+  expected.insert(expected.end(), third.begin(), third.end());
+  Hollow(album_.tracks[1]);
+  test_support::SoundServer server(GetParam());
+  ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
+  ASSERT_TRUE(server.StartRecording());
+  {
+    TmuxSession session(test_support::ProgramPath() + " " + Quote(album_.tracks[0]),
+                        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+    EXPECT_TRUE(WaitForNowPlaying(session, "03 part")) << session.ScreenText();
+    // The first track shows again once the third has been heard to its end.
+    EXPECT_TRUE(WaitForNowPlaying(session, "01 part")) << session.ScreenText();
+    session.SendKeys({"Escape"});
+    EXPECT_EQ(session.WaitForExit(seconds(10)), 0);
+  }
+  std::vector<int16_t> heard = test_support::WithoutSilentFrames(server.StopRecording(), kChannels);
+  ASSERT_GE(heard.size(), expected.size()) << "the first and third tracks were not heard whole";
+  heard.resize(expected.size());
+  EXPECT_TRUE(heard == expected) << "the first track, then the third, each whole";
+}
+
 std::string FormatParamName(const ::testing::TestParamInfo<MediaFormat>& info) {
   return test_support::FormatName(info.param);
 }
@@ -185,6 +233,8 @@ INSTANTIATE_TEST_SUITE_P(
              test_support::FormatName(std::get<1>(info.param));
     });
 INSTANTIATE_TEST_SUITE_P(Formats, SdlFileAlbumTest, kAlbumFormats, FormatParamName);
+INSTANTIATE_TEST_SUITE_P(Servers, HollowTrackTest, test_support::kAllServerKinds,
+                         test_support::ServerKindName);
 INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kAllServerKinds,
                          test_support::ServerKindName);
 
