@@ -37,6 +37,7 @@ bool Silent(const std::vector<int16_t>& samples, size_t frame) {
 // could have been heard; and how many of the album's frames the sound does not hold in order.
 struct Joins {
   std::vector<int64_t> silences;
+  std::vector<int64_t> where;  // The album frame that follows each silence.
   int64_t lost = 0;
 };
 
@@ -57,6 +58,7 @@ Joins Judge(const test_support::Album& album, const std::vector<int16_t>& heard)
     }
     if (run > 0) {
       joins.silences.push_back(run);
+      joins.where.push_back(static_cast<int64_t>(sound.size() / kChannels));
       run = 0;
     }
     sound.insert(sound.end(), heard.begin() + static_cast<long>(at * kChannels),
@@ -71,12 +73,14 @@ Joins Judge(const test_support::Album& album, const std::vector<int16_t>& heard)
 }
 
 void PrintJoins(const char* who, const Joins& joins) {
-  std::printf("    %-34s silence at the joins:", who);
+  std::printf("    %-34s silences:", who);
   if (joins.silences.empty()) {
     std::printf(" none");
   }
-  for (int64_t run : joins.silences) {
-    std::printf(" %.0f ms", 1000.0 * static_cast<double>(run) / kRate);
+  for (size_t i = 0; i < joins.silences.size(); ++i) {
+    std::printf("%s %.0f ms before frame %lld", i > 0 ? "," : "",
+                1000.0 * static_cast<double>(joins.silences[i]) / kRate,
+                static_cast<long long>(joins.where[i]));
   }
   std::printf("; frames lost or changed %lld\n", static_cast<long long>(joins.lost));
 }
@@ -150,7 +154,12 @@ void SlowStorageJoins(test_support::SoundServer& server, const std::string& prog
     std::printf("  slow storage: ffmpeg could not cut the album\n");
     return;
   }
-  std::printf("  slow storage, an album of three 6 s WAV files on a paced mirror:\n");
+  std::printf(
+      "  slow storage, an album of three 6 s WAV files on a paced mirror (the joins are before "
+      "frames %lld and %lld of %lld):\n",
+      static_cast<long long>(kAlbumFrames[0]),
+      static_cast<long long>(kAlbumFrames[0] + kAlbumFrames[1]),
+      static_cast<long long>(album.pcm.size() / kChannels));
   for (double share : {0.0, 0.25, 0.5}) {
     AtPace(server, program, album, source, share);
   }

@@ -8,7 +8,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -33,8 +32,6 @@ using test_support::WaitForNowPlaying;
 // About 1.3 s each, cut at odd frame counts, so that no join falls on a buffer's edge.
 const std::vector<int64_t> kTrackFrames = {57331, 58003, 56789};
 constexpr int kChannels = 2;
-
-std::string Quote(const std::string& text) { return test_support::ShellQuoted(text); }
 
 class AlbumTest : public ::testing::Test {
  protected:
@@ -104,7 +101,7 @@ TEST_P(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
   }
   ASSERT_TRUE(server.StartRecording());
   {
-    TmuxSession session(test_support::ProgramPath() + " " + Quote(first),
+    TmuxSession session(test_support::ProgramPath() + " " + test_support::ShellQuoted(first),
                         {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
     EXPECT_TRUE(WaitForNowPlaying(session, "2 mono")) << session.ScreenText();
     EXPECT_TRUE(WaitForNowPlaying(session, "1 stereo")) << session.ScreenText();
@@ -138,7 +135,7 @@ class RenderingAheadTest : public ::testing::Test {
 
   std::unique_ptr<TmuxSession> Play(const std::string& path) {
     return std::make_unique<TmuxSession>(
-        test_support::ProgramPath() + " " + Quote(path),
+        test_support::ProgramPath() + " " + test_support::ShellQuoted(path),
         std::map<std::string, std::string>{{"SDL_AUDIODRIVER", ""},
                                            {"PULSE_SERVER", server_.address()}},
         200, 24);
@@ -205,8 +202,9 @@ TEST_P(HollowTrackTest, TheTrackAfterItFollows) {
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   ASSERT_TRUE(server.StartRecording());
   {
-    TmuxSession session(test_support::ProgramPath() + " " + Quote(album_.tracks[0]),
-                        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+    TmuxSession session(
+        test_support::ProgramPath() + " " + test_support::ShellQuoted(album_.tracks[0]),
+        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
     EXPECT_TRUE(WaitForNowPlaying(session, "03 part")) << session.ScreenText();
     // The first track shows again once the third has been heard to its end.
     EXPECT_TRUE(WaitForNowPlaying(session, "01 part")) << session.ScreenText();
