@@ -8,11 +8,16 @@
 //   track with nothing after it, from the moment its last frame is heard by the stream's clock
 //   to the moment the Player counts as played out; for a track of one shape with another after
 //   it, from the moment the clock passes its length to the moment the next one is followed.
+// - slow storage: an album on a paced mirror where reading a file takes 0, 25 % and 50 % of its
+//   length, by the program and by mpv with its playlist prefetch (join_bench_slow.cpp);
+// - on the stress sink: how late the next title shows, beside mpv, and how soon an ended
+//   track's stream is corked (join_bench_stress.cpp);
+// - keys while a chosen file is read from slow storage: Down, and Escape (join_bench_slow.cpp).
 // What is heard comes from a recording of the sink, so it is only read on the faithful sinks;
 // on the stress sink (a null sink at its defaults, which renders ahead) only the timings are.
 //
-// Run: build/bench/join_bench [PulseAudio|PipeWire|PulseAudioRenderingAhead] (every kind when
-//      none is named)
+// Run: build/bench/join_bench [PulseAudio|PipeWire|PulseAudioRenderingAhead|Keys] (all of them
+//      when none is named)
 
 #include <algorithm>
 #include <chrono>
@@ -27,6 +32,7 @@
 
 #include "audio/playback_state.h"
 #include "bench/bench_process.h"
+#include "bench/join_bench_parts.h"
 #include "bench/pty_program.h"
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
@@ -194,6 +200,9 @@ void RunOn(ServerKind kind, const std::string& program, const fs::path& folder) 
     OneShape(sink, folder / "album");
     TwoShapes(sink, folder / "shapes");
     FfplayOneAfterTheOther(sink, folder / "shapes");
+    SlowStorageJoins(server, program, folder / "slow");
+  } else {
+    RenderingAheadTimings(server, program, folder / "stress");
   }
   // A faithful sink renders ahead unless a short recorder is attached.
   if (sink.faithful) {
@@ -220,6 +229,10 @@ int main(int argc, char** argv) {
     if (only.empty() || only == test_support::NameOf(kind)) {
       RunOn(kind, program, folder);
     }
+  }
+  if (only.empty() || only == "Keys") {
+    KeysDuringARead(program, folder);
+    fs::remove_all(folder);
   }
   return 0;
 }

@@ -9,6 +9,7 @@ BREVALO_RUN_PACKAGES=(build-essential cmake pkg-config libncurses-dev libavforma
   libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev libgtest-dev)
 BREVALO_TEST_PACKAGES=(tmux ffmpeg clang clang-format libclang-rt-14-dev pulseaudio pulseaudio-utils
   pipewire pipewire-pulse wireplumber
+  fuse3 libfuse3-dev
   lintian)
 
 # The last stage of a step's pipeline runs in this shell, so that the progress it saw is known.

@@ -236,8 +236,8 @@ std::string JoinMedia(const std::vector<MediaRecipe>& parts) {
 }
 
 std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>& frame_counts,
-                                  const std::string& folder) {
-  MediaRecipe whole = Recipe(format, 0, 2, 44100);
+                                  const std::string& folder, int sample_rate) {
+  MediaRecipe whole = Recipe(format, 0, 2, sample_rate);
   int64_t total = 0;
   for (int64_t frames : frame_counts) {
     total += frames;

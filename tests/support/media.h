@@ -73,12 +73,12 @@ std::string MakeMedia(const MediaRecipe& recipe);
 // channel count may change midway. Named with the first part's extension; made once per run.
 std::string JoinMedia(const std::vector<MediaRecipe>& parts);
 
-// One continuous signal (44.1 kHz stereo) cut into files of `format`, the first
+// One continuous stereo signal at `sample_rate` cut into files of `format`, the first
 // `frame_counts[0]` frames long, the next one going on from there, and so on: an album whose
 // tracks join where the music does not stop. Made anew in `folder`, named "01 part", "02 part"...
 // Empty (with a failure recorded) when ffmpeg fails.
 std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>& frame_counts,
-                                  const std::string& folder);
+                                  const std::string& folder, int sample_rate = 44100);
 
 // Interleaved 16-bit samples at the file's own rate and channel count, as
 // `ffmpeg -i path -f s16le` decodes them, or at `channels` and `sample_rate` when given (a file
