@@ -274,10 +274,16 @@ void FreePlayer(Player* player) {
   if (player == nullptr) {
     return;
   }
-  if (player->queue != nullptr && player->running.load() &&
-      AudioQueueStop(player->queue, true) == noErr) {
+  bool was_running = false;
+  {
+    // Ended first, under the fill lock: a refill that comes after this fills nothing, so nothing
+    // is enqueued on the stopped queue before it goes.
+    std::lock_guard<std::mutex> lock(player->fill_lock);
+    was_running = player->running.exchange(false);
     player->finished.store(true);
-    player->running.store(false);
+  }
+  if (player->queue != nullptr && was_running) {
+    AudioQueueStop(player->queue, true);
   }
   if (player->queue != nullptr) {
     // Immediate: once this returns no refill call runs or starts, so the Player can go.

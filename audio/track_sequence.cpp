@@ -359,17 +359,17 @@ void StopSequence(TrackSequence& sequence) {
   sequence.successor_failure_lines.clear();
   sequence.hollow_run.clear();
   sequence.ended_told = false;
-  // The Player first: once it is freed, nothing starts the follower.
-  FreePlayer(sequence.player);
-  sequence.player = nullptr;
-  FreePlayer(sequence.follower);
-  sequence.follower = nullptr;
   {
+    // Disarmed first: the Player's refill thread may hear it out while it is freed.
     std::lock_guard<std::mutex> lock(sequence.follow_mutex);
     sequence.follower_armed = nullptr;
     sequence.follower_started = false;
     sequence.held = false;
   }
+  FreePlayer(sequence.player);
+  sequence.player = nullptr;
+  FreePlayer(sequence.follower);
+  sequence.follower = nullptr;
   TrackList gone;
   TrackList gone_too;
   std::unique_ptr<SequencedTrack> next;

@@ -207,7 +207,7 @@ TEST_F(TrackSequenceTest, APauseAfterTheEndHoldsWhatFollowsAtItsStart) {
   NameNext("");
   first.PlayUntilDrained();
   ASSERT_TRUE(PlayerPlayedOut(state_.player));
-  NameNextAndStep(state_, mono);
+  OfferNextFile(state_, TrackWantingSuccessor(state_), mono);
   ASSERT_TRUE(HeardCanPause(state_));
   PauseHeard(state_);
 
