@@ -15,7 +15,8 @@
 
 namespace {
 
-// How long stopping the loader waits for a thread that is not stuck in a read.
+// How long stopping the loader waits for a thread that is not at a request: it only has to
+// wake up.
 constexpr auto kStopPatience = std::chrono::milliseconds(50);
 
 // What the caller and the loader's thread share; the thread holds its own reference, so that a
@@ -30,7 +31,8 @@ struct LoaderShared {
   std::int64_t size_limit = 0;
   std::optional<LoadedFile> answer;  // For `wanted`, once read.
   bool quit = false;
-  bool ended = false;  // The thread has left its loop.
+  bool reading = false;  // The thread is at a request, maybe in a read of slow storage.
+  bool ended = false;    // The thread has left its loop.
 };
 
 bool StillWanted(LoaderShared& shared, std::uint64_t request) {
@@ -85,9 +87,11 @@ void AnswerRequests(std::shared_ptr<LoaderShared> shared) {
     const std::string path = shared->path;
     const std::int64_t size_limit = shared->size_limit;
     answered = request;
+    shared->reading = true;
     lock.unlock();
     LoadedFile file = Load(*shared, request, path, size_limit);
     lock.lock();
+    shared->reading = false;
     if (shared->wanted == request && !shared->quit) {
       shared->answer = std::move(file);
     } else {
@@ -167,7 +171,10 @@ void StopTrackLoader(TrackLoader* loader) {
     shared.wanted = 0;
     dropped = std::exchange(shared.answer, std::nullopt);
     shared.changed.notify_all();
-    ended = shared.changed.wait_for(lock, kStopPatience, [&shared] { return shared.ended; });
+    // A read of slow storage is not waited for: the thread drops what it read and ends by
+    // itself once the read returns.
+    ended = !shared.reading &&
+            shared.changed.wait_for(lock, kStopPatience, [&shared] { return shared.ended; });
   }
   if (ended) {
     loader->thread.join();
