@@ -135,18 +135,6 @@ TEST_F(TrackSequenceTest, AFileReadAfterTheDataEndedStillJoinsWhereItEnded) {
   EXPECT_EQ(queue.played_samples(), PcmOf({"a.mp3", "b.mp3"}));
 }
 
-TEST_F(TrackSequenceTest, AReadAheadNoLongerNextGivesWayToTheFileThatIs) {
-  const std::string a = Track("a.mp3", 5 * kBufferFrames);
-  const std::string b = Track("b.mp3", kBufferFrames);
-  const std::string c = Track("c.mp3", kBufferFrames);
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  NameNext(b);
-  NameNext(c);
-  PlayAlbum(fake_audio::LastQueue(), {a, c});
-
-  EXPECT_EQ(fake_audio::LastQueue().played_samples(), PcmOf({"a.mp3", "c.mp3"}));
-}
-
 // A file that opens but holds no frame is passed over; a folder of nothing else is gone
 // through once, not for ever.
 TEST_F(TrackSequenceTest, AHollowFileIsPassedOver) {
@@ -221,22 +209,6 @@ TEST_F(TrackSequenceTest, APauseAfterTheEndHoldsWhatFollowsAtItsStart) {
   ResumeHeard(state_);
   EXPECT_EQ(second.state(), QueueState::kRunning);
   EXPECT_FALSE(state_.player->paused);
-}
-
-// A pause between a join and its first frame being heard holds the queue: nothing of the next
-// track is heard until the resume.
-TEST_F(TrackSequenceTest, APauseInAJoinHoldsTheOneStream) {
-  const std::string a = Track("a.mp3", 1000);
-  const std::string b = Track("b.mp3", 2 * kBufferFrames);
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  FakeQueue queue = fake_audio::LastQueue();
-  NameNext(b);
-  PauseHeard(state_);
-  EXPECT_FALSE(queue.PlayHeadBuffer());
-  EXPECT_TRUE(queue.played_samples().empty());
-  ResumeHeard(state_);
-  PlayAlbum(queue, {a, b});
-  EXPECT_EQ(queue.played_samples(), PcmOf({"a.mp3", "b.mp3"}));
 }
 
 // A chosen file is read while what plays plays on, and replaces it once it is there; a later

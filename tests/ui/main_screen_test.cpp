@@ -342,23 +342,3 @@ TEST_F(MainScreenGaplessTest, AReadAheadNoLongerNextOnScreenGivesWayToTheRowThat
   EXPECT_EQ(browser_.playing_index, RowOf("x.mp3"));
   EXPECT_EQ(fake_audio::QueueCount(), 1);
 }
-
-TEST_F(MainScreenGaplessTest, AFileOfAnotherFormatWaitsPrimedAndStartsOnceTheEndIsHeard) {
-  AddTrack("a.mp3", {}, 1);
-  WriteTrack("b.mp3", engine_test::ContentsWithFrames(44100, 1));
-  Open();
-  Choose("a.mp3");
-  fake_audio::FakeQueue first(playback_.player->queue);
-  ASSERT_EQ(fake_audio::QueueCount(), 2) << "the mono file was not primed";
-  fake_audio::FakeQueue second = fake_audio::LastQueue();
-  EXPECT_EQ(second.format().mChannelsPerFrame, 1u);
-  EXPECT_EQ(second.state(), fake_audio::QueueState::kIdle);
-
-  first.PlayUntilDrained();
-  EXPECT_EQ(second.state(), fake_audio::QueueState::kRunning) << "started as the end was heard";
-  Frame();
-  EXPECT_EQ(first.state(), fake_audio::QueueState::kDisposed);
-  EXPECT_EQ(browser_.playing_index, RowOf("b.mp3"));
-  EXPECT_EQ(playback_.now_playing, dir_ / "b.mp3");
-  EXPECT_TRUE(playback_.player->running);
-}
