@@ -10,17 +10,13 @@
 #include <unistd.h>
 
 #include "audio/failure_line.h"
+#include "audio/sequence_steps.h"
 
 namespace {
 
 using TrackList = std::deque<std::unique_ptr<SequencedTrack>>;
 
 constexpr std::int64_t kNoLimit = std::numeric_limits<std::int64_t>::max();
-
-Player* MakePlayer(TrackSequence& sequence, const AudioStreamBasicDescription& format) {
-  return CreatePlayer(format, PcmSource{FillFromSequence, &sequence},
-                      PlayedOutHook{StartFollowerWhenPlayedOut, &sequence});
-}
 
 // The Player whose stream the refill side decodes for.
 Player* DecodingPlayer(TrackSequence& sequence) {
@@ -59,25 +55,6 @@ bool EnsureLoader(TrackSequence& sequence) {
     sequence.loader = StartTrackLoader();
   }
   return sequence.loader != nullptr;
-}
-
-void WriteLines(const std::string& lines) {
-  if (!lines.empty()) {
-    std::fwrite(lines.data(), 1, lines.size(), stderr);
-    std::fflush(stderr);
-  }
-}
-
-void SetSuccessor(TrackSequence& sequence, Successor successor) {
-  std::lock_guard<std::mutex> lock(sequence.mutex);
-  sequence.successor = successor;
-}
-
-// The successor cannot play: said once the stream before it has been heard out.
-void FailSuccessor(TrackSequence& sequence, const char* text, std::string lines = {}) {
-  sequence.successor_failure_lines = std::move(lines);
-  sequence.successor_failure_text = text;
-  SetSuccessor(sequence, Successor::kFailed);
 }
 
 // Tracks whose data has ended give back their bytes and decoder; their tags and length stay
@@ -215,117 +192,6 @@ bool FollowHeard(TrackSequence& sequence) {
   return true;
 }
 
-void DropFollowerStream(TrackSequence& sequence) {
-  TrackList gone;
-  std::lock_guard<std::mutex> lock(sequence.mutex);
-  gone.swap(sequence.follower_stream);
-  sequence.decoding_follower = false;
-  sequence.stream_ended = true;
-}
-
-// Once the stream has ended with a track loaded to follow it, that track gets a stream of its
-// own, made and primed while the ended one is still heard, to start the moment it is heard out.
-void MakeFollowerIfDue(TrackSequence& sequence) {
-  std::unique_ptr<SequencedTrack> first;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    if (!sequence.stream_ended || sequence.follower != nullptr || sequence.next == nullptr) {
-      return;
-    }
-    first = std::move(sequence.next);
-    sequence.successor = Successor::kUndecided;
-  }
-  Player* follower = MakePlayer(sequence, first->track->client_format);
-  if (follower == nullptr) {
-    FailSuccessor(sequence, "Failed to create player for: ");
-    return;
-  }
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    sequence.follower_stream.push_back(std::move(first));
-    sequence.decoding_follower = true;
-    sequence.stream_ended = false;
-    sequence.waiting = false;
-  }
-  sequence.follower = follower;
-  if (!PrimePlayer(follower)) {
-    FreePlayer(follower);
-    sequence.follower = nullptr;
-    DropFollowerStream(sequence);
-    FailSuccessor(sequence, "Failed to start playback for: ");
-    return;
-  }
-  std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-  sequence.follower_armed = follower;
-  sequence.follower_started = false;
-}
-
-// The ended stream has been heard out: the follower is the Player now, started by the ended
-// stream's refill thread already, or here, or held paused if a pause came first.
-SequenceChange HandOver(TrackSequence& sequence) {
-  bool started = false;
-  bool held = false;
-  {
-    std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-    started = sequence.follower_started;
-    held = sequence.held;
-    sequence.follower_armed = nullptr;
-    sequence.follower_started = false;
-  }
-  // Its refill thread ends here; a start it made has returned.
-  FreePlayer(sequence.player);
-  TrackList gone;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    gone.swap(sequence.stream);
-    sequence.stream.swap(sequence.follower_stream);
-    sequence.decoding_follower = false;
-    sequence.heard = sequence.stream.front().get();
-  }
-  sequence.player = std::exchange(sequence.follower, nullptr);
-  sequence.ended_told = false;
-  Player* player = sequence.player;
-  if (started) {
-    player->primed = false;
-    player->started = true;
-    player->running.store(true);
-  } else if (held) {
-    HoldPlayer(player);
-  } else if (!StartPlayer(player)) {
-    const std::string path = sequence.heard->path;
-    WriteFailureLine("Failed to start playback for: ", path);
-    StopSequence(sequence);
-    return {SequenceChangeKind::kStopped, path};
-  }
-  return {SequenceChangeKind::kMovedOn, sequence.heard->path};
-}
-
-// What the end of the stream brings: the follower, the successor's failure, or the end.
-SequenceChange AfterPlayedOut(TrackSequence& sequence) {
-  if (sequence.follower != nullptr) {
-    return HandOver(sequence);
-  }
-  Successor successor = Successor::kUndecided;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    successor = sequence.successor;
-  }
-  if (successor == Successor::kFailed) {
-    const std::string path = sequence.successor_path;
-    const std::string lines = std::move(sequence.successor_failure_lines);
-    const char* text = sequence.successor_failure_text;
-    StopSequence(sequence);
-    WriteLines(lines);
-    WriteFailureLine(text, path);
-    return {SequenceChangeKind::kStopped, path};
-  }
-  if (successor == Successor::kNone && !sequence.ended_told) {
-    sequence.ended_told = true;
-    return {SequenceChangeKind::kEnded, {}};
-  }
-  return {};
-}
-
 // With no thread to read on, a chosen file is read here.
 SequenceChange PlayNow(TrackSequence& sequence, const std::string& path) {
   OwnedTrack track(new AudioTrack);
@@ -341,6 +207,29 @@ SequenceChange PlayNow(TrackSequence& sequence, const std::string& path) {
 }
 
 }  // namespace
+
+Player* MakePlayer(TrackSequence& sequence, const AudioStreamBasicDescription& format) {
+  return CreatePlayer(format, PcmSource{FillFromSequence, &sequence},
+                      PlayedOutHook{StartFollowerWhenPlayedOut, &sequence});
+}
+
+void WriteLines(const std::string& lines) {
+  if (!lines.empty()) {
+    std::fwrite(lines.data(), 1, lines.size(), stderr);
+    std::fflush(stderr);
+  }
+}
+
+void SetSuccessor(TrackSequence& sequence, Successor successor) {
+  std::lock_guard<std::mutex> lock(sequence.mutex);
+  sequence.successor = successor;
+}
+
+void FailSuccessor(TrackSequence& sequence, const char* text, std::string lines) {
+  sequence.successor_failure_lines = std::move(lines);
+  sequence.successor_failure_text = text;
+  SetSuccessor(sequence, Successor::kFailed);
+}
 
 TrackSequence::~TrackSequence() {
   StopSequence(*this);
