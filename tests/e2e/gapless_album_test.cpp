@@ -141,7 +141,7 @@ TEST_P(DesktopAlbumTest, IsHeardAsOnePiece) {
   test_support::SoundServer server(std::get<0>(GetParam()));
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   ASSERT_TRUE(server.StartRecording());
-  PlayTheAlbum({{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, true);
+  PlayTheAlbum(server.ClientEnvironment(), true);
   ExpectTheAlbum(server.StopRecording(), true);
 }
 
@@ -179,7 +179,7 @@ TEST_P(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
   ASSERT_TRUE(server.StartRecording());
   {
     TmuxSession session(test_support::ProgramPath() + " " + Quote(first),
-                        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+                        server.ClientEnvironment(), 200, 24);
     EXPECT_TRUE(WaitForNowPlaying(session, "2 mono")) << session.ScreenText();
     EXPECT_TRUE(WaitForNowPlaying(session, "1 stereo")) << session.ScreenText();
     session.SendKeys({"Escape"});
@@ -211,11 +211,8 @@ class RenderingAheadTest : public ::testing::Test {
   }
 
   std::unique_ptr<TmuxSession> Play(const std::string& path) {
-    return std::make_unique<TmuxSession>(
-        test_support::ProgramPath() + " " + Quote(path),
-        std::map<std::string, std::string>{{"SDL_AUDIODRIVER", ""},
-                                           {"PULSE_SERVER", server_.address()}},
-        200, 24);
+    return std::make_unique<TmuxSession>(test_support::ProgramPath() + " " + Quote(path),
+                                         server_.ClientEnvironment(), 200, 24);
   }
 
   // Waits until `done` holds; the seconds it took, or -1 after 15 s.
@@ -271,14 +268,22 @@ std::string FormatParamName(const ::testing::TestParamInfo<MediaFormat>& info) {
 const auto kAlbumFormats = ::testing::Values(MediaFormat::kWav, MediaFormat::kFlac,
                                              MediaFormat::kMp3Vbr, MediaFormat::kM4aAac);
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, DesktopAlbumTest, ::testing::Combine(test_support::kAllServerKinds, kAlbumFormats),
-    [](const ::testing::TestParamInfo<std::tuple<ServerKind, MediaFormat>>& info) {
-      return test_support::NameOf(std::get<0>(info.param)) + "_" +
-             test_support::FormatName(std::get<1>(info.param));
-    });
+std::string AlbumParamName(
+    const ::testing::TestParamInfo<std::tuple<ServerKind, MediaFormat>>& info) {
+  return test_support::NameOf(std::get<0>(info.param)) + "_" +
+         test_support::FormatName(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DesktopAlbumTest,
+                         ::testing::Combine(test_support::kDesktopServerKinds, kAlbumFormats),
+                         AlbumParamName);
+// PipeWire's Pulse service, which the native protocol stands for above, once.
+INSTANTIATE_TEST_SUITE_P(PulseService, DesktopAlbumTest,
+                         ::testing::Values(std::make_tuple(ServerKind::kPipeWire,
+                                                           MediaFormat::kWav)),
+                         AlbumParamName);
 INSTANTIATE_TEST_SUITE_P(Formats, SdlFileAlbumTest, kAlbumFormats, FormatParamName);
-INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kAllServerKinds,
+INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kDesktopServerKinds,
                          test_support::ServerKindName);
 
 }  // namespace
