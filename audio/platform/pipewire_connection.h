@@ -35,6 +35,8 @@ class GraphConnection {
 
   pw_thread_loop* loop() const { return loop_; }
   pw_core* core() const { return core_; }
+  // The loop of the data thread, where streams copy their PCM each cycle of the graph.
+  pw_loop* data_loop() const { return pw_data_loop_get_loop(pw_context_get_data_loop(context_)); }
 
  private:
   // Run on the thread loop's thread.

@@ -269,6 +269,12 @@ class PipeWireOutput final : public AudioOutput {
     if (closing_ || lost_.exchange(true)) {
       return;
     }
+    // A process call under way finishes before the queue rewinds to what was heard; the next
+    // ones take nothing.
+    pw_loop_invoke(
+        graph_->data_loop(),
+        [](spa_loop*, bool, uint32_t, const void*, size_t, void*) { return 0; }, 0, nullptr, 0,
+        true, nullptr);
     Disarm(drain_watch_);
     Disarm(idle_cork_);
     output_queue::MarkHeard(queue_, heard_frames_.load());
