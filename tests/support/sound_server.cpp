@@ -353,6 +353,10 @@ bool SoundServer::RecorderConnected() const {
   });
 }
 
+std::vector<int16_t> SoundServer::RecordedSoFar() const {
+  return SamplesOf(ReadFile(folder_.path() / "recorded.raw"));
+}
+
 std::vector<int16_t> SoundServer::StopRecording() {
   // What the sink has played reaches the recorder a fragment later.
   std::this_thread::sleep_for(std::chrono::milliseconds(IsPipeWire(kind_) ? 400 : 100));

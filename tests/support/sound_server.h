@@ -109,6 +109,8 @@ class SoundServer {
   // Stops the recorder once what the sink has played so far has reached it; the interleaved
   // stereo samples it recorded, silence included.
   std::vector<int16_t> StopRecording();
+  // What the recorder has written so far, silence included; it goes on recording.
+  std::vector<int16_t> RecordedSoFar() const;
 
  private:
   bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);
