@@ -217,9 +217,11 @@ class PipeWireOutput final : public AudioOutput {
 
   // Frames heard, from the stream's position report of this cycle: what the graph has taken
   // (written, less what waits in the stream's buffers and its resampler) less what is still on
-  // its way to the device. The delay is the graph's to its device; a frame taken at a tick is
-  // heard that long after, so once the stream runs dry its last frames are heard as the ticks
-  // run on. Data thread.
+  // its way to the device. The buffer queued just now is mixed in this cycle, and the graph's
+  // driver hands the mix to its device as the next cycle begins: a server that goes away before
+  // then never plays it. The delay is the graph's to its device; a frame taken at a tick is heard
+  // that long after, so once the stream runs dry its last frames are heard as the ticks run on.
+  // Data thread.
   UInt64 ReadClock(UInt64 written) {
     pw_time time{};
     if (pw_stream_get_time_n(stream_, &time, sizeof time) < 0 || time.rate.denom == 0) {
@@ -242,9 +244,9 @@ class PipeWireOutput final : public AudioOutput {
     return heard;
   }
 
-  // Out of the graph, the stream's last quantum may have been taken with no process call after
-  // it, and whatever was on its way to the device is heard: the clock stands at what the graph
-  // took. Thread loop's lock held, the data thread no longer called.
+  // Out of the graph, the quantum it mixed last is still handed to the device, and whatever was
+  // on its way there is heard: the clock stands at what the graph took. Thread loop's lock held,
+  // the data thread no longer called.
   void CountTakenAsHeard() {
     pw_time time{};
     if (pw_stream_get_time_n(stream_, &time, sizeof time) < 0) {
