@@ -239,9 +239,7 @@ class PipeWireOutput final : public AudioOutput {
     const UInt64 delay = in_stream_frames(static_cast<UInt64>(std::max<int64_t>(time.delay, 0)));
     const UInt64 since = in_stream_frames(time.ticks - std::min(time.ticks, taken_ticks_));
     const UInt64 on_the_way = std::min(taken_frames_, delay > since ? delay - since : 0);
-    const UInt64 heard = std::max(heard_frames_.load(), taken_frames_ - on_the_way);
-    heard_frames_.store(heard);
-    return heard;
+    return RaiseHeard(taken_frames_ - on_the_way);
   }
 
   // Out of the graph, the quantum it mixed last is still handed to the device, and whatever was
@@ -254,7 +252,15 @@ class PipeWireOutput final : public AudioOutput {
     }
     const UInt64 written = written_frames_.load();
     const UInt64 taken = written - std::min<UInt64>(written, time.queued + time.buffered);
-    heard_frames_.store(std::max(heard_frames_.load(), taken));
+    RaiseHeard(taken);
+  }
+
+  // The clock never goes back, whichever thread reads it last; the frames heard now.
+  UInt64 RaiseHeard(UInt64 frames) {
+    UInt64 heard = heard_frames_.load();
+    while (heard < frames && !heard_frames_.compare_exchange_weak(heard, frames)) {
+    }
+    return std::max(heard, frames);
   }
 
   // Runs on the loop's thread.
