@@ -92,8 +92,10 @@ class GraphCycles {
     }
     fs::remove(log_);
     start_ = Clock::now();
-    profiler_ = test_support::SpawnProgram({"pw-profiler", "-o", log_.string()},
-                                           bench.server.environment(), "/dev/null", "/dev/null");
+    // In the bench's folder: the profiler leaves its plots where it runs.
+    profiler_ = test_support::SpawnProgram(
+        {"env", "-C", bench.folder.string(), "pw-profiler", "-o", log_.string()},
+        bench.server.environment(), "/dev/null", "/dev/null");
   }
   ~GraphCycles() { Stop(); }
   GraphCycles(const GraphCycles&) = delete;
