@@ -24,10 +24,6 @@ constexpr int64_t kPauseAnswerNs = 100'000'000;
 // How long after its end an ended stream that stays in place is taken out of the graph.
 constexpr int64_t kIdleCorkNs = 1'000'000'000;
 
-// A graph that runs moves a playing stream's clock each cycle, every 46 ms at most; a clock
-// that has not moved for this long has stopped (an unlinked stream is not scheduled at all).
-constexpr int64_t kClockStallNs = 200'000'000;
-
 constexpr UInt64 kClockUnseen = std::numeric_limits<UInt64>::max();
 
 timespec Nanoseconds(int64_t ns) {
@@ -53,7 +49,7 @@ class PipeWireOutput final : public AudioOutput {
       // Once it returns, the data thread no longer calls into this output.
       pw_stream_disconnect(stream_);
     }
-    for (spa_source* source : {drain_due_, drain_ended_, drain_watch_, idle_cork_}) {
+    for (spa_source* source : {drain_ended_, idle_cork_}) {
       if (source != nullptr) {
         pw_loop_destroy_source(loop_, source);
       }
@@ -82,12 +78,9 @@ class PipeWireOutput final : public AudioOutput {
     pw_stream_add_listener(stream_, &stream_listener_, &StreamEvents(), this);
     pw_core_add_listener(graph_->core(), &core_listener_, &CoreEvents(), this);
     core_listening_ = true;
-    drain_due_ = pw_loop_add_event(loop_, OnDrainDue, this);
     drain_ended_ = pw_loop_add_event(loop_, OnDrainEnded, this);
-    drain_watch_ = pw_loop_add_timer(loop_, OnDrainWatch, this);
     idle_cork_ = pw_loop_add_timer(loop_, OnIdleCork, this);
-    if (drain_due_ == nullptr || drain_ended_ == nullptr || drain_watch_ == nullptr ||
-        idle_cork_ == nullptr) {
+    if (drain_ended_ == nullptr || idle_cork_ == nullptr) {
       return false;
     }
     uint8_t memory[1024];
@@ -132,7 +125,6 @@ class PipeWireOutput final : public AudioOutput {
 
   void Flush() override {
     LoopLock lock(thread_loop_);
-    Disarm(drain_watch_);
     if (!lost_.load()) {
       pw_stream_flush(stream_, false);
     }
@@ -172,7 +164,7 @@ class PipeWireOutput final : public AudioOutput {
   }
 
   // The graph asks for the next quantum: runs on the data thread, in real time. Copies what the
-  // queue has ready, reads the clock, and ends a drain once the graph has taken its last frame.
+  // queue has ready, reads the clock, and ends a drain once the graph has its last frame.
   void Process() {
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream_);
     if (buffer == nullptr) {
@@ -202,15 +194,21 @@ class PipeWireOutput final : public AudioOutput {
     if (lost_.load()) {
       return;
     }
-    const UInt64 heard = ReadClock(written);
-    output_queue::MarkHeard(queue_, heard);
+    pw_time time{};
+    const bool timed =
+        pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0;
+    if (timed) {
+      output_queue::MarkHeard(queue_, ReadClock(written, time));
+    }
+    // The last frames of a draining stop are in the graph's hands once queued: it mixes them in
+    // this cycle, and its driver hands the mix on whatever becomes of the stream, so there is no
+    // answer to wait for. Only a resampler holds the tail of a buffer back, until the next
+    // cycle's input pushes it through.
     const bool drain_due = output_queue::DrainDue(queue_);
-    if (drain_due && heard >= written) {
+    if (drain_due && (drain_seen_ || (timed && time.buffered == 0))) {
       output_queue::FinishDrain(queue_);
       ended_at_start_.store(start_count_.load());
       pw_loop_signal_event(loop_, drain_ended_);
-    } else if (drain_due && !drain_seen_) {
-      pw_loop_signal_event(loop_, drain_due_);
     }
     drain_seen_ = drain_due;
   }
@@ -222,11 +220,7 @@ class PipeWireOutput final : public AudioOutput {
   // then never plays it. The delay is the graph's to its device; a frame taken at a tick is heard
   // that long after, so once the stream runs dry its last frames are heard as the ticks run on.
   // Data thread.
-  UInt64 ReadClock(UInt64 written) {
-    pw_time time{};
-    if (pw_stream_get_time_n(stream_, &time, sizeof time) < 0 || time.rate.denom == 0) {
-      return heard_frames_.load();
-    }
+  UInt64 ReadClock(UInt64 written, const pw_time& time) {
     const UInt64 waiting = std::min<UInt64>(written, time.queued + time.buffered);
     const UInt64 taken = written - waiting;
     if (taken > taken_frames_ || taken_ticks_ == kClockUnseen) {
@@ -283,44 +277,18 @@ class PipeWireOutput final : public AudioOutput {
         graph_->data_loop(),
         [](spa_loop*, bool, uint32_t, const void*, size_t, void*) { return 0; }, 0, nullptr, 0,
         true, nullptr);
-    Disarm(drain_watch_);
     Disarm(idle_cork_);
     output_queue::MarkHeard(queue_, heard_frames_.load());
     output_queue::LoseOutput(queue_);
   }
 
-  // Every frame of a draining stop has been written: watch for a clock that stops short of the
-  // end, which the data thread would wait on for ever. Runs on the loop's thread.
-  static void OnDrainDue(void* self, uint64_t) {
-    auto* output = static_cast<PipeWireOutput*>(self);
-    output->watch_clock_seen_ = kClockUnseen;
-    output->Arm(output->drain_watch_, kClockStallNs, kClockStallNs);
-  }
-
+  // The drain has ended: runs on the loop's thread.
   static void OnDrainEnded(void* self, uint64_t) {
     auto* output = static_cast<PipeWireOutput*>(self);
-    output->Disarm(output->drain_watch_);
     // A start since means new frames play: the stream is not idle.
     if (output->ended_at_start_.load() == output->start_count_.load()) {
       output->Arm(output->idle_cork_, kIdleCorkNs);
     }
-  }
-
-  // While paused the clock stands still, and nothing is judged.
-  static void OnDrainWatch(void* self, uint64_t) {
-    auto* output = static_cast<PipeWireOutput*>(self);
-    if (!output_queue::DrainDue(output->queue_)) {
-      output->Disarm(output->drain_watch_);
-      return;
-    }
-    const UInt64 heard = output->heard_frames_.load();
-    if (!output->playing_.load() || heard != output->watch_clock_seen_) {
-      output->watch_clock_seen_ = output->playing_.load() ? heard : kClockUnseen;
-      return;
-    }
-    output_queue::FinishDrain(output->queue_);
-    output->Disarm(output->drain_watch_);
-    output->Arm(output->idle_cork_, kIdleCorkNs);
   }
 
   // A drained stream stays in the graph while its ended track stays in place, which may be until
@@ -364,17 +332,14 @@ class PipeWireOutput final : public AudioOutput {
   spa_hook stream_listener_{};
   spa_hook core_listener_{};
   bool core_listening_ = false;
-  spa_source* drain_due_ = nullptr;    // Signalled by the data thread.
   spa_source* drain_ended_ = nullptr;  // Signalled by the data thread.
-  spa_source* drain_watch_ = nullptr;
   spa_source* idle_cork_ = nullptr;
   // Thread loop's lock.
   bool closing_ = false;
-  UInt64 watch_clock_seen_ = kClockUnseen;
   // Written on the data thread only.
   UInt64 taken_frames_ = 0;
   UInt64 taken_ticks_ = kClockUnseen;  // The graph's ticks when the last frame was taken.
-  bool drain_seen_ = false;
+  bool drain_seen_ = false;            // A drain was due at the last process call.
   // Shared between the threads.
   std::atomic<UInt64> written_frames_{0};  // Written on the data thread.
   std::atomic<UInt64> heard_frames_{0};    // Written on the data thread.
