@@ -1,9 +1,10 @@
 // What playing through the desktop's sound server costs and how quickly it answers, against a
 // private PulseAudio daemon whose only sink is a null sink (the test command's own), then
-// PipeWire with its Pulse service:
+// PipeWire through its Pulse service, then PipeWire through its own protocol:
 // - player and server CPU (the server's own idle cost taken off) while a 60 s MP3 and a 60 s FLAC
-//   play to their end, and the same for ffplay (SDL_AUDIODRIVER=pulseaudio) on the same files,
-//   in the same run; on PipeWire, the graph's cycles a second meanwhile (pw-profiler);
+//   play to their end, and the same for ffplay on the same files, in the same run, through SDL's
+//   pulseaudio driver and, on PipeWire, its pipewire driver; on PipeWire, the graph's cycles a
+//   second meanwhile (pw-profiler);
 // - player and server CPU over 20 s of pause, beside an empty 20 Hz loop that maps the same
 //   libraries (bench/pass_floor), the floor under the pass; the player's context switches a second;
 //   its peak resident memory;
@@ -12,10 +13,12 @@
 // - how far the clock is from the sound, at a pause;
 // - the silence heard at a change of track and between tracks at the automatic advance, from a
 //   recording of the sink with a 20 ms recorder, as a desktop with a sound card would hear it;
-// - the time from Escape to the end of the process.
+// - the time from Escape to the end of the process, and the same while the server hangs
+//   (its daemons stopped).
 //
-// Run: build/bench/desktop_sound_bench [seconds [PulseAudio|PipeWire]]   (length of the CPU
-//      media, 60 by default, 0 skips the CPU comparison; both servers unless one is named)
+// Run: build/bench/desktop_sound_bench [seconds [PulseAudio|PipeWire|PipeWireNative]]   (length
+//      of the CPU media, 60 by default, 0 skips the CPU comparison; every server and protocol
+//      unless one is named)
 
 #include <algorithm>
 #include <chrono>
@@ -25,6 +28,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -64,7 +68,8 @@ struct Bench {
   double server_idle_rate = 0;
 
   std::vector<std::pair<std::string, std::string>> Environment() const {
-    return {{"PULSE_SERVER", server.address()}, {"SDL_AUDIODRIVER", ""}};
+    const std::map<std::string, std::string> environment = server.ClientEnvironment();
+    return {environment.begin(), environment.end()};
   }
   // The daemons' threads live as long as they do, so the scheduler's own accounting (to the
   // nanosecond) is whole.
@@ -82,13 +87,15 @@ struct Bench {
 class GraphCycles {
  public:
   explicit GraphCycles(const Bench& bench) : log_(bench.folder / "profiler.log") {
-    if (bench.server.kind() != test_support::ServerKind::kPipeWire) {
+    if (!test_support::IsPipeWire(bench.server.kind())) {
       return;
     }
     fs::remove(log_);
     start_ = Clock::now();
-    profiler_ = test_support::SpawnProgram({"pw-profiler", "-o", log_.string()},
-                                           bench.server.environment(), "/dev/null", "/dev/null");
+    // In the bench's folder: the profiler leaves its plots where it runs.
+    profiler_ = test_support::SpawnProgram(
+        {"env", "-C", bench.folder.string(), "pw-profiler", "-o", log_.string()},
+        bench.server.environment(), "/dev/null", "/dev/null");
   }
   ~GraphCycles() { Stop(); }
   GraphCycles(const GraphCycles&) = delete;
@@ -160,30 +167,35 @@ void CompareCpu(const Bench& bench, const std::string& name, const std::string& 
   const double peak = brevalo.PeakResidentMb();
   const std::string brevalo_graph = brevalo_cycles.Report();
   brevalo.Quit();
-
-  setenv("SDL_AUDIODRIVER", "pulseaudio", 1);
-  server_before = bench.ServerCpu();
-  start = Clock::now();
-  GraphCycles ffplay_cycles(bench);
-  const ProcessCost ffplay =
-      RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", file});
-  const double ffplay_server = ServerCpuSince(bench, start, server_before);
-  const std::string ffplay_graph = ffplay_cycles.Report();
-  unsetenv("SDL_AUDIODRIVER");
-
   std::printf(
       "%-4s brevalo %.2f s + server %.2f s = %.2f s CPU%s; %.0f context switches/s; "
       "peak RSS %.1f MB\n",
       name.c_str(), ours, ours_server, ours + ours_server, brevalo_graph.c_str(), switches, peak);
-  if (!ffplay.ok) {
-    std::printf("%-4s ffplay failed or missing: no ratio\n", name.c_str());
-    return;
+  std::vector<std::string> drivers = {"pulseaudio"};
+  if (test_support::IsPipeWire(bench.server.kind())) {
+    drivers.push_back("pipewire");
   }
-  std::printf("%-4s ffplay  %.2f s + server %.2f s = %.2f s CPU%s\n", name.c_str(),
-              ffplay.cpu_seconds, ffplay_server, ffplay.cpu_seconds + ffplay_server,
-              ffplay_graph.c_str());
-  std::printf("%-4s ratio brevalo/ffplay %.2f (goal <= 0.25)\n", name.c_str(),
-              (ours + ours_server) / (ffplay.cpu_seconds + ffplay_server));
+  for (const std::string& driver : drivers) {
+    setenv("SDL_AUDIODRIVER", driver.c_str(), 1);
+    server_before = bench.ServerCpu();
+    start = Clock::now();
+    GraphCycles ffplay_cycles(bench);
+    const ProcessCost ffplay =
+        RunProgram({"ffplay", "-nodisp", "-autoexit", "-loglevel", "quiet", file});
+    const double ffplay_server = ServerCpuSince(bench, start, server_before);
+    const std::string ffplay_graph = ffplay_cycles.Report();
+    unsetenv("SDL_AUDIODRIVER");
+    if (!ffplay.ok) {
+      std::printf("%-4s ffplay (SDL %s) failed or missing: no ratio\n", name.c_str(),
+                  driver.c_str());
+      continue;
+    }
+    std::printf("%-4s ffplay (SDL %s) %.2f s + server %.2f s = %.2f s CPU%s\n", name.c_str(),
+                driver.c_str(), ffplay.cpu_seconds, ffplay_server,
+                ffplay.cpu_seconds + ffplay_server, ffplay_graph.c_str());
+    std::printf("%-4s ratio brevalo/ffplay (SDL %s) %.2f (goal <= 0.25)\n", name.c_str(),
+                driver.c_str(), (ours + ours_server) / (ffplay.cpu_seconds + ffplay_server));
+  }
 }
 
 void Paused(const Bench& bench, const std::string& file) {
@@ -314,6 +326,28 @@ void EscapeToExit(const Bench& bench, const std::string& file) {
       waits.Median(), waits.Max());
 }
 
+// Escape while the server hangs: its daemons stopped, they answer nothing until continued.
+void EscapeWhileHung(const Bench& bench, const std::string& file) {
+  Spread waits;
+  for (int run = 0; run < 5; ++run) {
+    PtyProgram brevalo({bench.program, file}, bench.Environment());
+    brevalo.ReadFor(milliseconds(1500));
+    for (const pid_t daemon : bench.server.daemon_pids()) {
+      kill(daemon, SIGSTOP);
+    }
+    brevalo.Type("\x1b");
+    waits.Add(1000 * brevalo.WaitForExit(seconds(5)));
+    for (const pid_t daemon : bench.server.daemon_pids()) {
+      kill(daemon, SIGCONT);
+    }
+    bench.server.Answers(seconds(2));
+  }
+  std::printf(
+      "Escape to the end of the process while the server hangs: median %.0f ms, max %.0f ms "
+      "(goal <= 200)\n",
+      waits.Median(), waits.Max());
+}
+
 bool MakeTone(const fs::path& path, double seconds, int tone) {
   test_support::MediaRecipe recipe =
       test_support::Recipe(test_support::MediaFormat::kWav, seconds, 2, 44100);
@@ -332,8 +366,7 @@ int RunOn(test_support::ServerKind kind, double seconds) {
         "pulseaudio-utils)\n");
     return 1;
   }
-  setenv("PULSE_SERVER", server.address().c_str(), 1);
-  unsetenv("SDL_AUDIODRIVER");
+  server.SetClientEnvironment();
   const fs::path folder = fs::temp_directory_path() / ("desktop-bench-" + std::to_string(getpid()));
   fs::create_directories(folder / "advance");
   Bench bench{server, fs::canonical("/proc/self/exe").parent_path().parent_path() / "brevalo",
@@ -355,7 +388,9 @@ int RunOn(test_support::ServerKind kind, double seconds) {
   std::printf(
       "Through a private %s (null sink, 44.1 kHz s16le); with no client it uses %.2f %% "
       "of one core, which the server figures leave out\n",
-      kind == test_support::ServerKind::kPipeWire ? "PipeWire" : "PulseAudio daemon",
+      kind == test_support::ServerKind::kPulseAudio ? "PulseAudio daemon"
+      : kind == test_support::ServerKind::kPipeWire ? "PipeWire, through its Pulse service"
+                                                    : "PipeWire, through its own protocol",
       100 * bench.server_idle_rate);
   if (seconds > 0) {
     CompareCpu(bench, "MP3", mp3, seconds);
@@ -367,6 +402,7 @@ int RunOn(test_support::ServerKind kind, double seconds) {
   SwitchSilence(bench, folder / "a.wav", folder / "b.wav");
   AdvanceSilence(bench, folder / "advance");
   EscapeToExit(bench, mp3);
+  EscapeWhileHung(bench, mp3);
   fs::remove_all(folder);
   return 0;
 }
@@ -377,7 +413,8 @@ int main(int argc, char** argv) {
   const std::string only = argc > 2 ? argv[2] : "";
   int status = 0;
   for (const auto kind :
-       {test_support::ServerKind::kPulseAudio, test_support::ServerKind::kPipeWire}) {
+       {test_support::ServerKind::kPulseAudio, test_support::ServerKind::kPipeWire,
+        test_support::ServerKind::kPipeWireNative}) {
     if (only.empty() || only == test_support::NameOf(kind)) {
       status |= RunOn(kind, seconds);
     }

@@ -16,14 +16,15 @@
 // What is heard comes from a recording of the sink, so it is only read on the faithful sinks;
 // on the stress sink (a null sink at its defaults, which renders ahead) only the timings are.
 //
-// Run: build/bench/join_bench [PulseAudio|PipeWire|PulseAudioRenderingAhead|Keys] (all of them
-//      when none is named)
+// Run: build/bench/join_bench [PulseAudio|PipeWire|PipeWireNative|PulseAudioRenderingAhead|Keys]
+//      (all of them when none is named)
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -60,7 +61,8 @@ struct Sink {
   std::string program;
 
   std::vector<std::pair<std::string, std::string>> Environment() const {
-    return {{"PULSE_SERVER", server.address()}, {"SDL_AUDIODRIVER", ""}};
+    const std::map<std::string, std::string> environment = server.ClientEnvironment();
+    return {environment.begin(), environment.end()};
   }
 };
 
@@ -193,7 +195,7 @@ void RunOn(ServerKind kind, const std::string& program, const fs::path& folder) 
     std::printf("%s: the private server did not start\n", test_support::NameOf(kind).c_str());
     return;
   }
-  setenv("PULSE_SERVER", server.address().c_str(), 1);
+  server.SetClientEnvironment();
   const Sink sink{server, kind != ServerKind::kPulseAudioRenderingAhead, program};
   std::printf("%s:\n", test_support::NameOf(kind).c_str());
   if (sink.faithful) {
@@ -224,8 +226,8 @@ int main(int argc, char** argv) {
       fs::canonical("/proc/self/exe").parent_path().parent_path() / "brevalo";
   const fs::path folder = fs::temp_directory_path() / ("join-bench-" + std::to_string(getpid()));
   const std::string only = argc > 1 ? argv[1] : "";
-  for (ServerKind kind :
-       {ServerKind::kPulseAudio, ServerKind::kPipeWire, ServerKind::kPulseAudioRenderingAhead}) {
+  for (ServerKind kind : {ServerKind::kPulseAudio, ServerKind::kPipeWire,
+                          ServerKind::kPipeWireNative, ServerKind::kPulseAudioRenderingAhead}) {
     if (only.empty() || only == test_support::NameOf(kind)) {
       RunOn(kind, program, folder);
     }

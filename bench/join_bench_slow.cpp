@@ -90,8 +90,8 @@ void PrintJoins(const char* who, const Joins& joins) {
 void PlayByTheProgram(test_support::SoundServer& server, const std::string& program,
                       const fs::path& first, double read_seconds) {
   server.StartRecording();
-  PtyProgram brevalo({program, first.string()},
-                     {{"PULSE_SERVER", server.address()}, {"SDL_AUDIODRIVER", ""}});
+  const std::map<std::string, std::string> environment = server.ClientEnvironment();
+  PtyProgram brevalo({program, first.string()}, {environment.begin(), environment.end()});
   const double seconds = read_seconds + 3 * (kTrackSeconds + read_seconds) + 1;
   brevalo.ReadFor(
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds)));

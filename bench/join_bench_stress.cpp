@@ -39,7 +39,7 @@ test_support::TmuxSession* Play(test_support::SoundServer& server, const std::st
                                 const fs::path& track) {
   return new test_support::TmuxSession(
       program + " " + test_support::ShellQuoted(track.string()),
-      {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+      server.ClientEnvironment(), 200, 24);
 }
 
 // Seconds from the first title to the next, less the first track's length; -1 when it never

@@ -9,6 +9,7 @@
 
 #include <SDL.h>
 #include <curses.h>
+#include <pipewire/pipewire.h>
 #include <poll.h>
 #include <pulse/version.h>
 #include <unistd.h>
@@ -25,10 +26,10 @@ int main() {
   SDL_version sdl{};
   SDL_GetVersion(&sdl);
   std::printf(
-      "floor over %s, libavformat %u, libavcodec %u, libswresample %u, libpulse %s, SDL "
-      "%d.%d, %s\n",
+      "floor over %s, libavformat %u, libavcodec %u, libswresample %u, libpulse %s, "
+      "libpipewire %s, SDL %d.%d, %s\n",
       av_version_info(), avformat_version(), avcodec_version(), swresample_version(),
-      pa_get_library_version(), sdl.major, sdl.minor, curses_version());
+      pa_get_library_version(), pw_get_library_version(), sdl.major, sdl.minor, curses_version());
   std::fflush(stdout);
   for (;;) {
     pollfd input{STDIN_FILENO, POLLIN, 0};

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # scripts/check_package.sh BUILD: makes the Debian package in the build folder BUILD, where the
 # program is already built, and checks it as Debian's tools and a user meet it: the files it
-# holds, its manual page rendering without a warning, the packaged program starting, and
-# lintian finding no error. Prints one line of figures; on a fault, what went wrong.
+# holds, the sound server's client libraries among its dependencies, its manual page rendering
+# without a warning, the packaged program starting, and lintian finding no error. Prints one
+# line of figures; on a fault, what went wrong.
 set -eu
 build=$(cd "$1" && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/brevalo-package.XXXXXX")
@@ -29,6 +30,14 @@ files=$(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$' | sort)
 $files
 instead of:
 $expected"
+
+# The sound server's clients are libraries the package depends on: PipeWire's own, PulseAudio's
+# and SDL2's, found by dpkg-shlibdeps from the program's links.
+depends=$(dpkg-deb -f "$deb" Depends)
+for library in libpipewire-0.3-0 libpulse0 libsdl2-2.0-0; do
+  grep -qE "(^|, )$library( |,|$)" <<<"$depends" || fail "the package does not depend on $library:
+$depends"
+done
 
 dpkg-deb -x "$deb" "$work/root"
 page=$work/root/usr/share/man/man1/brevalo.1.gz

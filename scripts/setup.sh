@@ -6,7 +6,8 @@
 BREVALO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 BREVALO_RUN_PACKAGES=(build-essential cmake pkg-config libncurses-dev libavformat-dev
-  libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev libgtest-dev)
+  libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev
+  libgtest-dev)
 BREVALO_TEST_PACKAGES=(tmux ffmpeg clang clang-format libclang-rt-14-dev pulseaudio pulseaudio-utils
   pipewire pipewire-pulse wireplumber
   fuse3 libfuse3-dev

@@ -5,9 +5,9 @@
 // each buffer it has played, and the small dictionary and string types of the info dictionary.
 //
 // Every operation returns a status of 0 on success and a non-zero code on failure, and never
-// throws. The program links exactly one implementation: FFmpeg with the sound server's client
-// (SDL2 where there is no server, or where SDL_AUDIODRIVER names one of its drivers), or the
-// fake that the tests drive.
+// throws. The program links exactly one implementation: FFmpeg with the sound server's clients
+// (PipeWire's own protocol where PipeWire answers, else PulseAudio's; SDL2 where there is no
+// server, or where SDL_AUDIODRIVER names one of its drivers), or the fake that the tests drive.
 //
 // Threads and locks:
 // - Audio files and decoders: each one is used by one thread at a time, whichever it is. The
@@ -18,15 +18,16 @@
 // - Queue operations run on the program's main thread, except those the refill routine makes
 //   (below) and one start: once a queue that has ended has been heard out, its refill routine
 //   may call AudioQueueStart on another queue, which is waiting primed to follow it.
-// - What a queue operation waits for. AudioQueueNewOutput waits up to two seconds for a
-//   connection to the server when it has none (the first queue, or a server that went away),
-//   and up to two seconds more for the lock of the process's one connection, which another
-//   thread holds while it connects (the refill thread of a queue whose server went away
-//   reconnects under it). AudioQueuePause waits up to 0.1 s for the server to take the pause.
-//   AudioQueueDispose waits for a refill under way (a decode of one buffer, or the program's
-//   own lock around it) and for a try to reopen a lost output (at worst the two seconds a
-//   connection and its lock may take). Every other operation waits only for the locks below,
-//   each held for moments, never for a decode or for the server to answer.
+// - What a queue operation waits for. AudioQueueNewOutput tries the server's protocols in turn
+//   (PipeWire's own, then PulseAudio's); for each that has no connection (the first queue, or a
+//   server that went away) it waits up to two seconds for one, and before that as long again
+//   for the lock of that protocol's one connection, which another thread holds while it
+//   connects (the refill thread of a queue whose server went away reconnects under it).
+//   AudioQueuePause waits up to 0.1 s for the server to take the pause. AudioQueueDispose
+//   waits for a refill under way (a decode of one buffer, or the program's own lock around it)
+//   and for a try to reopen a lost output (at worst the seconds a connection and its lock may
+//   take). Every other operation waits only for the locks below, each held for moments, never
+//   for a decode or for the server to answer.
 // - Each queue has a refill thread of its own. It is an ordinary thread, not the output's
 //   real-time one: it calls the refill routine, with no lock held, once for every buffer that
 //   has been heard, in playing order. The routine may take the time to decode a buffer, as
@@ -36,23 +37,29 @@
 //   stream, and keeps trying while the server is not back; the new stream plays on from what
 //   was last heard. A queue made while a server that answered before is away starts out so,
 //   with nothing heard yet.
-// - The output's own thread (the sound server's main loop, or SDL's audio thread) only copies
-//   enqueued PCM, and tells the queue what has been heard. It never decodes and never calls the
-//   refill routine, so a slow decode cannot starve the output.
+// - The output's own threads do nothing but copy enqueued PCM and tell the queue what has been
+//   heard, when a drain has played out, and when the stream is lost: the sound server's main
+//   loop (libpulse's, or PipeWire's thread loop), PipeWire's data thread, which the graph wakes
+//   in real time once a cycle to take a quantum from the queue, and SDL's audio thread. None of
+//   them decodes or calls the refill routine, so a slow decode cannot starve the output.
 // - Locks, always taken in this order, each held for moments: the queue's output lock (held for
 //   every call into the output, since the refill thread may replace the output), then the
-//   output's own lock (the server's main-loop lock, or SDL's device lock), then the queue's lock
-//   (its buffers and counts). The output's thread takes only the last two, in that order. The
-//   lock of the process's one server connection is taken outside all of them, and held while a
-//   connection is made (up to two seconds).
+//   output's own lock (the server's main-loop lock, libpulse's or PipeWire's thread loop's, or
+//   SDL's device lock), then the queue's lock (its buffers and counts). The output's threads
+//   take only the last two, in that order; PipeWire's data thread takes only the queue's lock,
+//   so that the graph's cycle never waits for the main loop. The lock of a protocol's one
+//   connection is taken outside all of them, and held while a connection is made (up to two
+//   seconds).
 //
 // The queue's clock (AudioQueueGetCurrentTime) counts the frames heard since the queue's first
 // start, for the queue's whole life: across pauses, during which it stands still, and across a
-// new stream that replaces a lost one. The sound server's clock takes its latency off; SDL's
-// counts what has been copied to the device, whose own buffer is short. Once the queue has
-// stopped (at once, or after its last buffer played out) the clock fails. A stream that has run
-// dry may have its clock stand short of the last frame written, for good (a sink that renders
-// far ahead does so): nothing waits for the clock to reach the end.
+// new stream that replaces a lost one. The sound server's clock takes its latency off:
+// PulseAudio's is the stream's timing, PipeWire's counts what its graph has taken from the
+// stream, from the stream's position report each cycle, less the graph's delay to its device.
+// SDL's counts what has been copied to the device, whose own buffer is short. Once the queue
+// has stopped (at once, or after its last buffer played out) the clock fails. A stream that has
+// run dry may have its clock stand short of the last frame written, for good (a sink that
+// renders far ahead does so): nothing waits for the clock to reach the end.
 
 #include <cstdint>
 
@@ -271,16 +278,17 @@ OSStatus AudioQueueEnqueueBuffer(AudioQueueRef queue, AudioQueueBufferRef buffer
 // Starts, or resumes after a pause; `start_time` may be null or the stamp saved at the pause.
 OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
 
-// Holds the output where it is (the server's own pause: a corked stream), with what it has not
-// played kept for the resume; time stands still. Nothing more is heard, so no buffer goes back
-// while paused, though one heard just before may still be on its way to the refill routine.
+// Holds the output where it is (the server's own pause: a corked stream, or one taken out of
+// PipeWire's graph), with what it has not played kept for the resume; time stands still.
+// Nothing more is heard, so no buffer goes back while paused, though one heard just before may
+// still be on its way to the refill routine.
 // Waits up to 0.1 s for the server to take the pause, so that it holds even if the process
 // stops right after (Ctrl-Z), and so that the clock says where the sound stopped.
 OSStatus AudioQueuePause(AudioQueueRef queue);
 
 // Immediate: stops at once and drops what is queued, the output's own buffer included; the
 // queue is then done, and AudioQueueStart fails on it. Not
-// immediate: queued buffers play out first, to the last frame (the server drains the stream),
+// immediate: queued buffers play out first, to the last frame (the server plays the stream out),
 // and only then go back and the queue stops. The not-immediate form may be called from inside
 // the refill routine.
 OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
@@ -292,7 +300,8 @@ OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef tim
 
 // Frees the queue and its buffers, and silences its output at once. Immediate: when it returns,
 // no refill call is running and none will start; a refill under way is waited for, and so is a
-// try to reopen a lost output (at worst the two seconds a connection may take).
+// try to reopen a lost output (at worst the two seconds a connection may take, for each
+// protocol tried).
 OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
 
 // --- The info dictionary ---------------------------------------------------------------------

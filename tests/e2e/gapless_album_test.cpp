@@ -64,7 +64,7 @@ TEST_P(DesktopAlbumTest, IsHeardAsOnePiece) {
   test_support::SoundServer server(std::get<0>(GetParam()));
   ASSERT_TRUE(server.ok()) << "the private sound server did not start:\n" << server.Logs();
   ASSERT_TRUE(server.StartRecording());
-  PlayTheAlbum({{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, true);
+  PlayTheAlbum(server.ClientEnvironment(), true);
   test_support::ExpectTheAlbum(album_, server.StopRecording(), true);
 }
 
@@ -102,7 +102,7 @@ TEST_P(ShapesJoinTest, AnotherFormatFollowsOnceTheEndedTrackIsHeardWhole) {
   ASSERT_TRUE(server.StartRecording());
   {
     TmuxSession session(test_support::ProgramPath() + " " + test_support::ShellQuoted(first),
-                        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+                        server.ClientEnvironment(), 200, 24);
     EXPECT_TRUE(WaitForNowPlaying(session, "2 mono")) << session.ScreenText();
     EXPECT_TRUE(WaitForNowPlaying(session, "1 stereo")) << session.ScreenText();
     session.SendKeys({"Escape"});
@@ -136,9 +136,7 @@ class RenderingAheadTest : public ::testing::Test {
   std::unique_ptr<TmuxSession> Play(const std::string& path) {
     return std::make_unique<TmuxSession>(
         test_support::ProgramPath() + " " + test_support::ShellQuoted(path),
-        std::map<std::string, std::string>{{"SDL_AUDIODRIVER", ""},
-                                           {"PULSE_SERVER", server_.address()}},
-        200, 24);
+        server_.ClientEnvironment(), 200, 24);
   }
 
   test_support::SoundServer server_{ServerKind::kPulseAudioRenderingAhead};
@@ -204,7 +202,7 @@ TEST_P(HollowTrackTest, TheTrackAfterItFollows) {
   {
     TmuxSession session(
         test_support::ProgramPath() + " " + test_support::ShellQuoted(album_.tracks[0]),
-        {{"SDL_AUDIODRIVER", ""}, {"PULSE_SERVER", server.address()}}, 200, 24);
+        server.ClientEnvironment(), 200, 24);
     EXPECT_TRUE(WaitForNowPlaying(session, "03 part")) << session.ScreenText();
     // The first track shows again once the third has been heard to its end.
     EXPECT_TRUE(WaitForNowPlaying(session, "01 part")) << session.ScreenText();
@@ -224,16 +222,24 @@ std::string FormatParamName(const ::testing::TestParamInfo<MediaFormat>& info) {
 const auto kAlbumFormats = ::testing::Values(MediaFormat::kWav, MediaFormat::kFlac,
                                              MediaFormat::kMp3Vbr, MediaFormat::kM4aAac);
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, DesktopAlbumTest, ::testing::Combine(test_support::kAllServerKinds, kAlbumFormats),
-    [](const ::testing::TestParamInfo<std::tuple<ServerKind, MediaFormat>>& info) {
-      return test_support::NameOf(std::get<0>(info.param)) + "_" +
-             test_support::FormatName(std::get<1>(info.param));
-    });
+std::string AlbumParamName(
+    const ::testing::TestParamInfo<std::tuple<ServerKind, MediaFormat>>& info) {
+  return test_support::NameOf(std::get<0>(info.param)) + "_" +
+         test_support::FormatName(std::get<1>(info.param));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DesktopAlbumTest,
+                         ::testing::Combine(test_support::kDesktopServerKinds, kAlbumFormats),
+                         AlbumParamName);
+// PipeWire's Pulse service, which the native protocol stands for above, once.
+INSTANTIATE_TEST_SUITE_P(PulseService, DesktopAlbumTest,
+                         ::testing::Values(std::make_tuple(ServerKind::kPipeWire,
+                                                           MediaFormat::kWav)),
+                         AlbumParamName);
 INSTANTIATE_TEST_SUITE_P(Formats, SdlFileAlbumTest, kAlbumFormats, FormatParamName);
-INSTANTIATE_TEST_SUITE_P(Servers, HollowTrackTest, test_support::kAllServerKinds,
+INSTANTIATE_TEST_SUITE_P(Servers, HollowTrackTest, test_support::kDesktopServerKinds,
                          test_support::ServerKindName);
-INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kAllServerKinds,
+INSTANTIATE_TEST_SUITE_P(Servers, ShapesJoinTest, test_support::kDesktopServerKinds,
                          test_support::ServerKindName);
 
 }  // namespace

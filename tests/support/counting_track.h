@@ -10,8 +10,18 @@
 
 namespace test_support {
 
-// Writes a counting track of `frames` frames to `path`; false when it cannot be written.
-bool WriteCountingTrack(const std::filesystem::path& path, int64_t frames);
+// Writes a counting track of `frames` frames to `path`, its first frame numbered `first` (an
+// album cut from one count); false when it cannot be written.
+bool WriteCountingTrack(const std::filesystem::path& path, int64_t frames, int64_t first = 0);
+
+// Writes a mono 44.1 kHz WAV of `frames` frames whose samples are all negative: heard between
+// counting tracks, it can be told from them and from silence.
+bool WriteMarkerTrack(const std::filesystem::path& path, int64_t frames);
+
+// True when a recorded stereo frame is one of a counting track's: both samples count.
+bool IsCountedFrame(int16_t left, int16_t right);
+// The number a counted frame carries.
+int64_t CountedFrame(int16_t left, int16_t right);
 
 // The frames a recording holds, silence left out, as runs of consecutive frame numbers.
 struct CountedRun {

@@ -70,8 +70,14 @@ std::string NameOf(ServerKind kind) {
       return "PipeWire";
     case ServerKind::kPulseAudioRenderingAhead:
       return "PulseAudioRenderingAhead";
+    case ServerKind::kPipeWireNative:
+      return "PipeWireNative";
   }
   return "";
+}
+
+bool IsPipeWire(ServerKind kind) {
+  return kind == ServerKind::kPipeWire || kind == ServerKind::kPipeWireNative;
 }
 
 std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info) {
@@ -85,11 +91,11 @@ bool HaveSoundServer(ServerKind kind) {
                             RunProgram({"parec", "--version"}) == 0 &&
                             RunProgram({"timeout", "--version"}) == 0;
   static const bool pulseaudio = RunProgram({"pulseaudio", "--version"}) == 0;
-  static const bool pipewire = RunProgram({"pipewire", "--version"}) == 0 &&
-                               RunProgram({"wireplumber", "--version"}) == 0 &&
-                               RunProgram({"pw-record", "--version"}) == 0 &&
-                               std::filesystem::exists("/usr/share/pipewire/pipewire-pulse.conf");
-  return tools && (kind == ServerKind::kPipeWire ? pipewire : pulseaudio);
+  static const bool pipewire =
+      RunProgram({"pipewire", "--version"}) == 0 && RunProgram({"wireplumber", "--version"}) == 0 &&
+      RunProgram({"pw-record", "--version"}) == 0 && RunProgram({"pw-cli", "--version"}) == 0 &&
+      std::filesystem::exists("/usr/share/pipewire/pipewire-pulse.conf");
+  return tools && (IsPipeWire(kind) ? pipewire : pulseaudio);
 }
 
 SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
@@ -119,8 +125,7 @@ bool SoundServer::StartDaemonsUnderRecording(std::chrono::milliseconds apart) {
 }
 
 bool SoundServer::StartDaemons(std::chrono::milliseconds apart, bool record) {
-  const bool started =
-      kind_ == ServerKind::kPipeWire ? StartPipeWire(apart, record) : StartPulseAudio(record);
+  const bool started = IsPipeWire(kind_) ? StartPipeWire(apart, record) : StartPulseAudio(record);
   ok_ = started && PollFor([this] { return Pactl({"info"}) && DefaultSinkIsOurs(); }) &&
         (!record || RecorderConnected());
   return ok_;
@@ -132,7 +137,7 @@ void SoundServer::StopDaemons() {
 }
 
 std::vector<int16_t> SoundServer::StopDaemonsUnderRecording() {
-  if (kind_ == ServerKind::kPipeWire && daemons_.size() == 3) {
+  if (IsPipeWire(kind_) && daemons_.size() == 3) {
     // The Pulse service and the session manager first, as the service manager stops them: the
     // graph, and the recorder on it, hear the sink until the player's stream is gone.
     std::vector<pid_t> first = {daemons_[1], daemons_[2]};
@@ -146,12 +151,15 @@ std::vector<int16_t> SoundServer::StopDaemonsUnderRecording() {
 }
 
 std::chrono::milliseconds SoundServer::RecorderFragment() const {
-  return std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 100 : 20);
+  return std::chrono::milliseconds(IsPipeWire(kind_) ? 100 : 20);
 }
 
 bool SoundServer::Answers(std::chrono::milliseconds patience) const {
-  return RunProgram({"timeout", std::to_string(patience.count() / 1000.0), "pactl",
-                     "--server=" + address(), "info"}) == 0;
+  const std::string seconds = std::to_string(patience.count() / 1000.0);
+  return RunProgram({"timeout", seconds, "pactl", "--server=" + address(), "info"}) == 0 &&
+         (!IsPipeWire(kind_) ||
+          RunProgram({"timeout", seconds, "env", "PIPEWIRE_REMOTE=",
+                      "PIPEWIRE_RUNTIME_DIR=" + folder_ / "run", "pw-cli", "info", "0"}) == 0);
 }
 
 bool SoundServer::StartDaemon(const std::vector<std::string>& arguments, const std::string& name) {
@@ -258,11 +266,26 @@ std::string SoundServer::Logs() const {
 }
 
 std::string SoundServer::address() const {
-  return "unix:" + folder_ / (kind_ == ServerKind::kPipeWire ? "run/pulse/native" : "run/native");
+  return "unix:" + folder_ / (IsPipeWire(kind_) ? "run/pulse/native" : "run/native");
+}
+
+std::map<std::string, std::string> SoundServer::ClientEnvironment() const {
+  const bool native = kind_ == ServerKind::kPipeWireNative;
+  return {{"SDL_AUDIODRIVER", ""},
+          {"PULSE_SERVER", address()},
+          {"PIPEWIRE_RUNTIME_DIR", folder_ / "run"},
+          {"PIPEWIRE_REMOTE", "pipewire-0"},
+          {"BREVALO_TEST_OUTPUT", native ? "pipewire" : "pulse"}};
+}
+
+void SoundServer::SetClientEnvironment() const {
+  for (const auto& [name, value] : ClientEnvironment()) {
+    setenv(name.c_str(), value.c_str(), 1);
+  }
 }
 
 std::string SoundServer::TestsAddress() const {
-  return kind_ == ServerKind::kPipeWire ? address() : "unix:" + folder_ / "run/tests";
+  return IsPipeWire(kind_) ? address() : "unix:" + folder_ / "run/tests";
 }
 
 bool SoundServer::Pactl(const std::vector<std::string>& arguments, std::string* output) const {
@@ -312,11 +335,11 @@ bool SoundServer::StartGraphRecorder() {
 }
 
 std::chrono::milliseconds SoundServer::EndRecorderFragment() const {
-  return std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 23 : 5);
+  return std::chrono::milliseconds(IsPipeWire(kind_) ? 23 : 5);
 }
 
 bool SoundServer::RecorderConnected() const {
-  if (kind_ == ServerKind::kPipeWire) {
+  if (IsPipeWire(kind_)) {
     // Listed before it is linked: it is linked once the sink's silence reaches its file.
     const std::filesystem::path recorded = folder_.path() / "recorded.raw";
     return PollFor([&recorded] {
@@ -330,10 +353,13 @@ bool SoundServer::RecorderConnected() const {
   });
 }
 
+std::vector<int16_t> SoundServer::RecordedSoFar() const {
+  return SamplesOf(ReadFile(folder_.path() / "recorded.raw"));
+}
+
 std::vector<int16_t> SoundServer::StopRecording() {
   // What the sink has played reaches the recorder a fragment later.
-  std::this_thread::sleep_for(
-      std::chrono::milliseconds(kind_ == ServerKind::kPipeWire ? 400 : 100));
+  std::this_thread::sleep_for(std::chrono::milliseconds(IsPipeWire(kind_) ? 400 : 100));
   Stop(recorder_);
   return SamplesOf(ReadFile(folder_.path() / "recorded.raw"));
 }

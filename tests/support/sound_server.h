@@ -2,10 +2,12 @@
 
 // A private sound server for the tests, whose only sink is a null sink at 44.1 kHz, 16-bit
 // stereo, and a recorder of what that sink plays: what a desktop would hear. Either PulseAudio,
-// or PipeWire with its Pulse service, as Debian's desktops run.
+// or PipeWire with its Pulse service, as Debian's desktops run; on PipeWire the player speaks
+// either protocol.
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -19,18 +21,29 @@ namespace test_support {
 
 enum class ServerKind {
   kPulseAudio,
+  // PipeWire, which the player reaches through its Pulse service.
   kPipeWire,
   // PulseAudio with its null sink at its defaults and never recorded: it renders about 2 s
   // ahead and answers a drain late, and a dry stream's clock stops short of its last frame.
   // Not a desktop: a stress case for what must not wait on the clock.
   kPulseAudioRenderingAhead,
+  // PipeWire, which the player reaches through its own protocol, as a PipeWire desktop does.
+  kPipeWireNative,
 };
 
-// Every kind, for INSTANTIATE_TEST_SUITE_P(Servers, SomeTest, kAllServerKinds, ServerKindName).
+// The servers and protocols a desktop plays through, for
+// INSTANTIATE_TEST_SUITE_P(Servers, SomeTest, kAllServerKinds, ServerKindName).
 inline const auto kAllServerKinds =
-    ::testing::Values(ServerKind::kPulseAudio, ServerKind::kPipeWire);
+    ::testing::Values(ServerKind::kPulseAudio, ServerKind::kPipeWire, ServerKind::kPipeWireNative);
+// One protocol of each server: PipeWire's own, where a PipeWire desktop plays, stands for its
+// Pulse service too where what is tested does not depend on the protocol.
+inline const auto kDesktopServerKinds =
+    ::testing::Values(ServerKind::kPulseAudio, ServerKind::kPipeWireNative);
 
-// "PulseAudio" or "PipeWire".
+// True for the kinds that run PipeWire's daemons.
+bool IsPipeWire(ServerKind kind);
+
+// "PulseAudio", "PipeWire" (its Pulse service), "PipeWireNative"...
 std::string NameOf(ServerKind kind);
 std::string ServerKindName(const ::testing::TestParamInfo<ServerKind>& info);
 void PrintTo(ServerKind kind, std::ostream* out);
@@ -57,6 +70,11 @@ class SoundServer {
   const std::vector<std::string>& environment() const { return environment_; }
   // The value of PULSE_SERVER that reaches it.
   std::string address() const;
+  // What the player needs in its environment to play through this server, in the kind's
+  // protocol, and never through the desktop's own server.
+  std::map<std::string, std::string> ClientEnvironment() const;
+  // Sets ClientEnvironment() in this process's environment.
+  void SetClientEnvironment() const;
 
   // Stops the recorder and the daemons, and starts the daemons again on the same socket, as a
   // desktop restarts its server; ok() tells whether it answers again.
@@ -76,7 +94,8 @@ class SoundServer {
   // far the sink's rendering may run ahead of what its clock counts as played.
   std::chrono::milliseconds EndRecorderFragment() const;
 
-  // True when another client's `pactl info` is answered within `patience`.
+  // True when another client's `pactl info`, and on PipeWire `pw-cli info 0` on its own socket,
+  // are answered within `patience` each.
   bool Answers(std::chrono::milliseconds patience) const;
 
   // What `pactl list sink-inputs` says of the streams playing now.
@@ -90,6 +109,8 @@ class SoundServer {
   // Stops the recorder once what the sink has played so far has reached it; the interleaved
   // stereo samples it recorded, silence included.
   std::vector<int16_t> StopRecording();
+  // What the recorder has written so far, silence included; it goes on recording.
+  std::vector<int16_t> RecordedSoFar() const;
 
  private:
   bool StartDaemon(const std::vector<std::string>& arguments, const std::string& name);

@@ -1,0 +1,18 @@
+#pragma once
+
+// The output of a queue as a stream on PipeWire's graph, through its own protocol: the graph
+// pulls a quantum each cycle from the queue's own buffers, a pause deactivates the stream, a
+// stop at once flushes it, a drain ends once the graph has played the last frame, and the clock
+// counts what the graph has played from the stream's own position reports.
+
+#include <memory>
+
+#include "audio/platform/output_queue.h"
+
+namespace pipewire_platform {
+
+// A stream for `queue` on PipeWire's graph, inactive until the queue starts; null when no
+// PipeWire server answers.
+std::unique_ptr<output_queue::AudioOutput> OpenPipeWireOutput(OpaqueAudioQueue& queue);
+
+}  // namespace pipewire_platform
