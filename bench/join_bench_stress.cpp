@@ -37,9 +37,8 @@ std::string Elapsed(test_support::TmuxSession& session) {
 
 test_support::TmuxSession* Play(test_support::SoundServer& server, const std::string& program,
                                 const fs::path& track) {
-  return new test_support::TmuxSession(
-      program + " " + test_support::ShellQuoted(track.string()),
-      server.ClientEnvironment(), 200, 24);
+  return new test_support::TmuxSession(program + " " + test_support::ShellQuoted(track.string()),
+                                       server.ClientEnvironment(), 200, 24);
 }
 
 // Seconds from the first title to the next, less the first track's length; -1 when it never
