@@ -304,6 +304,13 @@ void ChooseFile(TrackSequence& sequence, const std::string& path) {
   if (sequence.chosen_request != 0 && sequence.chosen_path == path) {
     return;
   }
+  // Only a read still under way gives way to the new choice: one that has failed already is
+  // told, as it would have been a pass later.
+  LoadedFile answer;
+  if (sequence.chosen_request != 0 && TakeLoadedFile(sequence.loader, &answer) &&
+      answer.request == sequence.chosen_request && answer.track == nullptr) {
+    sequence.pending_change = PlayChosen(sequence, answer);
+  }
   if (!EnsureLoader(sequence)) {
     sequence.pending_change = PlayNow(sequence, path);
     return;
