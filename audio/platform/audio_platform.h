@@ -38,7 +38,7 @@
 //   was last heard. A queue made while a server that answered before is away starts out so,
 //   with nothing heard yet.
 // - The output's own threads do nothing but copy enqueued PCM and tell the queue what has been
-//   heard, when a drain has played out, and when the stream is lost: the sound server's main
+//   heard, when a drain has ended, and when the stream is lost: the sound server's main
 //   loop (libpulse's, or PipeWire's thread loop), PipeWire's data thread, which the graph wakes
 //   in real time once a cycle to take a quantum from the queue, and SDL's audio thread. None of
 //   them decodes or calls the refill routine, so a slow decode cannot starve the output.
@@ -287,9 +287,10 @@ OSStatus AudioQueueStart(AudioQueueRef queue, const AudioTimeStamp* start_time);
 OSStatus AudioQueuePause(AudioQueueRef queue);
 
 // Immediate: stops at once and drops what is queued, the output's own buffer included; the
-// queue is then done, and AudioQueueStart fails on it. Not
-// immediate: queued buffers play out first, to the last frame (the server plays the stream out),
-// and only then go back and the queue stops. The not-immediate form may be called from inside
+// queue is then done, and AudioQueueStart fails on it. Not immediate: queued buffers play out
+// first, to the last frame (the server drains the stream, or PipeWire's graph takes the last
+// frames, which it plays whatever becomes of the stream), and only then go back and the queue
+// stops. The not-immediate form may be called from inside
 // the refill routine.
 OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
 

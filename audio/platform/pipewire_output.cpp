@@ -109,7 +109,8 @@ class PipeWireOutput final : public AudioOutput {
     return noErr;
   }
 
-  // The graph stops pulling from the stream; what the stream holds stays for the resume.
+  // The graph stops pulling from the stream: what the queue has not given it stays for the
+  // resume.
   OSStatus Pause() override {
     LoopLock lock(thread_loop_);
     Disarm(idle_cork_);

@@ -1,9 +1,9 @@
 #pragma once
 
 // The output of a queue as a stream on PipeWire's graph, through its own protocol: the graph
-// pulls a quantum each cycle from the queue's own buffers, a pause deactivates the stream, a
-// stop at once flushes it, a drain ends once the graph has played the last frame, and the clock
-// counts what the graph has played from the stream's own position reports.
+// pulls a quantum each cycle from the queue's own buffers, a pause takes the stream out of the
+// graph, a stop at once flushes it, a drain ends once the graph has the last frame, and the clock
+// counts what the graph has handed to its device, from the stream's own position reports.
 
 #include <memory>
 
