@@ -2,10 +2,11 @@
 
 #include <cerrno>
 #include <cstring>
-#include <mutex>
 
 #include <signal.h>
 #include <spa/utils/result.h>
+
+#include "audio/platform/connection_slot.h"
 
 namespace pipewire_platform {
 namespace {
@@ -237,39 +238,15 @@ void GraphConnection::OnDefaultChanged(uint32_t subject, const char* key, const 
 
 namespace {
 
-struct ConnectionSlot {
-  std::mutex mutex;
-  std::shared_ptr<GraphConnection> connection;
-  bool answered_once = false;
-  bool away = false;  // It answered once, and the last try found none.
-};
-
-ConnectionSlot& Slot() {
-  static ConnectionSlot slot;
+audio_platform::ConnectionSlot<GraphConnection>& Slot() {
+  static audio_platform::ConnectionSlot<GraphConnection> slot;
   return slot;
 }
 
 }  // namespace
 
-std::shared_ptr<GraphConnection> ConnectToGraph() {
-  ConnectionSlot& slot = Slot();
-  std::lock_guard<std::mutex> lock(slot.mutex);
-  if (slot.connection == nullptr || !slot.connection->Alive()) {
-    // A server that went away may be back; a new connection finds it.
-    slot.connection = std::make_shared<GraphConnection>();
-    if (!slot.connection->Open()) {
-      slot.connection.reset();
-    }
-    slot.answered_once = slot.answered_once || slot.connection != nullptr;
-    slot.away = slot.answered_once && slot.connection == nullptr;
-  }
-  return slot.connection;
-}
+std::shared_ptr<GraphConnection> ConnectToGraph() { return Slot().Connect(); }
 
-bool GraphIsAway() {
-  ConnectionSlot& slot = Slot();
-  std::lock_guard<std::mutex> lock(slot.mutex);
-  return slot.away;
-}
+bool GraphIsAway() { return Slot().Away(); }
 
 }  // namespace pipewire_platform

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <mutex>
+
+#include "audio/platform/connection_slot.h"
 
 namespace pulse_platform {
 namespace {
@@ -149,46 +150,22 @@ bool ServerConnection::Open() {
          WaitForDefaultSink(mainloop_, context_, deadline - std::min(deadline, pa_rtclock_now()));
 }
 
-bool ServerConnection::Ready() {
+bool ServerConnection::Alive() {
   MainloopLock lock(mainloop_);
   return context_ != nullptr && pa_context_get_state(context_) == PA_CONTEXT_READY;
 }
 
 namespace {
 
-struct ConnectionSlot {
-  std::mutex mutex;
-  std::shared_ptr<ServerConnection> connection;
-  bool answered_once = false;
-  bool away = false;  // It answered once, and the last try found none.
-};
-
-ConnectionSlot& Slot() {
-  static ConnectionSlot slot;
+audio_platform::ConnectionSlot<ServerConnection>& Slot() {
+  static audio_platform::ConnectionSlot<ServerConnection> slot;
   return slot;
 }
 
 }  // namespace
 
-std::shared_ptr<ServerConnection> ConnectToServer() {
-  ConnectionSlot& slot = Slot();
-  std::lock_guard<std::mutex> lock(slot.mutex);
-  if (slot.connection == nullptr || !slot.connection->Ready()) {
-    // A server that went away may be back; a new connection finds it.
-    slot.connection = std::make_shared<ServerConnection>();
-    if (!slot.connection->Open()) {
-      slot.connection.reset();
-    }
-    slot.answered_once = slot.answered_once || slot.connection != nullptr;
-    slot.away = slot.answered_once && slot.connection == nullptr;
-  }
-  return slot.connection;
-}
+std::shared_ptr<ServerConnection> ConnectToServer() { return Slot().Connect(); }
 
-bool ServerIsAway() {
-  ConnectionSlot& slot = Slot();
-  std::lock_guard<std::mutex> lock(slot.mutex);
-  return slot.away;
-}
+bool ServerIsAway() { return Slot().Away(); }
 
 }  // namespace pulse_platform

@@ -23,7 +23,8 @@ class ServerConnection {
   // Connects to the server the environment names, or the desktop's own; false when none
   // answers. Never starts a server.
   bool Open();
-  bool Ready();
+  // True while the context is connected. Takes the main loop's lock.
+  bool Alive();
 
   pa_threaded_mainloop* mainloop() const { return mainloop_; }
   pa_context* context() const { return context_; }
