@@ -177,10 +177,12 @@ class PulseOutput final : public AudioOutput {
     auto* output = static_cast<PulseOutput*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
     if (state == PA_STREAM_READY) {
-      output->Pump();
+      // Uncorked first: a corked stream takes no trigger, and one that waits for a fuller buffer
+      // than the queue holds would never start.
       if (output->playing_) {
         Forget(pa_stream_cork(stream, 0, nullptr, nullptr));
       }
+      output->Pump();
     } else if (!PA_STREAM_IS_GOOD(state)) {
       // The server went away or dropped the stream: the queue opens another, which plays on
       // from what was heard by the last reading of the clock, and drains there if it must.
@@ -287,6 +289,9 @@ class PulseOutput final : public AudioOutput {
     pa_operation_unref(operation);
     if (cork) {
       AwaitCorkedClock();
+    } else if (output_queue::AllWritten(queue_)) {
+      // Everything the queue holds was written while corked: see Pump.
+      Forget(pa_stream_trigger(stream_, nullptr, nullptr));
     }
     return noErr;
   }
@@ -420,10 +425,29 @@ class PulseOutput final : public AudioOutput {
     pa_usec_t heard = 0;
     if (pa_stream_get_time(stream_, &heard) == 0) {
       const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
+      // libpulse's interpolated clock runs on at the wall's pace while a stream made corked
+      // waits to start, and keeps that lead for a while once it plays (0.15 s after 0.3 s
+      // corked): a stream made during a pause would play on from past what was heard.
+      heard = std::min(heard, ReportedHeardUsec(timing));
       clock_ = {heard, pa_rtclock_now(), playing_ && timing != nullptr && timing->playing != 0};
       heard_frames_ = FramesIn(heard);
     }
     return heard_frames_;
+  }
+
+  // What the server's last report says has been heard by now: what it had taken from the
+  // stream less what its sink still held then, run on since while it plays. No bound when
+  // there is no report, or its index is unknown.
+  pa_usec_t ReportedHeardUsec(const pa_timing_info* timing) const {
+    if (timing == nullptr || timing->read_index_corrupt || timing->read_index < 0) {
+      return std::numeric_limits<pa_usec_t>::max();
+    }
+    const UInt64 taken_frames =
+        static_cast<UInt64>(timing->read_index) / queue_.format.mBytesPerFrame;
+    const pa_usec_t taken =
+        taken_frames * PA_USEC_PER_SEC / static_cast<UInt64>(queue_.format.mSampleRate);
+    const pa_usec_t heard = taken - std::min(taken, timing->sink_usec);
+    return timing->playing != 0 ? heard + pa_timeval_age(&timing->timestamp) : heard;
   }
 
   // What had been heard when the stream went away: the clock's last reading, run on to now if
