@@ -11,6 +11,8 @@ namespace {
 
 constexpr pa_usec_t kServerTimeoutUsec = 2 * PA_USEC_PER_SEC;
 constexpr pa_usec_t kAskAgainUsec = 100 * PA_USEC_PER_MSEC;
+// How long one connection waits for the server to name a default sink before a new one asks.
+constexpr pa_usec_t kSinkPatienceUsec = 500 * PA_USEC_PER_MSEC;
 
 struct Deadline {
   pa_threaded_mainloop* mainloop;
@@ -110,9 +112,7 @@ ServerConnection::~ServerConnection() {
   }
   if (context_ != nullptr) {
     MainloopLock lock(mainloop_);
-    pa_context_set_state_callback(context_, nullptr, nullptr);
-    pa_context_disconnect(context_);
-    pa_context_unref(context_);
+    DisconnectContext();
   }
   pa_threaded_mainloop_stop(mainloop_);
   pa_threaded_mainloop_free(mainloop_);
@@ -123,6 +123,24 @@ bool ServerConnection::Open() {
     return false;
   }
   MainloopLock lock(mainloop_);
+  const pa_usec_t deadline = pa_rtclock_now() + kServerTimeoutUsec;
+  // PipeWire's Pulse service may go on telling a connection made before its session manager
+  // named a sink that there is none, for seconds after a new connection is told of it: a
+  // connection that waits in vain gives way to a new one.
+  while (ConnectContext(deadline)) {
+    const pa_usec_t left = deadline - std::min(deadline, pa_rtclock_now());
+    if (WaitForDefaultSink(mainloop_, context_, std::min(left, kSinkPatienceUsec))) {
+      return true;
+    }
+    if (pa_rtclock_now() >= deadline) {
+      return false;
+    }
+    DisconnectContext();
+  }
+  return false;
+}
+
+bool ServerConnection::ConnectContext(pa_usec_t deadline) {
   pa_proplist* properties = pa_proplist_new();
   pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, "Brevalo");
   pa_proplist_sets(properties, PA_PROP_APPLICATION_ID, "brevalo");
@@ -138,16 +156,21 @@ bool ServerConnection::Open() {
   if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
     return false;
   }
-  const pa_usec_t deadline = pa_rtclock_now() + kServerTimeoutUsec;
   WaitForServer(
       mainloop_, context_,
       [this] {
         return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_)) ||
                pa_context_get_state(context_) == PA_CONTEXT_READY;
       },
-      kServerTimeoutUsec);
-  return pa_context_get_state(context_) == PA_CONTEXT_READY &&
-         WaitForDefaultSink(mainloop_, context_, deadline - std::min(deadline, pa_rtclock_now()));
+      deadline - std::min(deadline, pa_rtclock_now()));
+  return pa_context_get_state(context_) == PA_CONTEXT_READY;
+}
+
+void ServerConnection::DisconnectContext() {
+  pa_context_set_state_callback(context_, nullptr, nullptr);
+  pa_context_disconnect(context_);
+  pa_context_unref(context_);
+  context_ = nullptr;
 }
 
 bool ServerConnection::Alive() {

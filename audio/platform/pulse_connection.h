@@ -20,8 +20,9 @@ class ServerConnection {
   ServerConnection(const ServerConnection&) = delete;
   ServerConnection& operator=(const ServerConnection&) = delete;
 
-  // Connects to the server the environment names, or the desktop's own; false when none
-  // answers. Never starts a server.
+  // Connects to the server the environment names, or the desktop's own, and waits up to two
+  // seconds for it to answer and to name a default sink; false when either does not come.
+  // Never starts a server.
   bool Open();
   // True while the context is connected. Takes the main loop's lock.
   bool Alive();
@@ -30,6 +31,10 @@ class ServerConnection {
   pa_context* context() const { return context_; }
 
  private:
+  // A new context, connected or failed by `deadline`. Main loop's lock held.
+  bool ConnectContext(pa_usec_t deadline);
+  void DisconnectContext();
+
   pa_threaded_mainloop* mainloop_;
   pa_context* context_ = nullptr;
 };
@@ -59,6 +64,10 @@ class MainloopLock {
   MainloopLock& operator=(const MainloopLock&) = delete;
 
  private:
+  // A new context, connected or failed by `deadline`. Main loop's lock held.
+  bool ConnectContext(pa_usec_t deadline);
+  void DisconnectContext();
+
   pa_threaded_mainloop* mainloop_;
 };
 
