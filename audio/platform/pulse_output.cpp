@@ -168,7 +168,7 @@ class PulseOutput final : public AudioOutput {
 
   UInt64 HeardFrames() override {
     MainloopLock lock(mainloop_);
-    return HeardFramesLocked();
+    return ReadClockLocked();
   }
 
  private:
@@ -216,7 +216,7 @@ class PulseOutput final : public AudioOutput {
   // last one, and what it says has been heard goes back. Runs on the main loop's thread.
   static void OnTimingUpdated(pa_stream*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    output_queue::MarkHeard(output->queue_, output->HeardFramesLocked());
+    output_queue::MarkHeard(output->queue_, output->ReadClockLocked());
   }
 
   // The server has played out the stream: runs on the main loop's thread.
@@ -230,7 +230,7 @@ class PulseOutput final : public AudioOutput {
   // counts as the end too. While corked it stands still of course, and nothing is judged.
   static void OnDrainDeadline(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* self) {
     auto* output = static_cast<PulseOutput*>(self);
-    const UInt64 heard = output->HeardFramesLocked();
+    const UInt64 heard = output->ReadClockLocked();
     if (!output->playing_) {
       output->drain_clock_seen_ = kClockUnseen;
       output->ArmDrainDeadline(0);
@@ -248,7 +248,7 @@ class PulseOutput final : public AudioOutput {
     auto* output = static_cast<PulseOutput*>(self);
     // The clock is read in microseconds: a frame's rounding short of the end is the end.
     const UInt64 rounding = output->queue_.format.mSampleRate / 1000 + 1;
-    const UInt64 heard = output->HeardFramesLocked();
+    const UInt64 heard = output->ReadClockLocked();
     if (heard + rounding < output->written_frames_ && heard != output->idle_clock_seen_) {
       output->idle_clock_seen_ = heard;
       output->ArmIdleCork();
@@ -274,7 +274,7 @@ class PulseOutput final : public AudioOutput {
     MainloopLock lock(mainloop_);
     CancelIdleCork();
     if (cork) {
-      HeardFramesLocked();  // Where it stood, should the server not answer below.
+      ReadClockLocked();  // Where it stood, should the server not answer below.
     }
     playing_ = !cork;
     if (pa_stream_get_state(stream_) != PA_STREAM_READY) {
@@ -312,7 +312,7 @@ class PulseOutput final : public AudioOutput {
     }
     pa_operation_unref(timing);
     if (answered) {
-      HeardFramesLocked();
+      ReadClockLocked();
     }
   }
 
@@ -328,14 +328,14 @@ class PulseOutput final : public AudioOutput {
       // would wait for ever.
       Forget(pa_stream_trigger(stream_, nullptr, nullptr));
     }
-    output_queue::MarkHeard(queue_, HeardFramesLocked());
+    output_queue::MarkHeard(queue_, ReadClockLocked());
     if (drain_ == nullptr && output_queue::DrainDue(queue_)) {
       drain_ = pa_stream_drain(stream_, OnDrained, this);
       if (drain_ == nullptr) {
         output_queue::FinishDrain(queue_);
         return;
       }
-      const UInt64 heard = HeardFramesLocked();
+      const UInt64 heard = ReadClockLocked();
       drain_clock_seen_ = kClockUnseen;
       ArmDrainDeadline(written_frames_ > heard ? written_frames_ - heard : 0);
     }
@@ -356,7 +356,7 @@ class PulseOutput final : public AudioOutput {
   void FinishDrain() {
     EndDrain();
     output_queue::FinishDrain(queue_);
-    idle_clock_seen_ = HeardFramesLocked();
+    idle_clock_seen_ = ReadClockLocked();
     ArmIdleCork();
   }
 
@@ -419,9 +419,10 @@ class PulseOutput final : public AudioOutput {
     return wrote;
   }
 
-  // What the server last told, when it tells nothing now: before its first timing, and once
-  // the stream is gone.
-  UInt64 HeardFramesLocked() {
+  // Reads the stream's clock and keeps the reading, for when the server tells nothing: before
+  // its first timing, and once the stream is gone. Returns the frames heard by the last reading.
+  // Main loop's lock held.
+  UInt64 ReadClockLocked() {
     pa_usec_t heard = 0;
     if (pa_stream_get_time(stream_, &heard) == 0) {
       const pa_timing_info* timing = pa_stream_get_timing_info(stream_);
