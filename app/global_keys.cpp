@@ -24,10 +24,9 @@ void HandleGlobalEvent::ToggleThePause() const {
   // heard out, which then starts paused. The toggle flips even when the output refused: it
   // records what the user asked for.
   if (browser.paused) {
-    ResumeHeard(playback);
+    playback.sequence.ResumeHeard();
     browser.paused = false;
-  } else if (HeardCanPause(playback)) {
-    PauseHeard(playback);
+  } else if (playback.sequence.PauseHeard()) {
     browser.paused = true;
   }
 }

@@ -28,7 +28,6 @@ void PlayStartFile(PlaybackState& playback, const std::string& start_file) {
     std::fputs("Warning: failed to load provided file; continuing with file browser.\n", stderr);
     std::fflush(stderr);
   }
-  playback.duration = PlayingDuration(playback);
 }
 
 void OpenStartFolder(FileBrowserState& browser, const StartArguments& arguments) {

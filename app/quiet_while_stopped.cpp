@@ -7,14 +7,11 @@ tui::SuspendHooks QuietWhileStopped(PlaybackState& playback, const FileBrowserSt
   auto paused_for_stop = std::make_shared<bool>(false);
   tui::SuspendHooks hooks;
   hooks.stopping = [&playback, &browser, paused_for_stop] {
-    *paused_for_stop = !browser.paused && HeardCanPause(playback);
-    if (*paused_for_stop) {
-      PauseHeard(playback);
-    }
+    *paused_for_stop = !browser.paused && playback.sequence.PauseHeard();
   };
   hooks.continued = [&playback, paused_for_stop] {
     if (*paused_for_stop) {
-      ResumeHeard(playback);
+      playback.sequence.ResumeHeard();
     }
     *paused_for_stop = false;
   };

@@ -1,3 +1,3 @@
 #include "app/track_selection.h"
 
-void OnTrackSelected::operator()(const std::string& path) const { ChooseTrack(playback, path); }
+void OnTrackSelected::operator()(const std::string& path) const { playback.sequence.Choose(path); }

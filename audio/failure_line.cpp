@@ -14,3 +14,10 @@ void WriteFailureLine(std::string_view text, std::string_view detail) {
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
+
+void WriteLines(const std::string& lines) {
+  if (!lines.empty()) {
+    std::fwrite(lines.data(), 1, lines.size(), stderr);
+    std::fflush(stderr);
+  }
+}

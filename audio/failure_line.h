@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <string_view>
 
 // Writes `text`, then `detail` and a newline, to standard error in one write, flushed at once.
@@ -7,3 +8,6 @@
 // not well-formed UTF-8, is written as '?': a file name must never steer the terminal. Anywhere
 // else the detail goes out unchanged.
 void WriteFailureLine(std::string_view text, std::string_view detail);
+
+// Writes lines kept for later (each with its newline) to standard error as they are, flushed.
+void WriteLines(const std::string& lines);

@@ -1,51 +1,46 @@
 #include <string>
 
-#include "audio/failure_line.h"
 #include "audio/playback_state.h"
-#include "audio/track.h"
 
-double PlayingDuration(const PlaybackState& state) {
-  return state.track_loaded && state.heard != nullptr ? state.heard->track->duration : 0.0;
+namespace {
+
+// Built in place: the line keeps its room from pass to pass.
+void RebuildNowPlaying(PlaybackState& state) {
+  const TrackMetadata& tags = state.heard.tags;
+  std::string& line = state.now_playing;
+  if (tags.title.empty()) {
+    line.assign(state.heard.path);
+    return;
+  }
+  line.assign(tags.title);
+  if (!tags.artist.empty()) {
+    line.append(" | ").append(tags.artist);
+  }
+  if (!tags.year.empty()) {
+    line.append(" (").append(tags.year).append(")");
+  }
+  if (!tags.genre.empty()) {
+    line.append(" /").append(tags.genre).append("/");
+  }
 }
 
-const AudioTrack& PlayingTrack(const PlaybackState& state) {
-  static const AudioTrack kNone;
-  return state.heard != nullptr ? *state.heard->track : kNone;
-}
+}  // namespace
 
 void StopPlayback(PlaybackState& state) {
-  StopSequence(state);
+  state.sequence.Stop();
+  state.heard = HeardSnapshot{};
   state.now_playing.clear();
 }
 
 bool LoadAndPlay(PlaybackState& state, const std::string& path) {
-  StopPlayback(state);
-  OwnedTrack track(new AudioTrack);
-  if (LoadTrack(track.get(), path.c_str()) != 0) {
-    WriteFailureLine("Failed to load: ", path);
-    return false;
-  }
-  if (!StartSequence(state, std::move(track), path)) {
-    return false;
-  }
-  state.now_playing = path;
-  return true;
+  const bool started = state.sequence.PlayNow(path);
+  // What is heard shows at once, before the first pass.
+  state.sequence.Snapshot(state.heard);
+  RebuildNowPlaying(state);
+  return started;
 }
 
-void ChooseTrack(PlaybackState& state, const std::string& path) { ChooseFile(state, path); }
-
-SequenceChange StepPlayback(PlaybackState& state) {
-  SequenceChange change = StepSequence(state);
-  switch (change.kind) {
-    case SequenceChangeKind::kStarted:
-    case SequenceChangeKind::kMovedOn:
-      state.now_playing = change.path;
-      break;
-    case SequenceChangeKind::kStopped:
-      state.now_playing.clear();
-      break;
-    default:
-      break;
-  }
-  return change;
+void StepPlayback(PlaybackState& state, const FileOnListing& listing) {
+  state.sequence.Step(listing, state.heard);
+  RebuildNowPlaying(state);
 }

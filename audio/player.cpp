@@ -64,15 +64,44 @@ bool FillLocked(Player* player, AudioQueueBufferRef buffer) {
   return false;
 }
 
-// The one-track source: decodes the track, and ends with it.
-SourceFill DecodeOneTrack(void* track, AudioQueueBufferRef buffer, UInt64 /*stream_frame*/) {
-  return DecodeTrackInto(static_cast<AudioTrack*>(track), buffer);
+// Starts a primed queue. `start_lock` held.
+bool StartLocked(Player* player) {
+  if (player->started.load() || AudioQueueStart(player->queue, nullptr) != noErr) {
+    return false;
+  }
+  player->primed = false;
+  player->started.store(true);
+  player->running.store(true);
+  return true;
+}
+
+// The predecessor has been heard out: its follower starts, unless a pause holds it.
+void PredecessorPlayedOut(Player* follower) {
+  std::lock_guard<std::mutex> lock(follower->start_lock);
+  follower->awaiting = false;
+  if (!follower->held) {
+    StartLocked(follower);
+  }
+}
+
+// Once the Player has been heard out, its follower is told, once. On the thread that saw it.
+void HandOverIfPlayedOut(Player* player) {
+  if (!PlayerPlayedOut(player)) {
+    return;
+  }
+  std::lock_guard<std::mutex> lock(player->follow_lock);
+  if (player->handed_over) {
+    return;
+  }
+  player->handed_over = true;
+  if (player->follower != nullptr) {
+    PredecessorPlayedOut(player->follower);
+  }
 }
 
 }  // namespace
 
-Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source,
-                     PlayedOutHook played_out_hook) {
+Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source) {
   if (source.fill == nullptr) {
     return nullptr;
   }
@@ -82,7 +111,6 @@ Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source
   }
   player->format = format;
   player->source = source;
-  player->played_out_hook = played_out_hook;
   player->finished.store(true);
   if (AudioQueueNewOutput(&player->format, RefillBuffer, player, nullptr, nullptr, 0,
                           &player->queue) != noErr) {
@@ -98,33 +126,13 @@ Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source
   return player;
 }
 
-Player* CreatePlayer(AudioTrack* track) {
-  if (track == nullptr) {
-    return nullptr;
-  }
-  return CreatePlayer(track->client_format, PcmSource{DecodeOneTrack, track});
-}
-
-SourceFill DecodeTrackInto(AudioTrack* track, AudioQueueBufferRef buffer) {
-  const AudioStreamBasicDescription& format = track->client_format;
-  UInt32 frames =
-      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
-  AudioBufferList list{};
-  list.mNumberBuffers = 1;
-  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
-  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
-  list.mBuffers[0].mData = buffer->mAudioData;
-  if (ExtAudioFileRead(track->decoder, &frames, &list) != noErr || frames == 0) {
-    return SourceFill::kEnded;
-  }
-  buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
-  return SourceFill::kFilled;
-}
-
 bool PrimePlayer(Player* player) {
-  if (player->queue == nullptr || player->running.load() || player->finished.load() ||
-      player->primed) {
-    return false;
+  {
+    std::lock_guard<std::mutex> lock(player->start_lock);
+    if (player->queue == nullptr || player->started.load() || player->finished.load() ||
+        player->primed) {
+      return false;
+    }
   }
   const UInt32 capacity = player->format.mBytesPerFrame << kPlayerBufferFrameShift;
   for (int i = 0; i < kPlayerBufferCount && !player->finished.load(); ++i) {
@@ -135,31 +143,44 @@ bool PrimePlayer(Player* player) {
     std::lock_guard<std::mutex> lock(player->fill_lock);
     FillLocked(player, buffer);
   }
+  std::lock_guard<std::mutex> lock(player->start_lock);
   player->primed = true;
   return true;
 }
 
 bool StartPlayer(Player* player) {
   // A primed Player starts even when its data ended while it was primed.
-  if (player->queue == nullptr || player->running.load() ||
-      (!player->primed && !PrimePlayer(player))) {
+  bool primed = false;
+  {
+    std::lock_guard<std::mutex> lock(player->start_lock);
+    if (player->queue == nullptr || player->started.load()) {
+      return false;
+    }
+    primed = player->primed;
+  }
+  if (!primed && !PrimePlayer(player)) {
     return false;
   }
-  player->primed = false;
-  if (AudioQueueStart(player->queue, nullptr) != noErr) {
-    return false;
-  }
-  player->started = true;
-  player->running.store(true);
-  return true;
+  std::lock_guard<std::mutex> lock(player->start_lock);
+  return StartLocked(player);
 }
 
-void HoldPlayer(Player* player) {
-  player->primed = false;
-  player->pause_stamp = AudioTimeStamp{};
-  player->paused_at = 0;
-  player->paused.store(true);
-  player->running.store(true);
+void FollowPlayer(Player* follower, Player* predecessor) {
+  {
+    std::lock_guard<std::mutex> lock(follower->start_lock);
+    follower->awaiting = true;
+  }
+  follower->predecessor = predecessor;
+  bool heard_out = false;
+  {
+    std::lock_guard<std::mutex> lock(predecessor->follow_lock);
+    predecessor->follower = follower;
+    heard_out = predecessor->handed_over;
+  }
+  // Heard out already: nobody else will tell it.
+  if (heard_out) {
+    PredecessorPlayedOut(follower);
+  }
 }
 
 // Runs on the refill thread: the queue hands back a buffer it has played. A buffer handed back
@@ -172,24 +193,26 @@ void RefillBuffer(void* user_data, AudioQueueRef /*queue*/, AudioQueueBufferRef 
     std::lock_guard<std::mutex> lock(player->fill_lock);
     FillLocked(player, buffer);
   }
-  if (PlayerPlayedOut(player) && player->played_out_hook.call != nullptr) {
-    player->played_out_hook.call(player->played_out_hook.context);
-  }
+  HandOverIfPlayedOut(player);
 }
 
 void ResumeFilling(Player* player) {
-  std::lock_guard<std::mutex> lock(player->fill_lock);
-  // Oldest first: a buffer is taken from the front, the rest move up.
-  while (player->waiting_count > 0 && !player->finished.load()) {
-    AudioQueueBufferRef buffer = player->waiting[0];
-    --player->waiting_count;
-    for (int i = 0; i < player->waiting_count; ++i) {
-      player->waiting[i] = player->waiting[i + 1];
-    }
-    if (!FillLocked(player, buffer)) {
-      return;
+  {
+    std::lock_guard<std::mutex> lock(player->fill_lock);
+    // Oldest first: a buffer is taken from the front, the rest move up.
+    while (player->waiting_count > 0 && !player->finished.load()) {
+      AudioQueueBufferRef buffer = player->waiting[0];
+      --player->waiting_count;
+      for (int i = 0; i < player->waiting_count; ++i) {
+        player->waiting[i] = player->waiting[i + 1];
+      }
+      if (!FillLocked(player, buffer)) {
+        break;
+      }
     }
   }
+  // The data may have ended here with nothing queued: no refill will come to tell the follower.
+  HandOverIfPlayedOut(player);
 }
 
 bool PlayerPlayedOut(const Player* player) {
@@ -204,6 +227,16 @@ bool PlayerAudible(const Player* player) {
 void PausePlayer(Player* player) {
   if (player->queue == nullptr || player->paused.load()) {
     return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(player->start_lock);
+    if (!player->started.load()) {
+      player->held = true;
+      player->pause_stamp = AudioTimeStamp{};
+      player->paused_at = 0;
+      player->paused.store(true);
+      return;
+    }
   }
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &player->pause_stamp, nullptr) != noErr) {
     return;
@@ -227,10 +260,20 @@ void ResumePlayer(Player* player) {
   if (player->queue == nullptr) {
     return;
   }
+  {
+    std::lock_guard<std::mutex> lock(player->start_lock);
+    if (!player->started.load()) {
+      player->held = false;
+      player->paused.store(false);
+      if (player->primed && !player->awaiting) {
+        StartLocked(player);
+      }
+      return;
+    }
+  }
   if (AudioQueueStart(player->queue, &player->pause_stamp) != noErr) {
     return;
   }
-  player->started = true;
   AudioTimeStamp now{};
   if (AudioQueueGetCurrentTime(player->queue, nullptr, &now, nullptr) != noErr) {
     return;
@@ -257,8 +300,7 @@ void SetPlayerClockOrigin(Player* player, UInt64 stream_frame) {
 Float64 PlayerCurrentTime(Player* player) {
   // The position runs on while the queue plays what it still holds after the data has ended;
   // it is gone before the start and once all has been heard.
-  const bool started = player->running.load() || player->finished.load();
-  if (player->queue == nullptr || !started || PlayerPlayedOut(player)) {
+  if (player->queue == nullptr || !player->started.load() || PlayerPlayedOut(player)) {
     return -1;
   }
   AudioTimeStamp now{};
@@ -273,6 +315,24 @@ Float64 PlayerCurrentTime(Player* player) {
 void FreePlayer(Player* player) {
   if (player == nullptr) {
     return;
+  }
+  if (player->predecessor != nullptr) {
+    std::lock_guard<std::mutex> lock(player->predecessor->follow_lock);
+    player->predecessor->follower = nullptr;
+  }
+  // Its follower is let go first: a Player that is stopped is not heard out, and nothing may
+  // start from it.
+  Player* follower = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(player->follow_lock);
+    follower = player->follower;
+    player->follower = nullptr;
+    player->handed_over = true;
+  }
+  if (follower != nullptr) {
+    std::lock_guard<std::mutex> lock(follower->start_lock);
+    follower->awaiting = false;
+    follower->predecessor = nullptr;
   }
   bool was_running = false;
   {

@@ -1,11 +1,27 @@
 #pragma once
 
+// The Player: the output queue of one stream of PCM in one format, and the buffers that
+// circulate through it. It knows nothing of files or albums: its source does.
+//
+// Threads and locks:
+// - The main thread creates, primes, starts, pauses, resumes and frees a Player, reads its
+//   clock and resumes its filling.
+// - The queue's refill thread runs RefillBuffer for each buffer heard, with `fill_lock` held
+//   while the source fills it (the source may decode a whole buffer under it). The main thread
+//   takes `fill_lock` too, for as long, when it primes or resumes the filling.
+// - A follower (FollowPlayer) is started by whichever thread sees its predecessor played out:
+//   the predecessor's refill thread, or the main thread inside ResumeFilling or FollowPlayer.
+//   That start holds the predecessor's `follow_lock`, then the follower's `start_lock`, and
+//   waits for AudioQueueStart. The main thread takes a Player's `start_lock` to pause or resume
+//   it, never across a call that waits for the server, and never with `fill_lock`.
+// - Lock order: `follow_lock` (the predecessor's), then `start_lock` (the follower's), then the
+//   platform's queue locks. `fill_lock` is never held with either of the first two.
+
 #include <atomic>
 #include <cstdint>
 #include <mutex>
 
 #include "audio/platform/audio_platform.h"
-#include "audio/track.h"
 
 // Three buffers in circulation per Player, each of 2^15 frames.
 inline constexpr int kPlayerBufferCount = 3;
@@ -19,44 +35,48 @@ enum class SourceFill {
 };
 
 // Where a Player's PCM comes from. `fill` is called with the Player's fill lock held, on the
-// refill thread or on the thread that primes or resumes; `stream_frame` is where the buffer's
-// first frame will stand in the output's stream (frames enqueued before it).
+// refill thread or on the main thread while it primes or resumes; `stream_frame` is where the
+// buffer's first frame will stand in the output's stream (frames enqueued before it).
 struct PcmSource {
   SourceFill (*fill)(void* context, AudioQueueBufferRef buffer, UInt64 stream_frame) = nullptr;
   void* context = nullptr;
 };
 
-// Called on the refill thread when a Player that has ended has handed back its last buffer:
-// everything it played has been heard. With no lock held.
-struct PlayedOutHook {
-  void (*call)(void* context) = nullptr;
-  void* context = nullptr;
-};
-
-// The output queue of one stream of PCM in one format, and the buffers that circulate through it.
-// It knows nothing of files or albums: its source does. Created with calloc, released only by
-// FreePlayer.
+// Created with calloc, released only by FreePlayer.
 struct Player {
   AudioQueueRef queue;
   AudioStreamBasicDescription format;  // Set before the queue starts; read-only after.
   PcmSource source;                    // Likewise.
-  PlayedOutHook played_out_hook;       // Likewise.
-  // Set on the refill thread (or wherever the source says kEnded) at the end of the data; read
-  // on the main thread.
+  // Set where the source says kEnded (refill or main thread); read anywhere.
   std::atomic<bool> finished;
-  // Set on the main thread by StartPlayer; cleared where `finished` is set, after it.
+  // Set when the queue starts, on the thread that starts it; cleared where `finished` is set
+  // after the start, after it, and by FreePlayer.
   std::atomic<bool> running;
-  // Main thread only, as the fields below it.
+  // Paused, or held before its first start. Written on the main thread.
   std::atomic<bool> paused;
+  // Written under `start_lock` (on the main thread, or where a follower starts); read anywhere.
+  std::atomic<bool> started;
+  // Buffers enqueued and not yet handed back. Written under `fill_lock` and on the refill
+  // thread; read anywhere.
+  std::atomic<int> buffers_queued;
+
+  // Main thread only.
   AudioTimeStamp pause_stamp;  // Queue time at the last pause.
   Float64 paused_at;           // pause_stamp in seconds.
   Float64 paused_total;        // Seconds of queue time spent paused, summed, since the origin.
   UInt64 clock_origin;         // The stream frame the position counts from.
-  bool primed;                 // Filled and queued, not yet started: StartPlayer only starts.
-  bool started;                // The queue has been started (a held Player's has not, yet).
-  // Buffers enqueued and not yet handed back. Written under `fill_lock` and on the refill
-  // thread; read anywhere.
-  std::atomic<int> buffers_queued;
+  Player* predecessor;         // The Player this one follows, until either is freed.
+
+  // Guards the start of a Player that may start on another thread than the main one.
+  std::mutex start_lock;
+  bool primed;    // Filled and queued, not yet started.
+  bool held;      // Paused before its start: whoever would start it leaves it.
+  bool awaiting;  // Starts once its predecessor has been heard out.
+
+  // Guards the hand-over to the Player that follows this one.
+  std::mutex follow_lock;
+  Player* follower;  // Started once this one has been heard out.
+  bool handed_over;  // Heard out with its follower told, or freed: no follower starts later.
 
   // Held while a buffer is filled and enqueued, so that the stream keeps the order in which
   // its PCM was made; guards what follows.
@@ -69,25 +89,18 @@ struct Player {
 
 // A Player in `format` whose buffers `source` fills, ready to start; null on failure (only an
 // allocation failure prints, "Failed to allocate Player").
-Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source,
-                     PlayedOutHook played_out_hook = {});
-
-// A Player that plays `track` alone, from its decoder, and ends with it.
-Player* CreatePlayer(AudioTrack* track);
-
-// Decodes the next stretch of `track` into `buffer`: kFilled, or kEnded at the end of its data
-// or on a read error.
-SourceFill DecodeTrackInto(AudioTrack* track, AudioQueueBufferRef buffer);
+Player* CreatePlayer(const AudioStreamBasicDescription& format, PcmSource source);
 
 // Primes up to three buffers and starts the queue. False leaves the Player for FreePlayer.
 bool StartPlayer(Player* player);
 
-// Primes the buffers without starting, so that a later StartPlayer is heard at once: for a
-// stream that is to follow one still playing out. False leaves the Player for FreePlayer.
+// Primes the buffers without starting, so that a later start is heard at once: for a stream
+// that is to follow one still playing out. False leaves the Player for FreePlayer.
 bool PrimePlayer(Player* player);
 
-// A primed Player counts as started and paused: the first ResumePlayer starts it.
-void HoldPlayer(Player* player);
+// The primed `follower` starts the moment `predecessor` has been heard out (at once if it has
+// been already), unless it is paused by then: then the resume starts it. Main thread.
+void FollowPlayer(Player* follower, Player* predecessor);
 
 // The queue's refill routine for a buffer it has played: the source fills it and it is enqueued,
 // or it waits for ResumeFilling, or the Player ends. Runs on the refill thread.
@@ -96,7 +109,10 @@ void RefillBuffer(void* player, AudioQueueRef queue, AudioQueueBufferRef buffer)
 // The source may have more now: the buffers waiting for it are filled and enqueued, in order.
 void ResumeFilling(Player* player);
 
+// Pauses a started Player; one not started yet is held instead: it does not start until
+// ResumePlayer.
 void PausePlayer(Player* player);
+// Resumes a paused Player, or starts a held one whose predecessor has been heard out.
 void ResumePlayer(Player* player);
 
 // True once the data has ended and the queue has handed back every buffer it held: nothing more
@@ -118,5 +134,6 @@ void SetPlayerClockOrigin(Player* player, UInt64 stream_frame);
 // out, or cannot tell.
 Float64 PlayerCurrentTime(Player* player);
 
-// Stops and disposes the queue and frees the Player; null is ignored.
+// Stops and disposes the queue and frees the Player; null is ignored. A follower of this
+// Player that has not started by then no longer follows anything.
 void FreePlayer(Player* player);

@@ -1,124 +1,70 @@
 // The follower: a stream of its own for a track that cannot join the one before it, made while
 // that one is still heard and started the moment it has been heard out.
 
-#include <deque>
-#include <memory>
-#include <string>
 #include <utility>
 
 #include "audio/failure_line.h"
-#include "audio/sequence_steps.h"
+#include "audio/track_sequence.h"
 
-namespace {
-
-using TrackList = std::deque<std::unique_ptr<SequencedTrack>>;
-
-void DropFollowerStream(TrackSequence& sequence) {
-  TrackList gone;
-  std::lock_guard<std::mutex> lock(sequence.mutex);
-  gone.swap(sequence.follower_stream);
-  sequence.decoding_follower = false;
-  sequence.stream_ended = true;
-}
-
-// The ended stream has been heard out: the follower is the Player now, started by the ended
-// stream's refill thread already, or here, or held paused if a pause came first.
-SequenceChange HandOver(TrackSequence& sequence) {
-  bool started = false;
-  bool held = false;
-  {
-    std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-    started = sequence.follower_started;
-    held = sequence.held;
-    sequence.follower_armed = nullptr;
-    sequence.follower_started = false;
-  }
-  // Its refill thread ends here; a start it made has returned.
-  FreePlayer(sequence.player);
-  TrackList gone;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    gone.swap(sequence.stream);
-    sequence.stream.swap(sequence.follower_stream);
-    sequence.decoding_follower = false;
-    sequence.heard = sequence.stream.front().get();
-  }
-  sequence.player = std::exchange(sequence.follower, nullptr);
-  sequence.ended_told = false;
-  Player* player = sequence.player;
-  if (started) {
-    player->primed = false;
-    player->started = true;
-    player->running.store(true);
-  } else if (held) {
-    HoldPlayer(player);
-  } else if (!StartPlayer(player)) {
-    const std::string path = sequence.heard->path;
-    WriteFailureLine("Failed to start playback for: ", path);
-    StopSequence(sequence);
-    return {SequenceChangeKind::kStopped, path};
-  }
-  return {SequenceChangeKind::kMovedOn, sequence.heard->path};
-}
-
-}  // namespace
-
-void MakeFollowerIfDue(TrackSequence& sequence) {
-  std::unique_ptr<SequencedTrack> first;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    if (!sequence.stream_ended || sequence.follower != nullptr || sequence.next == nullptr) {
-      return;
-    }
-    first = std::move(sequence.next);
-    sequence.successor = Successor::kUndecided;
-  }
-  Player* follower = MakePlayer(sequence, first->track->client_format);
-  if (follower == nullptr) {
-    FailSuccessor(sequence, "Failed to create player for: ");
+void TrackSequence::MakeFollowerIfDue() {
+  if (follower_.player != nullptr || successor_ != Successor::kWaitsForStream ||
+      !heard_.feed->Ended()) {
     return;
   }
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    sequence.follower_stream.push_back(std::move(first));
-    sequence.decoding_follower = true;
-    sequence.stream_ended = false;
-    sequence.waiting = false;
+  auto feed = std::make_unique<StreamFeed>(std::move(waiting_track_));
+  Player* follower = CreatePlayer(feed->Heard().track->client_format, feed->Source());
+  if (follower == nullptr) {
+    FailSuccessor("Failed to create player for: ");
+    return;
   }
-  sequence.follower = follower;
   if (!PrimePlayer(follower)) {
     FreePlayer(follower);
-    sequence.follower = nullptr;
-    DropFollowerStream(sequence);
-    FailSuccessor(sequence, "Failed to start playback for: ");
+    FailSuccessor("Failed to start playback for: ");
     return;
   }
-  std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-  sequence.follower_armed = follower;
-  sequence.follower_started = false;
+  follower_ = Stream{follower, std::move(feed)};
+  // The follower's track is decoded last now: its own successor is named next.
+  successor_ = Successor::kUnnamed;
+  if (held_) {
+    PausePlayer(follower);
+  }
+  FollowPlayer(follower, heard_.player);
 }
 
-SequenceChange AfterPlayedOut(TrackSequence& sequence) {
-  if (sequence.follower != nullptr) {
-    return HandOver(sequence);
+SequenceChange TrackSequence::AfterPlayedOut() {
+  if (follower_.player != nullptr) {
+    return HandOver();
   }
-  Successor successor = Successor::kUndecided;
-  {
-    std::lock_guard<std::mutex> lock(sequence.mutex);
-    successor = sequence.successor;
-  }
-  if (successor == Successor::kFailed) {
-    const std::string path = sequence.successor_path;
-    const std::string lines = std::move(sequence.successor_failure_lines);
-    const char* text = sequence.successor_failure_text;
-    StopSequence(sequence);
+  if (successor_ == Successor::kFailed) {
+    const std::string path = successor_path_;
+    const std::string lines = std::move(failure_lines_);
+    const char* text = failure_text_;
+    Stop();
     WriteLines(lines);
     WriteFailureLine(text, path);
     return {SequenceChangeKind::kStopped, path};
   }
-  if (successor == Successor::kNone && !sequence.ended_told) {
-    sequence.ended_told = true;
+  if (successor_ == Successor::kNone && !ended_told_) {
+    ended_told_ = true;
     return {SequenceChangeKind::kEnded, {}};
   }
   return {};
+}
+
+SequenceChange TrackSequence::HandOver() {
+  // Its refill thread ends here; a start of the follower it made has returned.
+  FreePlayer(heard_.player);
+  heard_ = std::move(follower_);
+  follower_ = Stream{};
+  ended_told_ = false;
+  Player* player = heard_.player;
+  const std::string& path = heard_.feed->Heard().path;
+  // Started already, or held by a pause; else its start failed or never came: once more here.
+  if (!player->started.load() && !player->paused.load() && !StartPlayer(player)) {
+    const std::string failed = path;
+    WriteFailureLine("Failed to start playback for: ", failed);
+    Stop();
+    return {SequenceChangeKind::kStopped, failed};
+  }
+  return {SequenceChangeKind::kMovedOn, path};
 }

@@ -2,72 +2,48 @@
 
 #include "audio/track_sequence.h"
 
-namespace {
-
-bool SuccessorComing(TrackSequence& sequence) {
-  std::lock_guard<std::mutex> lock(sequence.mutex);
-  switch (sequence.successor) {
-    case Successor::kReading:
-    case Successor::kDeferred:
-    case Successor::kJoins:
-    case Successor::kNewStream:
-      return true;
-    default:
-      return false;
+bool TrackSequence::SomethingToPause() {
+  if (heard_.player == nullptr) {
+    return false;
   }
+  const bool coming = successor_ == Successor::kReading || successor_ == Successor::kDeferred ||
+                      successor_ == Successor::kJoined || successor_ == Successor::kWaitsForStream;
+  return PlayerAudible(heard_.player) || follower_.player != nullptr || coming;
 }
 
-}  // namespace
-
-bool HeardCanPause(TrackSequence& sequence) {
-  return sequence.player != nullptr && (PlayerAudible(sequence.player) ||
-                                        sequence.follower != nullptr || SuccessorComing(sequence));
+bool TrackSequence::PauseHeard() {
+  if (!SomethingToPause()) {
+    return false;
+  }
+  held_ = true;
+  if (PlayerAudible(heard_.player)) {
+    PausePlayer(heard_.player);
+  }
+  if (follower_.player != nullptr) {
+    // One that has not started yet is held: it stays primed, and the resume starts it.
+    PausePlayer(follower_.player);
+  }
+  return true;
 }
 
-void PauseHeard(TrackSequence& sequence) {
-  bool follower_started = false;
-  {
-    // First, so that the follower cannot start from the refill thread after the check below.
-    std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-    sequence.held = true;
-    follower_started = sequence.follower_started;
-  }
-  if (sequence.follower != nullptr && follower_started) {
-    PausePlayer(sequence.follower);
-  }
-  if (sequence.player != nullptr && PlayerAudible(sequence.player)) {
-    PausePlayer(sequence.player);
-  }
-}
-
-void ResumeHeard(TrackSequence& sequence) {
-  Player* player = sequence.player;
-  if (player != nullptr && PlayerAudible(player) && player->paused.load()) {
+void TrackSequence::ResumeHeard() {
+  held_ = false;
+  Player* player = heard_.player;
+  if (player != nullptr && player->paused.load() &&
+      (PlayerAudible(player) || !player->started.load())) {
     ResumePlayer(player);
   }
-  std::lock_guard<std::mutex> lock(sequence.follow_mutex);
-  sequence.held = false;
-  Player* follower = sequence.follower;
-  if (follower == nullptr) {
-    return;
-  }
-  if (sequence.follower_started) {
-    if (follower->paused.load()) {
-      ResumePlayer(follower);
-    }
-  } else if (sequence.follower_armed != nullptr && player != nullptr && PlayerPlayedOut(player)) {
-    // Heard out while held: the refill thread left the start to us.
-    sequence.follower_started = AudioQueueStart(follower->queue, nullptr) == noErr;
-    sequence.follower_armed = nullptr;
+  if (follower_.player != nullptr && follower_.player->paused.load()) {
+    ResumePlayer(follower_.player);
   }
 }
 
-double HeardPosition(TrackSequence& sequence) {
-  Player* player = sequence.player;
+double TrackSequence::HeardPosition() {
+  Player* player = heard_.player;
   if (player == nullptr) {
     return -1;
   }
-  if (!player->started) {
+  if (!player->started.load()) {
     return player->paused.load() ? 0 : -1;
   }
   return PlayerCurrentTime(player);

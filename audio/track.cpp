@@ -275,6 +275,22 @@ int LoadTrack(AudioTrack* track, const char* path, const LoadControl& control) {
   return 0;
 }
 
+UInt32 DecodeTrackInto(AudioTrack* track, AudioQueueBuffer* buffer) {
+  const AudioStreamBasicDescription& format = track->client_format;
+  UInt32 frames =
+      format.mBytesPerFrame == 0 ? 0 : buffer->mAudioDataBytesCapacity / format.mBytesPerFrame;
+  AudioBufferList list{};
+  list.mNumberBuffers = 1;
+  list.mBuffers[0].mNumberChannels = format.mChannelsPerFrame;
+  list.mBuffers[0].mDataByteSize = buffer->mAudioDataBytesCapacity;
+  list.mBuffers[0].mData = buffer->mAudioData;
+  if (ExtAudioFileRead(track->decoder, &frames, &list) != noErr) {
+    return 0;
+  }
+  buffer->mAudioDataByteSize = frames * format.mBytesPerFrame;
+  return frames;
+}
+
 void CloseTrack(AudioTrack* track) {
   if (track == nullptr) {
     return;

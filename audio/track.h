@@ -52,6 +52,11 @@ int LoadTrack(AudioTrack* track, const char* path, const LoadControl& control);
 // format changes midway, which the decoder converts to this one.
 AudioStreamBasicDescription ClientFormatFor(const AudioStreamBasicDescription& file_format);
 
+// Decodes the next stretch of `track` into `buffer`, as much as it holds, and sets the bytes to
+// play: the frames decoded, 0 at the end of the data or on a read error. On whichever thread
+// decodes the track.
+UInt32 DecodeTrackInto(AudioTrack* track, AudioQueueBuffer* buffer);
+
 // Releases the decoder, the audio file and the bytes; the texts, size, duration and format of
 // the last load stay.
 void CloseTrack(AudioTrack* track);

@@ -1,12 +1,11 @@
 #include "audio/track_loader.h"
 
-#include <chrono>
+#include <algorithm>
 #include <condition_variable>
+#include <deque>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <system_error>
-#include <thread>
 #include <utility>
 
 #include <pthread.h>
@@ -15,30 +14,11 @@
 
 namespace {
 
-// How long stopping the loader waits for a thread that is not at a request: it only has to
-// wake up.
-constexpr auto kStopPatience = std::chrono::milliseconds(50);
-
-// What the caller and the loader's thread share; the thread holds its own reference, so that a
-// thread left in a read after the stop still has it.
-struct LoaderShared {
-  std::mutex mutex;
-  std::condition_variable changed;
-  // Guarded by `mutex`.
-  std::uint64_t wanted = 0;  // The request to answer; 0 for none.
-  std::uint64_t last = 0;    // The number of the latest request made.
+struct Job {
+  RequestId request = 0;
   std::string path;
   std::int64_t size_limit = 0;
-  std::optional<LoadedFile> answer;  // For `wanted`, once read.
-  bool quit = false;
-  bool reading = false;  // The thread is at a request, maybe in a read of slow storage.
-  bool ended = false;    // The thread has left its loop.
 };
-
-bool StillWanted(LoaderShared& shared, std::uint64_t request) {
-  std::lock_guard<std::mutex> lock(shared.mutex);
-  return shared.wanted == request && !shared.quit;
-}
 
 // True when `path` names a regular file larger than `limit`; the load tells every other case.
 bool LargerThan(const std::string& path, std::int64_t limit) {
@@ -46,13 +26,43 @@ bool LargerThan(const std::string& path, std::int64_t limit) {
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > limit;
 }
 
-LoadedFile Load(LoaderShared& shared, std::uint64_t request, const std::string& path,
-                std::int64_t size_limit) {
+}  // namespace
+
+struct TrackLoader::Shared {
+  std::mutex mutex;
+  std::condition_variable changed;
+  // Guarded by `mutex`.
+  RequestId last = 0;
+  std::deque<Job> queued;
+  std::vector<RequestId> live;  // Queued, being read, or answered and not taken yet.
+  std::vector<LoadedFile> answers;
+  std::vector<bool> busy;  // Per reader: inside a request.
+  int free_readers = 0;
+  bool quit = false;
+
+  bool Live(RequestId request) const {
+    return std::find(live.begin(), live.end(), request) != live.end();
+  }
+  void Forget(RequestId request) {
+    live.erase(std::remove(live.begin(), live.end(), request), live.end());
+  }
+};
+
+namespace {
+
+using Shared = TrackLoader::Shared;
+
+bool StillWanted(Shared& shared, RequestId request) {
+  std::lock_guard<std::mutex> lock(shared.mutex);
+  return !shared.quit && shared.Live(request);
+}
+
+LoadedFile Load(Shared& shared, const Job& job) {
   LoadedFile file;
-  file.request = request;
-  file.path = path;
-  if (LargerThan(path, size_limit)) {
-    file.deferred = true;
+  file.request = job.request;
+  file.path = job.path;
+  if (LargerThan(job.path, job.size_limit)) {
+    file.too_large = true;
     return file;
   }
   OwnedTrack track(new (std::nothrow) AudioTrack);
@@ -61,125 +71,150 @@ LoadedFile Load(LoaderShared& shared, std::uint64_t request, const std::string& 
     return file;
   }
   LoadControl control;
-  control.still_wanted = [&shared, request] { return StillWanted(shared, request); };
+  control.still_wanted = [&shared, request = job.request] { return StillWanted(shared, request); };
   control.failure_lines = &file.failure_lines;
-  if (LoadTrack(track.get(), path.c_str(), control) == 0) {
+  if (LoadTrack(track.get(), job.path.c_str(), control) == 0) {
     file.track = std::move(track);
   }
   return file;
 }
 
-// The loader's thread: answers the wanted request, then waits for the next. An answer nobody
-// wants any more is dropped here, its track closed.
-void AnswerRequests(std::shared_ptr<LoaderShared> shared) {
+// Keeps the answer if its request still stands; else hands it back to be dropped. `mutex` held.
+std::optional<LoadedFile> Answer(Shared& shared, LoadedFile file) {
+  if (shared.quit || !shared.Live(file.request)) {
+    return file;
+  }
+  shared.answers.push_back(std::move(file));
+  return std::nullopt;
+}
+
+// A reader's thread: reads the oldest queued request that still stands, answers it, and waits
+// for the next. What nobody wants any more is closed here, outside the lock.
+void ReadRequests(std::shared_ptr<Shared> shared, size_t reader) {
   // Signals belong to the program's main thread.
   sigset_t all;
   sigfillset(&all);
   pthread_sigmask(SIG_BLOCK, &all, nullptr);
   std::unique_lock<std::mutex> lock(shared->mutex);
-  std::uint64_t answered = 0;
   while (true) {
-    shared->changed.wait(lock, [&] { return shared->quit || shared->wanted != answered; });
+    shared->changed.wait(lock, [&] { return shared->quit || !shared->queued.empty(); });
     if (shared->quit) {
       break;
     }
-    const std::uint64_t request = shared->wanted;
-    const std::string path = shared->path;
-    const std::int64_t size_limit = shared->size_limit;
-    answered = request;
-    shared->reading = true;
+    const Job job = std::move(shared->queued.front());
+    shared->queued.pop_front();
+    if (!shared->Live(job.request)) {
+      continue;
+    }
+    shared->busy[reader] = true;
+    --shared->free_readers;
     lock.unlock();
-    LoadedFile file = Load(*shared, request, path, size_limit);
+    LoadedFile file = Load(*shared, job);
     lock.lock();
-    shared->reading = false;
-    if (shared->wanted == request && !shared->quit) {
-      shared->answer = std::move(file);
-    } else {
+    shared->busy[reader] = false;
+    ++shared->free_readers;
+    std::optional<LoadedFile> dropped = Answer(*shared, std::move(file));
+    if (dropped.has_value()) {
       lock.unlock();
-      file.track.reset();
+      dropped.reset();
       lock.lock();
     }
   }
-  shared->ended = true;
-  shared->changed.notify_all();
 }
 
 }  // namespace
 
-struct TrackLoader {
-  std::shared_ptr<LoaderShared> shared;
-  std::thread thread;
-};
+TrackLoader::TrackLoader() : shared_(std::make_shared<Shared>()) {}
 
-TrackLoader* StartTrackLoader() {
-  auto loader = std::make_unique<TrackLoader>();
-  loader->shared = std::make_shared<LoaderShared>();
-  try {
-    loader->thread = std::thread(AnswerRequests, loader->shared);
-  } catch (const std::system_error&) {
-    return nullptr;
+TrackLoader::~TrackLoader() {
+  std::vector<LoadedFile> dropped;
+  std::vector<bool> busy;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    shared_->quit = true;
+    shared_->queued.clear();
+    shared_->live.clear();
+    dropped.swap(shared_->answers);
+    busy = shared_->busy;
   }
-  return loader.release();
+  shared_->changed.notify_all();
+  for (size_t i = 0; i < readers_.size(); ++i) {
+    // A reader inside a read of slow storage is not waited for: it drops what it read and ends
+    // by itself once the read returns.
+    if (busy[i]) {
+      readers_[i].detach();
+    } else {
+      readers_[i].join();
+    }
+  }
 }
 
-std::uint64_t RequestFile(TrackLoader* loader, const std::string& path, std::int64_t size_limit) {
-  LoaderShared& shared = *loader->shared;
-  std::optional<LoadedFile> dropped;
-  std::uint64_t request = 0;
-  {
-    std::lock_guard<std::mutex> lock(shared.mutex);
-    request = ++shared.last;
-    shared.wanted = request;
-    shared.path = path;
-    shared.size_limit = size_limit;
-    dropped = std::exchange(shared.answer, std::nullopt);
+void TrackLoader::StartReaderIfNeeded() {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  if (shared_->free_readers >= static_cast<int>(shared_->queued.size()) ||
+      readers_.size() >= static_cast<size_t>(kMaxTrackReaders)) {
+    return;
   }
-  shared.changed.notify_all();
+  try {
+    readers_.emplace_back(ReadRequests, shared_, readers_.size());
+  } catch (const std::system_error&) {
+    return;
+  }
+  shared_->busy.push_back(false);
+  ++shared_->free_readers;
+}
+
+RequestId TrackLoader::Request(const std::string& path, std::int64_t size_limit) {
+  RequestId request = 0;
+  {
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    request = ++shared_->last;
+    shared_->live.push_back(request);
+    shared_->queued.push_back(Job{request, path, size_limit});
+  }
+  StartReaderIfNeeded();
+  if (readers_.empty()) {
+    // No thread to read on: read here rather than never.
+    Job job;
+    {
+      std::lock_guard<std::mutex> lock(shared_->mutex);
+      job = std::move(shared_->queued.front());
+      shared_->queued.pop_front();
+    }
+    LoadedFile file = Load(*shared_, job);
+    std::lock_guard<std::mutex> lock(shared_->mutex);
+    Answer(*shared_, std::move(file));
+    return request;
+  }
+  shared_->changed.notify_all();
   return request;
 }
 
-void CancelRequest(TrackLoader* loader) {
-  LoaderShared& shared = *loader->shared;
-  std::optional<LoadedFile> dropped;
-  std::lock_guard<std::mutex> lock(shared.mutex);
-  shared.wanted = 0;
-  dropped = std::exchange(shared.answer, std::nullopt);
+void TrackLoader::Cancel(RequestId request) {
+  std::vector<LoadedFile> dropped;
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  shared_->Forget(request);
+  auto& answers = shared_->answers;
+  for (auto it = answers.begin(); it != answers.end();) {
+    if (it->request == request) {
+      dropped.push_back(std::move(*it));
+      it = answers.erase(it);
+    } else {
+      ++it;
+    }
+  }
 }
 
-bool TakeLoadedFile(TrackLoader* loader, LoadedFile* answer) {
-  LoaderShared& shared = *loader->shared;
-  std::lock_guard<std::mutex> lock(shared.mutex);
-  if (!shared.answer.has_value() || shared.answer->request != shared.wanted) {
-    return false;
+std::optional<LoadedFile> TrackLoader::TakeAnswer(RequestId request) {
+  std::lock_guard<std::mutex> lock(shared_->mutex);
+  auto& answers = shared_->answers;
+  for (auto it = answers.begin(); it != answers.end(); ++it) {
+    if (it->request == request) {
+      LoadedFile answer = std::move(*it);
+      answers.erase(it);
+      shared_->Forget(request);
+      return answer;
+    }
   }
-  *answer = std::move(*shared.answer);
-  shared.answer.reset();
-  shared.wanted = 0;
-  return true;
-}
-
-void StopTrackLoader(TrackLoader* loader) {
-  if (loader == nullptr) {
-    return;
-  }
-  LoaderShared& shared = *loader->shared;
-  std::optional<LoadedFile> dropped;
-  bool ended = false;
-  {
-    std::unique_lock<std::mutex> lock(shared.mutex);
-    shared.quit = true;
-    shared.wanted = 0;
-    dropped = std::exchange(shared.answer, std::nullopt);
-    shared.changed.notify_all();
-    // A read of slow storage is not waited for: the thread drops what it read and ends by
-    // itself once the read returns.
-    ended = !shared.reading &&
-            shared.changed.wait_for(lock, kStopPatience, [&shared] { return shared.ended; });
-  }
-  if (ended) {
-    loader->thread.join();
-  } else {
-    loader->thread.detach();
-  }
-  delete loader;
+  return std::nullopt;
 }

@@ -1,47 +1,80 @@
 #pragma once
 
-// The loader: a thread of its own that reads files whole and opens them, so that neither the
-// screen nor the refill routine ever waits for storage. A file on a share or a disk that spins up
-// takes seconds; meanwhile the screen goes on and the track that plays plays on.
+// The loader: reads files whole and opens them on threads of its own, so that neither the screen
+// nor the refill routine ever waits for storage. A file on a share or a disk that spins up takes
+// seconds, and a share that has gone may never answer; meanwhile the screen goes on, the track
+// that plays plays on, and another file can still be read.
 //
-// Threads and locks: the loader's thread runs LoadTrack, one request at a time, and CloseTrack on
-// what nobody wants any more. Everything else here runs on the caller's thread (the main thread).
-// `mutex` of the shared state guards the request and the results; the loader's thread never
-// holds it while it reads, so the caller never waits for storage, not even to stop the loader.
+// Requests. Each has a number of its own, never reused, carried to its answer; no number stands
+// for "no request". A request moves only forward:
+//   queued -> reading -> answered -> taken
+// and from any of the first three to cancelled, which is final: a cancelled request is never
+// read again, and its answer, if it comes, is dropped (its track closed) and never handed out.
+//
+// Threads and locks:
+// - Readers: each a thread that takes the oldest queued request, reads it (LoadTrack, in
+//   stretches, asking between them whether the request still stands), answers it, and takes
+//   the next. A request is read by a reader that is free, else by a new one, up to
+//   kMaxTrackReaders; beyond that it waits for the first to come free. So a reader stuck in a
+//   read that never returns (a hard mount whose server has gone) holds up no other request, and
+//   at most kMaxTrackReaders - 1 can be stuck before a request waits.
+// - Everything declared here runs on the caller's thread (the main thread).
+// - One lock, `mutex` of the shared state, guards the requests, the answers and the readers'
+//   states. A reader never holds it while it reads, so the caller never waits for storage.
+// - The destructor cancels every request, wakes the readers that are free and waits for them
+//   to end (a moment), and leaves the ones inside a read to end by themselves once their read
+//   returns: quitting never waits for a share. Those keep the shared state alive and drop what
+//   they read.
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "audio/track.h"
 
+// The number of a request to the loader.
+using RequestId = std::uint64_t;
+
+// Readers at most at once, stuck ones included.
+inline constexpr int kMaxTrackReaders = 4;
+
 // A file read for a request, or why it was not.
 struct LoadedFile {
-  std::uint64_t request = 0;  // The request it answers.
+  RequestId request = 0;  // The request it answers.
   std::string path;
   OwnedTrack track;           // Loaded and ready to play; null when not.
   std::string failure_lines;  // What LoadTrack would have written to standard error.
-  bool deferred = false;      // Larger than the request allowed, so not read.
+  bool too_large = false;     // Larger than the request allowed, so not read.
 };
 
-struct TrackLoader;
+class TrackLoader {
+ public:
+  TrackLoader();
+  ~TrackLoader();
+  TrackLoader(const TrackLoader&) = delete;
+  TrackLoader& operator=(const TrackLoader&) = delete;
 
-// Starts the loader's thread; null when it cannot start.
-TrackLoader* StartTrackLoader();
+  // Asks for `path`, read whole and opened, unless it holds more than `size_limit` bytes (then
+  // the answer is `too_large`, unread). Where no reader thread can be started at all, the file
+  // is read here, before this returns.
+  RequestId Request(const std::string& path, std::int64_t size_limit);
 
-// Asks for `path`, read whole and opened, unless it holds more than `size_limit` bytes (then
-// the answer is `deferred`). It takes the place of any earlier request, whose read is abandoned
-// within a stretch of the file. The request's number, never 0.
-std::uint64_t RequestFile(TrackLoader* loader, const std::string& path, std::int64_t size_limit);
+  // Cancels `request` for good: a read under way is abandoned within a stretch of the file, or
+  // left to a read that does not return. Unknown or finished requests are ignored.
+  void Cancel(RequestId request);
 
-// Abandons the request under way, if any.
-void CancelRequest(TrackLoader* loader);
+  // The answer to `request` once it is there; nothing before, and nothing ever for a cancelled
+  // request. An answer is handed out once.
+  std::optional<LoadedFile> TakeAnswer(RequestId request);
 
-// The answer to the latest request once it is there; false until then, and for an earlier
-// request (its answer is dropped).
-bool TakeLoadedFile(TrackLoader* loader, LoadedFile* answer);
+  struct Shared;
 
-// Abandons the request under way and ends the thread. Waits a moment for it to end; a thread
-// stuck in a read of slow storage is left to end by itself, so that quitting never waits for a
-// share. Null is ignored.
-void StopTrackLoader(TrackLoader* loader);
+ private:
+  void StartReaderIfNeeded();
+
+  std::shared_ptr<Shared> shared_;
+  std::vector<std::thread> readers_;
+};

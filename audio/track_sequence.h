@@ -1,69 +1,74 @@
 #pragma once
 
-// The sequence of tracks that plays: the track being heard, those joined after it on the same
-// stream, the one read ahead to follow them, the stream frame where each begins, the loader that
-// reads files off the main thread, and the Players that play the streams.
+// The sequence of tracks that plays: the track heard, those joined after it on the same stream,
+// the file that is to follow them, the file chosen to replace them, and the reads of both.
 //
 // A track follows the one before it on the same stream when it decodes to the same rate and
 // channel count: the refill routine goes on into it the moment the data before it ends, sample
 // for sample. One of another shape, or one that comes after the stream has ended, gets a stream
 // of its own (the follower), made and primed while the ended one is still heard, and started the
-// moment that one has been heard out. The screen tells the sequence which file comes next on the
-// listing, and reads from it what is heard; it never waits for a file.
+// moment that one has been heard out. The screen chooses files, pauses and resumes, answers
+// which file follows a given one on its listing, and reads back a snapshot of what is heard; it
+// never waits for a file, and never sees a Player, a track of the sequence or a lock.
+//
+// States, and the moves between them (each function below says which it makes):
+// - What plays:
+//     idle --PlayNow, or a chosen file read--> playing
+//     playing --the stream's data ends, a track of another shape read--> handing over
+//         (the follower is primed and starts as the stream is heard out; then playing)
+//     playing --heard out, nothing follows--> ended (the track stays in place)
+//     any --Stop, or a file that fails--> idle
+// - What follows the track decoded last (the successor), asked of the screen on every step:
+//     unnamed --the screen names a file--> reading;  --names none, or one heard to be hollow
+//         (it gave no frame) since the last that did--> none
+//     reading --read, same shape, stream not ended--> joined (handed to the stream; once the
+//         stream goes into it, that track is decoded last and its successor is unnamed)
+//     reading --read, another shape or the stream ended--> waiting for a stream of its own
+//         (the follower takes it once the stream has ended)
+//     reading --too large to hold beside the track decoded last--> deferred --that track's data
+//         ends and its bytes go--> reading
+//     reading --fails--> failed (told once the stream has been heard out; then idle)
+//     any --the screen names another file--> unnamed (a read is cancelled, a track read is
+//         dropped), then as above
+// - A choice: none --Choose--> reading --read--> playing it (a new stream), or its failure told
+//   (idle); --Choose another--> reading that one. While a choice is read, nothing is read ahead
+//   and nothing joins: the stream plays on to the end of its data. A chosen file too large to
+//   hold beside what plays stops what plays, then is read.
+// - At most one read is asked of the loader at a time, a choice before a read ahead, and the
+//   tracks whose data has ended give back their bytes before the next read is asked for; so the
+//   sequence holds at most two files whole: the one decoded last, and the one read for it or
+//   for a choice. (A read cancelled holds its bytes in the loader until its reader notices,
+//   within a stretch of the file, or for as long as its storage does not answer.)
 //
 // Threads and locks:
-// - The main thread runs every function declared here, and owns the Players and the tracks.
-// - The refill thread of the playing stream runs FillFromSequence through its Player, with the
-//   Player's fill lock held; it takes `mutex` for the whole of one buffer's decode. It never
-//   waits for anything else: when the data ends before the next track is there, its buffers
-//   wait in the Player, and the main thread fills them when the track comes (ResumeFilling).
-// - The refill thread of a stream that has ended runs StartFollowerWhenPlayedOut once it has
-//   been heard out, with `follow_mutex`: the follower starts from there, not a pass later.
-// - The loader's thread reads files; it shares nothing with the sequence but its answers.
-// - Lock order: a Player's fill lock, then `mutex`. `follow_mutex` is never held with either.
-//   The main thread holds `mutex` only for moments, never while it calls into a Player.
+// - The main thread runs every function declared here, owns the Players, the feeds and the
+//   tracks, and is the only thread that reads or writes the members below, except as the feeds
+//   and Players say.
+// - Each stream's Player has its refill thread, which decodes through the stream's feed (see
+//   stream_feed.h) and may start the follower (see player.h). The main thread primes and resumes
+//   Players, and so decodes a buffer or three, under the same locks.
+// - The loader's readers (see track_loader.h) share nothing with the sequence but the answers.
 
 #include <cstdint>
-#include <deque>
+#include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "audio/file_budget.h"
 #include "audio/player.h"
+#include "audio/stream_feed.h"
 #include "audio/track.h"
 #include "audio/track_loader.h"
 
-// A track in a stream.
-struct SequencedTrack {
-  std::uint64_t id = 0;  // Unique in its sequence: the screen names what follows it by this.
-  std::string path;
-  OwnedTrack track;
-  // Set before the track is decoded; read-only after. Where it begins in its stream.
-  UInt64 start_frame = 0;
-  // Under `mutex`. Its data has ended (its decoder and bytes may go: the main thread closes
-  // them, and keeps its tags and length for the screen); and whether it gave a frame first.
-  bool spent = false;
-  bool yielded = false;
-};
-
-// What follows the track decoded last, as far as the sequence knows.
-enum class Successor {
-  kUndecided,  // The screen has not named it yet.
-  kReading,    // The loader reads it.
-  kDeferred,   // Too large to hold beside the track before it: read once that one's data ends.
-  kJoins,      // Loaded, of the same shape: the stream goes on into it.
-  kNewStream,  // Loaded, but needs a stream of its own.
-  kNone,       // Nothing follows.
-  kFailed,     // It did not load: once the stream is heard out, its failure, then nothing plays.
-};
-
-// What a step of the sequence changed that the screen shows.
+// What a step changed that the screen shows.
 enum class SequenceChangeKind {
   kNone,
   kStarted,  // A chosen file plays from its start.
   kMovedOn,  // The track that follows is heard now.
-  kStopped,  // A file failed (its lines are written): nothing plays.
+  kStopped,  // Nothing plays now: a file failed (its lines are written), or a chosen file too
+             // large to hold beside what played stopped it while it is read.
   kEnded,    // The last track has been heard out, and nothing follows it.
 };
 
@@ -72,96 +77,127 @@ struct SequenceChange {
   std::string path;  // The track heard now, for kStarted and kMovedOn; the one that failed.
 };
 
-struct TrackSequence {
-  TrackSequence() = default;
+// What is heard, as of the latest step.
+struct HeardSnapshot {
+  bool loaded = false;  // A track is heard, or has been and stays in place.
+  std::string path;
+  TrackMetadata tags;
+  double duration = 0;   // Seconds; 0 when nothing is loaded.
+  double position = -1;  // Seconds; -1 when none can be told; stands still while paused.
+  bool paused = false;   // Paused by PauseHeard, or held before its start.
+  SequenceChange change;
+};
+
+// The screen's answer to "which file follows this one on the listing?": the file after `path`,
+// the track heard now when `heard`, else one joined after it and not heard yet; "" for none.
+// The answer stays valid until the listing changes.
+using FileOnListing = std::function<const std::string&(const std::string& path, bool heard)>;
+
+class TrackSequence {
+ public:
+  // The files held whole at once (the one decoded last, and one read beside it) take at most
+  // `file_budget` bytes; a larger one is read once the other's bytes are gone.
+  explicit TrackSequence(std::int64_t file_budget = MemoryForFiles()) : file_budget_(file_budget) {}
+  // Stops everything; reads under way are abandoned, not waited for.
   ~TrackSequence();
   TrackSequence(const TrackSequence&) = delete;
   TrackSequence& operator=(const TrackSequence&) = delete;
 
-  // Main thread only, as every field down to `mutex`.
-  Player* player = nullptr;          // Owned: plays `heard` and the tracks joined after it.
-  bool track_loaded = false;         // A track is being heard, or has been and stays in place.
-  SequencedTrack* heard = nullptr;   // The front of `stream`.
-  Player* follower = nullptr;        // Owned: primed for the front of `follower_stream`.
-  TrackLoader* loader = nullptr;     // Started at the first read.
-  std::uint64_t chosen_request = 0;  // The loader reads a chosen file.
-  std::string chosen_path;
-  std::uint64_t successor_request = 0;  // The loader reads the successor.
-  std::uint64_t last_id = 0;
-  std::uint64_t successor_of = 0;  // The track `successor_path` was named after.
-  std::string successor_path;
+  // Stops what plays, reads `path` on this thread and plays it from its start: for the file
+  // named at start-up. False, after its line on standard error, on any failure (then idle).
+  bool PlayNow(const std::string& path);
+
+  // `path` is read off this thread and replaces what plays once it is there; what plays plays
+  // on meanwhile. Choosing again before then replaces the choice; the same file again is
+  // ignored while it is read.
+  void Choose(const std::string& path);
+
+  // Stops everything: idle, reads cancelled.
+  void Stop();
+
+  // Pauses what is heard, or holds what is about to be; whatever would start next starts
+  // paused. False when there is nothing to pause.
+  bool PauseHeard();
+  // Resumes what PauseHeard paused; a stream heard out is not resumed.
+  void ResumeHeard();
+
+  // One pass of the screen: takes the loader's answers, asks `listing` what follows the track
+  // decoded last, lets the stream go on, follows what is heard, hands over to a follower, and
+  // writes what is heard into `snapshot` (in place: its strings keep their room).
+  void Step(const FileOnListing& listing, HeardSnapshot& snapshot);
+
+  // Writes what is heard into `snapshot` without a step; its change is none.
+  void Snapshot(HeardSnapshot& snapshot);
+
+ private:
+  enum class Successor { kUnnamed, kNone, kReading, kDeferred, kJoined, kWaitsForStream, kFailed };
+
+  struct Read {
+    RequestId request = 0;
+    std::string path;
+  };
+
+  // The stream heard, or the follower's.
+  struct Stream {
+    Player* player = nullptr;
+    std::unique_ptr<StreamFeed> feed;
+  };
+
+  // track_sequence.cpp: starting, stopping, choices and the step.
+  bool StartStream(OwnedTrack track, const std::string& path);
+  void FreeStreams();
+  SequenceChange TakeChosen(LoadedFile answer);
+  void CloseSpentTracks();
+  void DropReadAhead();
+  std::unique_ptr<SequencedTrack> Sequenced(OwnedTrack track, const std::string& path);
+  SequenceChange StepStreams(const FileOnListing& listing);
+  bool FollowHeard();
+  void FillSnapshot(HeardSnapshot& snapshot);
+
+  // sequence_successor.cpp: what follows the track decoded last.
+  Stream& Decoding() { return follower_.player != nullptr ? follower_ : heard_; }
+  void NameSuccessor(const FileOnListing& listing, const SequencedTrack& after);
+  void SetSuccessor(const std::string& path, const SequencedTrack& after);
+  void TakeSuccessor(LoadedFile answer);
+  void ReadDeferredSuccessor();
+  void ResumeOnceDecided();
+  void NoteHollowTrack(const DecodingTrack& decoding);
+  void FailSuccessor(const char* text, std::string lines = {});
+
+  // sequence_follower.cpp: the stream of its own for a track of another shape.
+  void MakeFollowerIfDue();
+  SequenceChange AfterPlayedOut();
+  SequenceChange HandOver();
+
+  // sequence_pause.cpp: pause and position.
+  bool SomethingToPause();
+  double HeardPosition();
+
+  const std::int64_t file_budget_;
+  TrackLoader loader_;
+  Stream heard_;     // Plays the heard track and those joined after it.
+  Stream follower_;  // Primed for a track of another shape; starts once `heard_` is heard out.
+  bool loaded_ = false;
+  std::uint64_t last_id_ = 0;
+
+  std::optional<Read> chosen_;  // A chosen file being read.
+  std::optional<Read> ahead_;   // The successor being read.
+
+  Successor successor_ = Successor::kUnnamed;
+  std::uint64_t successor_of_ = 0;  // The track `successor_path_` was named after.
+  std::string successor_path_;
+  std::unique_ptr<SequencedTrack> waiting_track_;  // For kWaitsForStream.
   // Why the successor failed, for when the stream is heard out: LoadTrack's own lines, then
   // this text and the path.
-  std::string successor_failure_lines;
-  const char* successor_failure_text = nullptr;
-  // Consecutive tracks that gave no frame at all, up to the one decoded last: a folder of them
-  // is gone through once, not for ever.
-  std::vector<std::string> hollow_run;
-  std::uint64_t hollow_seen = 0;
-  bool ended_told = false;        // kEnded has been reported for the stream heard out.
-  SequenceChange pending_change;  // Made outside a step, reported by the next one.
+  std::string failure_lines_;
+  const char* failure_text_ = nullptr;
 
-  // Guards, with the tracks' `spent` and `yielded`, what the refill side reads and writes.
-  std::mutex mutex;
-  std::deque<std::unique_ptr<SequencedTrack>> stream;           // `player`'s, in order.
-  std::deque<std::unique_ptr<SequencedTrack>> follower_stream;  // `follower`'s.
-  bool decoding_follower = false;  // The refill side decodes for the follower.
-  bool stream_ended = false;       // The stream decoded for said kEnded.
-  bool waiting = false;            // Its data ended before its successor was known.
-  Successor successor = Successor::kUndecided;
-  std::unique_ptr<SequencedTrack> next;  // Loaded, for kJoins and kNewStream.
+  // The paths of the tracks that gave no frame, since the last that did: a folder of them is
+  // gone through once, not for ever.
+  std::vector<std::string> hollow_run_;
+  std::uint64_t hollow_seen_ = 0;
 
-  // Guards the follower's start from the ended stream's refill thread.
-  std::mutex follow_mutex;
-  Player* follower_armed = nullptr;  // Starts once `player` has been heard out.
-  bool follower_started = false;
-  bool held = false;  // Paused by the user: whatever starts next starts paused.
+  bool held_ = false;              // Paused by the user: whatever starts next starts paused.
+  bool ended_told_ = false;        // kEnded has been reported for the stream heard out.
+  SequenceChange pending_change_;  // Made outside a step, reported by the next one.
 };
-
-// The source of the sequence's Players: the track decoded last, then the one that follows it.
-// Runs on the refill thread, or on the main thread while it primes or resumes filling.
-SourceFill FillFromSequence(void* sequence, AudioQueueBufferRef buffer, UInt64 stream_frame);
-
-// The played-out hook of the sequence's Players: starts the follower. On the refill thread.
-void StartFollowerWhenPlayedOut(void* sequence);
-
-// Stops everything and plays `track` (loaded from `path`) from its start, on a new stream.
-// False, after the line on standard error, when its output cannot be made or started; nothing
-// plays then.
-bool StartSequence(TrackSequence& sequence, OwnedTrack track, const std::string& path);
-
-// Frees the Players, closes every track and forgets what was asked of the loader.
-void StopSequence(TrackSequence& sequence);
-
-// The file at `path` is read off the main thread and plays once it is there, in place of what
-// plays now, which plays on meanwhile. Another choice before then takes its place.
-void ChooseFile(TrackSequence& sequence, const std::string& path);
-
-// True while a chosen file is being read.
-bool ChoicePending(const TrackSequence& sequence);
-
-// The track whose successor the screen should name by the listing: the one decoded last. Null
-// when none is wanted now (nothing plays, or a chosen file is on its way).
-const SequencedTrack* TrackWantingSuccessor(TrackSequence& sequence);
-
-// `path` follows `after`, by the listing on screen; "" when nothing does. Called on every pass:
-// only a change is acted on. A read ahead that is no longer next is dropped.
-void OfferNextFile(TrackSequence& sequence, const SequencedTrack* after, const std::string& path);
-
-// The main thread's share of each pass: takes the loader's answers, lets the stream go on into
-// a track that has come, follows what is heard, and starts the follower once the ended stream
-// has been heard out.
-SequenceChange StepSequence(TrackSequence& sequence);
-
-// True when Space has something to pause: what is heard, or what is about to be.
-bool HeardCanPause(TrackSequence& sequence);
-
-// Pauses what is heard at once; whatever would start next starts paused.
-void PauseHeard(TrackSequence& sequence);
-
-// Resumes what PauseHeard paused. A stream that has been heard out is not resumed.
-void ResumeHeard(TrackSequence& sequence);
-
-// Seconds of the heard track played so far, paused spans left out; 0 for one held before its
-// start; -1 when none can be told.
-double HeardPosition(TrackSequence& sequence);

@@ -40,6 +40,7 @@
 #include "bench/bench_process.h"
 #include "bench/pass_floor_beside.h"
 #include "bench/pty_program.h"
+#include "tests/audio/one_track_player.h"
 #include "tests/support/media.h"
 #include "tests/support/pcm.h"
 #include "tests/support/process.h"
@@ -238,9 +239,10 @@ void SwitchCost(const std::string& file) {
     LoadTrack(track.get(), file.c_str());
     loads.Add(Milliseconds(Clock::now() - start));
     start = Clock::now();
-    StartSequence(state, std::move(track), file);
+    Player* player = engine_test::CreateOneTrackPlayer(track.get());
+    StartPlayer(player);
     starts.Add(Milliseconds(Clock::now() - start));
-    StopPlayback(state);
+    FreePlayer(player);
   }
   std::printf(
       "change of track (goal: no pass held over 10 ms): stop of the old track median "
@@ -259,8 +261,9 @@ void ClockAgainstSound(const Bench& bench, const std::string& file) {
     PlaybackState state;
     LoadAndPlay(state, file);
     std::this_thread::sleep_for(milliseconds(1200 + 100 * run));
-    const double shown = PlayerCurrentTime(state.player);
-    PausePlayer(state.player);
+    state.sequence.Snapshot(state.heard);
+    const double shown = state.heard.position;
+    state.sequence.PauseHeard();
     std::this_thread::sleep_for(milliseconds(300));
     StopPlayback(state);
     const std::vector<int16_t> heard =

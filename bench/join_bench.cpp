@@ -161,20 +161,29 @@ void EndsFound() {
   Spread ends;
   Spread joins;
   for (int run = 0; run < 5; ++run) {
+    const std::string none;
+    const FileOnListing nothing = [&none](const std::string&, bool) -> const std::string& {
+      return none;
+    };
+    const FileOnListing again = [&track](const std::string&, bool) -> const std::string& {
+      return track;
+    };
     PlaybackState alone;
     LoadAndPlay(alone, track);
-    OfferNextFile(alone, TrackWantingSuccessor(alone), "");
+    StepPlayback(alone, nothing);
     ends.Add(LateBy(2000, [&] {
-      StepPlayback(alone);
-      return PlayerPlayedOut(alone.player);
+      StepPlayback(alone, nothing);
+      return alone.heard.change.kind == SequenceChangeKind::kEnded;
     }));
     StopPlayback(alone);
 
     PlaybackState joined;
     LoadAndPlay(joined, track);
-    OfferNextFile(joined, TrackWantingSuccessor(joined), track);
-    joins.Add(
-        LateBy(2000, [&] { return StepPlayback(joined).kind == SequenceChangeKind::kMovedOn; }));
+    StepPlayback(joined, again);
+    joins.Add(LateBy(2000, [&] {
+      StepPlayback(joined, again);
+      return joined.heard.change.kind == SequenceChangeKind::kMovedOn;
+    }));
     StopPlayback(joined);
   }
   setenv("SDL_AUDIODRIVER", "pulseaudio", 1);

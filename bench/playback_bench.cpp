@@ -37,11 +37,15 @@ int PlayLikeTheProgram(const std::string& path, double limit_seconds) {
     return 1;
   }
   auto deadline = Clock::now() + std::chrono::duration<double>(limit_seconds);
-  AudioTimeStamp now{};
-  while (Clock::now() < deadline &&
-         (!state.player->finished.load() ||
-          AudioQueueGetCurrentTime(state.player->queue, nullptr, &now, nullptr) == noErr)) {
-    state.position = PlayerCurrentTime(state.player);
+  const std::string none;
+  const FileOnListing nothing = [&none](const std::string&, bool) -> const std::string& {
+    return none;
+  };
+  while (Clock::now() < deadline) {
+    StepPlayback(state, nothing);
+    if (state.heard.change.kind == SequenceChangeKind::kEnded) {
+      break;
+    }
     std::this_thread::sleep_for(kFrameInterval);
   }
   StopPlayback(state);

@@ -17,68 +17,21 @@ namespace {
 // "Brevalo - v0.3 - ": the build passes the project's major and minor version.
 constexpr char kTitlePrefix[] = "Brevalo - v" BREVALO_SHORT_VERSION " - ";
 
-void RefreshPosition(PlaybackState& playback) {
-  Player* player = playback.player;
-  // A paused Player keeps the last position shown.
-  if (player != nullptr && !player->paused) {
-    playback.position = HeardPosition(playback);
-  }
-}
-
-float ProgressFraction(const PlaybackState& playback) {
-  const double position = playback.position;
-  const double duration = playback.duration;
-  if (!playback.track_loaded || !std::isfinite(position) || !std::isfinite(duration) ||
-      duration <= 0 || position < 0) {
-    return 0;
-  }
-  return static_cast<float>(std::clamp(position / duration, 0.0, 1.0));
-}
-
-// Built in place: the line keeps its room from pass to pass.
-void RebuildNowPlaying(PlaybackState& playback) {
-  const TrackMetadata& metadata = PlayingTrack(playback).metadata;
-  if (metadata.title.empty()) {
-    return;
-  }
-  std::string& line = playback.now_playing;
-  line.assign(metadata.title);
-  if (!metadata.artist.empty()) {
-    line.append(" | ").append(metadata.artist);
-  }
-  if (!metadata.year.empty()) {
-    line.append(" (").append(metadata.year).append(")");
-  }
-  if (!metadata.genre.empty()) {
-    line.append(" /").append(metadata.genre).append("/");
-  }
-}
-
-// Names the file that follows the track decoded last, by the listing on screen: after the
-// heard track, the row after the playing row (the first file row when there is none, as after
-// another folder was entered); after one joined but not heard yet, the row after its own.
-void NameTheNextFile(PlaybackState& playback, const FileBrowserState& browser) {
-  const SequencedTrack* after = TrackWantingSuccessor(playback);
-  if (after == nullptr) {
-    return;
-  }
-  OfferNextFile(
-      playback, after,
-      after == playback.heard ? NextTrackPath(browser) : NextTrackPathAfter(browser, after->path));
-}
-
 // The marked row and the pause toggle follow what the sequence plays. A file chosen plays
 // unpaused; one that follows by itself keeps a pause made as the one before it ended.
 void FollowTheSequence(PlaybackState& playback, FileBrowserState& browser) {
-  NameTheNextFile(playback, browser);
-  const SequenceChange change = StepPlayback(playback);
+  const FileOnListing listing = [&browser](const std::string& path,
+                                           bool heard) -> const std::string& {
+    return FileFollowing(browser, path, heard);
+  };
+  StepPlayback(playback, listing);
+  const SequenceChange& change = playback.heard.change;
   switch (change.kind) {
     case SequenceChangeKind::kStarted:
       browser.paused = false;
       [[fallthrough]];
     case SequenceChangeKind::kMovedOn:
       MarkPlayingEntry(browser, change.path);
-      playback.position = HeardPosition(playback);
       break;
     case SequenceChangeKind::kStopped:
       // The track that played has stopped: no row may go on claiming it plays.
@@ -109,15 +62,16 @@ struct FrameInputs {
 };
 
 void ReadTexts(const PlaybackState& playback, FrameInputs& inputs) {
-  if (!playback.track_loaded) {
+  const HeardSnapshot& heard = playback.heard;
+  if (!heard.loaded) {
     inputs.now_playing.assign("Choose audio file");
     inputs.elapsed.assign("--:--");
     inputs.total.assign("--:--");
     return;
   }
   inputs.now_playing.assign("Now playing: ").append(playback.now_playing);
-  inputs.elapsed = playback.position >= 0 ? FormatTime(playback.position) : "--:--";
-  inputs.total = FormatTime(playback.duration);
+  inputs.elapsed = heard.position >= 0 ? FormatTime(heard.position) : "--:--";
+  inputs.total = FormatTime(heard.duration);
 }
 
 bool SameTags(const TrackMetadata& a, const TrackMetadata& b) {
@@ -166,6 +120,16 @@ tui::Element BuildFrame(const FrameInputs& inputs, const tui::Element& gauge) {
 
 }  // namespace
 
+float ProgressFraction(const HeardSnapshot& heard) {
+  const double position = heard.position;
+  const double duration = heard.duration;
+  if (!heard.loaded || !std::isfinite(position) || !std::isfinite(duration) || duration <= 0 ||
+      position < 0) {
+    return 0;
+  }
+  return static_cast<float>(std::clamp(position / duration, 0.0, 1.0));
+}
+
 struct MainScreenMemo {
   FrameInputs shown;
   // Filled on every pass; swapped with `shown` when the frame is built again.
@@ -180,15 +144,13 @@ std::shared_ptr<MainScreenMemo> MakeMainScreenMemo() { return std::make_shared<M
 tui::Element RenderMainScreen::operator()() const {
   g_screen_width = screen.dimx();
   g_screen_height = screen.dimy();
-  // Before the position is read, so that a track that starts or follows shows from its start.
+  // The step reads the position after it has moved on, so that a track that starts or follows
+  // shows from its start.
   FollowTheSequence(playback, browser);
-  RefreshPosition(playback);
-  playback.duration = PlayingDuration(playback);
   FrameInputs& inputs = memo->next;
   inputs.width = g_screen_width;
   inputs.height = g_screen_height;
-  inputs.progress = ProgressFraction(playback);
-  RebuildNowPlaying(playback);
+  inputs.progress = ProgressFraction(playback.heard);
   ReadTexts(playback, inputs);
   inputs.header.assign("FILE BROWSER (").append(browser.current_dir).append(")");
   inputs.listing = browser_component->Render();

@@ -28,5 +28,9 @@ struct RenderMainScreen {
   tui::Element operator()() const;
 };
 
+// The gauge's fraction for what is heard: its position over its length, held to 0..1; 0 unless
+// both are known and the length is a finite number above 0.
+float ProgressFraction(const HeardSnapshot& heard);
+
 // The title line's notice after "Brevalo - v0.3 - " (the project's major and minor version).
 inline constexpr const char* kTitleNotice = "Space pause \u00b7 Tab info \u00b7 Esc quit";

@@ -38,3 +38,8 @@ const std::string& NextTrackPathAfter(const FileBrowserState& browser, const std
   }
   return NextFileAfterRow(browser, -1);
 }
+
+const std::string& FileFollowing(const FileBrowserState& browser, const std::string& path,
+                                 bool heard) {
+  return heard ? NextTrackPath(browser) : NextTrackPathAfter(browser, path);
+}

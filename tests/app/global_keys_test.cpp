@@ -20,7 +20,12 @@ class HandleGlobalEventTest : public engine_test::FakeEngineTest {
   void Play() {
     ASSERT_TRUE(
         LoadAndPlay(playback_, WriteTrack("a.mp3", engine_test::ContentsWithFrames(441000))));
-    engine_test::PlayAlone(playback_);
+    StepPlayback(playback_, engine_test::NoListing());
+  }
+
+  bool HeardPaused() {
+    playback_.sequence.Snapshot(playback_.heard);
+    return playback_.heard.paused;
   }
 
   PlaybackState playback_;
@@ -45,11 +50,11 @@ TEST_F(HandleGlobalEventTest, SpacePausesAndResumesARunningPlayer) {
   Play();
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_TRUE(browser_.paused);
-  EXPECT_TRUE(playback_.player->paused);
+  EXPECT_TRUE(HeardPaused());
   EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kPaused);
   EXPECT_TRUE(handle_(Event::Character(" ")));
   EXPECT_FALSE(browser_.paused);
-  EXPECT_FALSE(playback_.player->paused);
+  EXPECT_FALSE(HeardPaused());
   EXPECT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kRunning);
 }
 
@@ -58,7 +63,7 @@ TEST_F(HandleGlobalEventTest, SpacePausesAndResumesARunningPlayer) {
 TEST_F(HandleGlobalEventTest, SpaceAfterTheEndWithNothingToFollowChangesNothing) {
   Play();
   fake_audio::LastQueue().PlayUntilDrained();
-  ASSERT_TRUE(PlayerPlayedOut(playback_.player));
+  ASSERT_EQ(fake_audio::LastQueue().state(), fake_audio::QueueState::kStopped);
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_FALSE(browser_.paused);
   EXPECT_EQ(fake_audio::CallCount(fake_audio::Op::kAudioQueuePause), 0);
@@ -69,19 +74,18 @@ TEST_F(HandleGlobalEventTest, SpaceAfterTheEndWithNothingToFollowChangesNothing)
 TEST_F(HandleGlobalEventTest, SpacePausesAndResumesTheLastBuffersOfATrack) {
   Play();
   fake_audio::FakeQueue queue = fake_audio::LastQueue();
-  while (!playback_.player->finished) {
+  while (!queue.stop_pending()) {
     ASSERT_TRUE(queue.PlayHeadBuffer());
   }
   ASSERT_GT(queue.queued_count(), 0);
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_TRUE(browser_.paused);
   EXPECT_EQ(queue.state(), fake_audio::QueueState::kPaused);
-  EXPECT_FALSE(PlayerPlayedOut(playback_.player));
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_FALSE(browser_.paused);
   EXPECT_EQ(queue.state(), fake_audio::QueueState::kRunning);
   queue.PlayUntilDrained();
-  EXPECT_TRUE(PlayerPlayedOut(playback_.player));
+  EXPECT_EQ(queue.state(), fake_audio::QueueState::kStopped);
 }
 
 // Space saw the Player running just before the last refill ended the data, so the pause landed
@@ -89,18 +93,18 @@ TEST_F(HandleGlobalEventTest, SpacePausesAndResumesTheLastBuffersOfATrack) {
 TEST_F(HandleGlobalEventTest, APauseThatMetTheEndOfTheDataIsUndone) {
   Play();
   fake_audio::FakeQueue queue = fake_audio::LastQueue();
-  while (!playback_.player->finished) {
+  while (!queue.stop_pending()) {
     ASSERT_TRUE(queue.PlayHeadBuffer());
   }
-  PausePlayer(playback_.player);
+  ASSERT_TRUE(playback_.sequence.PauseHeard());
   browser_.paused = true;
   ASSERT_EQ(queue.state(), fake_audio::QueueState::kPaused);
   queue.PlayUntilDrained();
-  ASSERT_FALSE(PlayerPlayedOut(playback_.player));
+  ASSERT_NE(queue.state(), fake_audio::QueueState::kStopped);
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_FALSE(browser_.paused);
   queue.PlayUntilDrained();
-  EXPECT_TRUE(PlayerPlayedOut(playback_.player));
+  EXPECT_EQ(queue.state(), fake_audio::QueueState::kStopped);
 }
 
 TEST_F(HandleGlobalEventTest, TheToggleFlipsEvenWhenTheOutputRefusesToPause) {
@@ -108,7 +112,7 @@ TEST_F(HandleGlobalEventTest, TheToggleFlipsEvenWhenTheOutputRefusesToPause) {
   fake_audio::FailEveryCall(fake_audio::Op::kAudioQueuePause, kAudioQueueErr_InvalidRunState);
   EXPECT_TRUE(handle_(Event::Character(' ')));
   EXPECT_TRUE(browser_.paused);
-  EXPECT_FALSE(playback_.player->paused);
+  EXPECT_FALSE(HeardPaused());
 }
 
 TEST_F(HandleGlobalEventTest, TheOverlayTakesEveryEventAndClosesOnEscapeOrTab) {

@@ -9,6 +9,7 @@
 #include "audio/track.h"
 #include "tests/audio/failing_calloc.h"
 #include "tests/audio/fake_engine_test.h"
+#include "tests/audio/one_track_player.h"
 
 namespace {
 
@@ -37,7 +38,7 @@ class PlayerTest : public engine_test::FakeEngineTest {
   // A started Player over a track of `frames` stereo frames.
   void StartOver(UInt64 frames) {
     LoadContents(engine_test::ContentsWithFrames(frames));
-    player_ = CreatePlayer(&track_);
+    player_ = engine_test::CreateOneTrackPlayer(&track_);
     ASSERT_NE(player_, nullptr);
     ASSERT_TRUE(StartPlayer(player_));
   }
@@ -55,9 +56,9 @@ class PlayerTest : public engine_test::FakeEngineTest {
   Player* player_ = nullptr;
 };
 
-TEST_F(PlayerTest, CreateWithoutTrackFailsQuietly) {
-  std::string errors =
-      engine_test::CaptureStderr([] { EXPECT_EQ(CreatePlayer(nullptr), nullptr); });
+TEST_F(PlayerTest, CreateWithoutASourceFailsQuietly) {
+  std::string errors = engine_test::CaptureStderr(
+      [] { EXPECT_EQ(CreatePlayer(AudioStreamBasicDescription{}, PcmSource{}), nullptr); });
   EXPECT_THAT(errors, IsEmpty());
   EXPECT_THAT(fake_audio::CallLog(), IsEmpty());
 }
@@ -66,18 +67,20 @@ TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
   LoadContents(engine_test::ContentsWithFrames(1000));
 
   engine_test::FailNextCalloc(sizeof(Player));
-  std::string errors =
-      engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  std::string errors = engine_test::CaptureStderr(
+      [&] { EXPECT_EQ(engine_test::CreateOneTrackPlayer(&track_), nullptr); });
   EXPECT_EQ(errors, "Failed to allocate Player\n");
   EXPECT_EQ(fake_audio::QueueCount(), 0);
 
   fake_audio::FailNthCall(Op::kAudioQueueNewOutput, 1, kAudioQueueErr_InvalidDevice);
-  errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  errors = engine_test::CaptureStderr(
+      [&] { EXPECT_EQ(engine_test::CreateOneTrackPlayer(&track_), nullptr); });
   EXPECT_THAT(errors, IsEmpty());
   EXPECT_EQ(fake_audio::QueueCount(), 0);
 
   fake_audio::FailNthCall(Op::kAudioQueueSetParameter, 1, kAudio_ParamError);
-  errors = engine_test::CaptureStderr([&] { EXPECT_EQ(CreatePlayer(&track_), nullptr); });
+  errors = engine_test::CaptureStderr(
+      [&] { EXPECT_EQ(engine_test::CreateOneTrackPlayer(&track_), nullptr); });
   EXPECT_THAT(errors, IsEmpty());
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
   EXPECT_THAT(fake_audio::CallLog(Op::kAudioQueueDispose),
@@ -86,7 +89,7 @@ TEST_F(PlayerTest, CreateFailuresFreeWhatWasMade) {
 
 TEST_F(PlayerTest, MonoBuffersHoldHalfTheBytes) {
   LoadContents(engine_test::ContentsWithFrames(10 * kBufferFrames, 1));
-  player_ = CreatePlayer(&track_);
+  player_ = engine_test::CreateOneTrackPlayer(&track_);
   ASSERT_TRUE(StartPlayer(player_));
   EXPECT_THAT(Queue().allocated_capacities(), ElementsAre(65536U, 65536U, 65536U));
 }
@@ -107,7 +110,7 @@ TEST_F(PlayerTest, StartFailuresLeaveThePlayerForFree) {
     fake_audio::Reset();
     LoadContents(contents);
     fake_audio::FailNthCall(Op::kAudioQueueAllocateBuffer, failing_buffer, kAudio_MemFullError);
-    player_ = CreatePlayer(&track_);
+    player_ = engine_test::CreateOneTrackPlayer(&track_);
     EXPECT_FALSE(StartPlayer(player_));
     EXPECT_FALSE(player_->running.load());
     EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueueStart), 0);
@@ -119,7 +122,7 @@ TEST_F(PlayerTest, StartFailuresLeaveThePlayerForFree) {
   }
 
   fake_audio::FailNthCall(Op::kAudioQueueStart, 1, kAudioQueueErr_CannotStart);
-  player_ = CreatePlayer(&track_);
+  player_ = engine_test::CreateOneTrackPlayer(&track_);
   EXPECT_FALSE(StartPlayer(player_));
   EXPECT_FALSE(player_->running.load());
 }
@@ -156,7 +159,7 @@ TEST_F(PlayerTest, ReadErrorEndsTheTrackLikeTheEndOfData) {
   FakeFileContents contents = engine_test::ContentsWithFrames(10 * kBufferFrames);
   contents.read_error_after_frames = 4 * kBufferFrames;
   LoadContents(contents);
-  player_ = CreatePlayer(&track_);
+  player_ = engine_test::CreateOneTrackPlayer(&track_);
   ASSERT_TRUE(StartPlayer(player_));
 
   Queue().PlayUntilDrained();
@@ -332,6 +335,91 @@ TEST_F(PlayerTest, FreeDisposesEvenWhenTheStopFails) {
   player_ = nullptr;
   FreePlayer(player);
   EXPECT_EQ(Queue().state(), QueueState::kDisposed);
+}
+
+// A Player that follows another starts the moment the other has been heard out, on the thread
+// that hands back its last buffer; a pause before then holds it, and a stop starts nothing.
+class FollowerTest : public PlayerTest {
+ protected:
+  void SetUp() override {
+    PlayerTest::SetUp();
+    ASSERT_EQ(LoadTrack(&next_track_, WriteTrack("next.mp3", next_contents_).c_str()), 0);
+  }
+  void TearDown() override {
+    FreePlayer(follower_);
+    CloseTrack(&next_track_);
+    PlayerTest::TearDown();
+  }
+
+  // A primed follower of the started Player; its queue.
+  FakeQueue PrimeFollower() {
+    follower_ = engine_test::CreateOneTrackPlayer(&next_track_);
+    EXPECT_TRUE(PrimePlayer(follower_));
+    return fake_audio::LastQueue();
+  }
+
+  FakeFileContents next_contents_ = engine_test::ContentsWithFrames(2 * kBufferFrames, 1, 7);
+  AudioTrack next_track_;
+  Player* follower_ = nullptr;
+};
+
+TEST_F(FollowerTest, StartsTheMomentThePlayerBeforeItIsHeardOut) {
+  StartOver(2 * kBufferFrames + 10);
+  FakeQueue first = Queue();
+  FakeQueue second = PrimeFollower();
+  FollowPlayer(follower_, player_);
+  first.PlayHeadBuffer();
+  first.PlayHeadBuffer();
+  EXPECT_EQ(second.state(), QueueState::kIdle) << "the end is not heard yet";
+  ASSERT_TRUE(first.PlayHeadBuffer());
+  ASSERT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(second.state(), QueueState::kRunning);
+  EXPECT_TRUE(follower_->started.load());
+  EXPECT_EQ(PlayerCurrentTime(follower_), 0.0);
+
+  // One told to follow a Player heard out already starts at once.
+  AudioTrack late_track;
+  ASSERT_EQ(LoadTrack(&late_track, WriteTrack("late.mp3", next_contents_).c_str()), 0);
+  Player* late = engine_test::CreateOneTrackPlayer(&late_track);
+  ASSERT_TRUE(PrimePlayer(late));
+  FakeQueue third = fake_audio::LastQueue();
+  FollowPlayer(late, player_);
+  EXPECT_EQ(third.state(), QueueState::kRunning);
+  FreePlayer(late);
+  CloseTrack(&late_track);
+}
+
+TEST_F(FollowerTest, APauseHoldsItUntilTheResume) {
+  StartOver(1000);
+  FakeQueue first = Queue();
+  FakeQueue second = PrimeFollower();
+  FollowPlayer(follower_, player_);
+  PausePlayer(follower_);
+  EXPECT_TRUE(follower_->paused.load());
+  EXPECT_EQ(fake_audio::CallCount(Op::kAudioQueuePause), 0) << "nothing to pause yet";
+
+  first.PlayUntilDrained();
+  ASSERT_TRUE(PlayerPlayedOut(player_));
+  EXPECT_EQ(second.state(), QueueState::kIdle) << "held where it begins";
+  EXPECT_EQ(PlayerCurrentTime(follower_), -1);
+
+  ResumePlayer(follower_);
+  EXPECT_EQ(second.state(), QueueState::kRunning);
+  EXPECT_FALSE(follower_->paused.load());
+  second.PlayUntilDrained();
+  EXPECT_EQ(second.played_samples(), fake_audio::FakePcm(next_contents_, 0, 2 * kBufferFrames));
+}
+
+TEST_F(FollowerTest, AStoppedPlayerStartsNothing) {
+  StartOver(10 * kBufferFrames);
+  FakeQueue second = PrimeFollower();
+  FollowPlayer(follower_, player_);
+  FreePlayer(player_);
+  player_ = nullptr;
+  EXPECT_EQ(second.state(), QueueState::kIdle);
+  // It follows nothing now: it starts when told, as any primed Player does.
+  ASSERT_TRUE(StartPlayer(follower_));
+  EXPECT_EQ(second.state(), QueueState::kRunning);
 }
 
 }  // namespace

@@ -21,6 +21,7 @@
 #include "audio/playback_state.h"
 #include "audio/player.h"
 #include "audio/track.h"
+#include "tests/audio/one_track_player.h"
 #include "tests/audio/sequence_driver.h"
 #include "tests/support/counting_track.h"
 #include "tests/support/media.h"
@@ -61,7 +62,7 @@ class PlayerPlaybackTest : public ::testing::Test {
     media_path_ = media_path;
     ASSERT_FALSE(media_path_.empty());
     ASSERT_EQ(LoadTrack(&track_, media_path_.c_str()), 0);
-    player_ = CreatePlayer(&track_);
+    player_ = engine_test::CreateOneTrackPlayer(&track_);
     ASSERT_NE(player_, nullptr);
     ASSERT_TRUE(StartPlayer(player_));
   }
@@ -213,21 +214,41 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
 
   // Plays `path` with nothing to follow it: it ends with its data.
   bool PlayAlone(const std::string& path) {
+    heard_out_ = false;
     if (!LoadAndPlay(playback_, path)) {
       return false;
     }
-    engine_test::PlayAlone(playback_);
+    Step();
     return true;
+  }
+
+  // One pass, as the main screen makes them, with no other file on the listing.
+  const HeardSnapshot& Step() {
+    StepPlayback(playback_, engine_test::NoListing());
+    heard_out_ = heard_out_ || playback_.heard.change.kind == SequenceChangeKind::kEnded;
+    return playback_.heard;
   }
 
   // Waits as the main screen does until the track has been heard to its last frame.
   void WaitUntilPlayedOut() {
     const auto deadline = std::chrono::steady_clock::now() + kPatience;
-    while (!PlayerPlayedOut(playback_.player)) {
+    while (!heard_out_) {
       ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the track was never heard out";
-      StepPlayback(playback_);
+      Step();
       std::this_thread::sleep_for(milliseconds(5));
     }
+  }
+
+  // Waits until the track's clock has moved on from `frozen`, or the track has been heard out:
+  // the server plays it again. False once `deadline` has passed.
+  bool ClockMovesBy(double frozen, std::chrono::steady_clock::time_point deadline) {
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Step().position > frozen + 0.005 || heard_out_) {
+        return true;
+      }
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return false;
   }
 
   // Everything the sink played, silence included.
@@ -271,6 +292,7 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
   test_support::SoundServer* server_ = nullptr;
   test_support::TempDir dir_;
   PlaybackState playback_;
+  bool heard_out_ = false;
 };
 
 test_support::SoundServer* DesktopPlaybackTest::servers_[4] = {};
@@ -289,16 +311,17 @@ TEST_P(DesktopPlaybackTest, AWavAndAFlacPausedTwiceAreHeardSampleForSample) {
   WaitUntilPlayedOut();
   Play(flac);
   // Paused and resumed at once, most likely before the server has taken the new stream.
-  PausePlayer(playback_.player);
-  ResumePlayer(playback_.player);
+  TrackSequence& sequence = playback_.sequence;
+  ASSERT_TRUE(sequence.PauseHeard());
+  sequence.ResumeHeard();
   std::this_thread::sleep_for(milliseconds(700));
-  PausePlayer(playback_.player);
+  ASSERT_TRUE(sequence.PauseHeard());
   std::this_thread::sleep_for(milliseconds(2000));
-  ResumePlayer(playback_.player);
+  sequence.ResumeHeard();
   std::this_thread::sleep_for(milliseconds(600));
-  PausePlayer(playback_.player);
+  ASSERT_TRUE(sequence.PauseHeard());
   std::this_thread::sleep_for(milliseconds(300));
-  ResumePlayer(playback_.player);
+  sequence.ResumeHeard();
   WaitUntilPlayedOut();
 
   const std::vector<int16_t> recorded = Recorded();
@@ -441,19 +464,6 @@ milliseconds ResumeSlack(test_support::ServerKind kind) {
   return milliseconds(kind == test_support::ServerKind::kPipeWire ? 150 : 25);
 }
 
-// Waits until the track's clock has moved on from `frozen`, or the track has been heard out:
-// the server plays it again. False once `deadline` has passed.
-bool ClockMovesBy(Player* player, double frozen, std::chrono::steady_clock::time_point deadline) {
-  while (std::chrono::steady_clock::now() < deadline) {
-    const double now = PlayerCurrentTime(player);
-    if (now > frozen + 0.005 || PlayerPlayedOut(player)) {
-      return true;
-    }
-    std::this_thread::sleep_for(milliseconds(5));
-  }
-  return false;
-}
-
 // What each server heard of a counting track of `frames` frames, one stretch per server: each
 // starts at the frame after the last one the one before heard, and together they end the track.
 void ExpectEachResumesAfterTheLastFrameHeard(const std::vector<std::vector<int16_t>>& stretches,
@@ -511,18 +521,17 @@ TEST_P(DesktopRestartTest, TenRestartsResumeFromTheLastFrameHeardAndWedgeNothing
   server_->StopRecording();
   ASSERT_TRUE(server_->StartRecordingToTheEnd());
   ASSERT_TRUE(PlayAlone(path));
-  ASSERT_TRUE(ClockMovesBy(playback_.player, 0, std::chrono::steady_clock::now() + kPatience));
+  ASSERT_TRUE(ClockMovesBy(0, std::chrono::steady_clock::now() + kPatience));
   std::vector<std::vector<int16_t>> stretches;  // What each server heard.
   for (const RestartCase& restart : kRestarts) {
     SCOPED_TRACE("restart " + std::to_string(stretches.size() + 1));
     const bool paused = restart.moment == RestartMoment::kPaused;
     if (paused) {
-      PausePlayer(playback_.player);
+      ASSERT_TRUE(playback_.sequence.PauseHeard());
     }
     if (restart.moment == RestartMoment::kAtTheEnd) {
       const auto deadline = std::chrono::steady_clock::now() + kPatience;
-      while (PlayerCurrentTime(playback_.player) < kCountingSeconds - 0.5 &&
-             !PlayerPlayedOut(playback_.player)) {
+      while (Step().position < kCountingSeconds - 0.5 && !heard_out_) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the track never neared its end";
         std::this_thread::sleep_for(milliseconds(2));
       }
@@ -533,11 +542,11 @@ TEST_P(DesktopRestartTest, TenRestartsResumeFromTheLastFrameHeardAndWedgeNothing
     ASSERT_TRUE(server_->StartDaemonsUnderRecording(milliseconds(300))) << server_->Logs();
     if (paused) {
       std::this_thread::sleep_for(milliseconds(300));
-      ResumePlayer(playback_.player);
+      playback_.sequence.ResumeHeard();
     }
     const auto back = std::chrono::steady_clock::now();
-    const double frozen = PlayerCurrentTime(playback_.player);
-    EXPECT_TRUE(ClockMovesBy(playback_.player, frozen, back + kSoundBackWithin))
+    const double frozen = Step().position;
+    EXPECT_TRUE(ClockMovesBy(frozen, back + kSoundBackWithin))
         << "no sound within " << kSoundBackWithin.count() << " s of the server's return";
     EXPECT_TRUE(server_->Answers(std::chrono::seconds(1))) << "the server stopped answering";
   }

@@ -38,17 +38,17 @@ TEST(LoadAndPlaySwitchTest, FortySwitchesWhilePlaying) {
     ASSERT_TRUE(LoadAndPlay(state, path)) << "switch " << i;
     ASSERT_EQ(state.now_playing, path);
     std::this_thread::sleep_for(std::chrono::microseconds(200 * (i % 5)));
-    double position = PlayerCurrentTime(state.player);
-    EXPECT_TRUE(position == -1.0 || position >= 0.0) << position;
-    if (i % 4 == 0 && state.player->running.load()) {
-      PausePlayer(state.player);
-      ResumePlayer(state.player);
-      PlayerCurrentTime(state.player);
+    state.sequence.Snapshot(state.heard);
+    EXPECT_EQ(state.heard.path, path);
+    EXPECT_LE(state.heard.position, state.heard.duration) << "switch " << i;
+    if (i % 4 == 0 && state.sequence.PauseHeard()) {
+      state.sequence.Snapshot(state.heard);
+      EXPECT_TRUE(state.heard.paused);
+      state.sequence.ResumeHeard();
     }
   }
   StopPlayback(state);
-  EXPECT_EQ(state.player, nullptr);
-  EXPECT_FALSE(state.track_loaded);
+  EXPECT_FALSE(state.heard.loaded);
 }
 
 }  // namespace

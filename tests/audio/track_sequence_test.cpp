@@ -1,23 +1,30 @@
-// The sequence of tracks against the fake platform: the test plays the queue's buffers by hand
-// and steps the sequence as the screen's passes do; the loader reads on its own thread.
+// The sequence of tracks against the fake platform: the test plays the queues' buffers by hand
+// and steps the sequence as the screen's passes do; the loader reads on threads of its own, and
+// a read can be held where storage that does not answer would hold it.
 
 #include "audio/track_sequence.h"
 
+#include <atomic>
+#include <chrono>
+#include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "audio/playback_state.h"
 #include "tests/audio/fake_engine_test.h"
+#include "tests/audio/held_read.h"
 #include "tests/audio/sequence_driver.h"
 
 namespace {
 
-using engine_test::NameNextAndStep;
-using engine_test::StepUntil;
+using engine_test::AlbumListing;
+using engine_test::HeldRead;
+using engine_test::NoListing;
 using fake_audio::FakeFileContents;
 using fake_audio::FakeQueue;
 using fake_audio::QueueState;
@@ -26,23 +33,17 @@ using ::testing::Field;
 
 constexpr UInt64 kBufferFrames = 32768;
 
-Successor SuccessorOf(TrackSequence& sequence) {
-  std::lock_guard<std::mutex> lock(sequence.mutex);
-  return sequence.successor;
-}
-
 class TrackSequenceTest : public engine_test::FakeEngineTest {
  protected:
   void TearDown() override {
-    StopPlayback(state_);
+    sequence_.reset();
     FakeEngineTest::TearDown();
   }
 
   // Writes a track of `frames` frames, and keeps its PCM under its name.
   std::string Track(const std::string& name, UInt64 frames, UInt32 channels = 2) {
     const FakeFileContents contents = engine_test::ContentsWithFrames(frames, channels, ++seed_);
-    const std::vector<int16_t> pcm = fake_audio::FakePcm(contents, 0, frames);
-    pcm_[name] = pcm;
+    pcm_[name] = fake_audio::FakePcm(contents, 0, frames);
     return WriteTrack(name, contents);
   }
 
@@ -54,37 +55,70 @@ class TrackSequenceTest : public engine_test::FakeEngineTest {
     return joined;
   }
 
-  // Names `path` to follow, and steps until the loader's answer has been taken.
-  void NameNext(const std::string& path) {
-    NameNextAndStep(state_, path);
-    ASSERT_TRUE(StepUntil(state_, [&] { return SuccessorOf(state_) != Successor::kReading; }));
+  // A new sequence, with its own memory for files, and the record of the last one forgotten.
+  void NewSequence(std::int64_t file_budget = MemoryForFiles()) {
+    sequence_ = std::make_unique<TrackSequence>(file_budget);
+    changes_.clear();
+    queues_.clear();
+    queues_seen_ = fake_audio::QueueCount();
   }
 
-  // Plays the queue's buffers one by one, stepping after each and naming what follows the
-  // track decoded last by `album`, until the queue holds nothing to play.
-  void PlayAlbum(FakeQueue queue, const std::vector<std::string>& album) {
-    for (int guard = 0; guard < 10000; ++guard) {
-      Step(album);
-      if (!queue.PlayHeadBuffer()) {
-        Step(album);
-        if (!queue.PlayHeadBuffer()) {
-          return;
+  void Play(const std::string& path) {
+    ASSERT_TRUE(sequence_->PlayNow(path));
+    NoteNewQueues();
+  }
+
+  // Queues are made one at a time, a pass apart at least.
+  void NoteNewQueues() {
+    if (queues_seen_ < fake_audio::QueueCount()) {
+      queues_.push_back(fake_audio::LastQueue());
+      queues_seen_ = fake_audio::QueueCount();
+    }
+  }
+
+  void Step(const FileOnListing& listing) {
+    sequence_->Step(listing, heard_);
+    if (heard_.change.kind != SequenceChangeKind::kNone) {
+      changes_.push_back(heard_.change);
+    }
+    NoteNewQueues();
+  }
+
+  // Passes until `done` holds; false after a patience that only ends a broken test.
+  bool StepUntil(const FileOnListing& listing, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        return false;
+      }
+      Step(listing);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    return true;
+  }
+
+  bool Ended() const {
+    return !changes_.empty() && (changes_.back().kind == SequenceChangeKind::kEnded ||
+                                 changes_.back().kind == SequenceChangeKind::kStopped);
+  }
+
+  // Plays the buffers of whichever queue plays, a pass after each, until the sequence has
+  // ended or stopped. Waits for the loader where the queues have nothing to play.
+  void PlayAlbum(const FileOnListing& listing) {
+    ASSERT_TRUE(StepUntil(listing, [&] {
+      for (FakeQueue& queue : queues_) {
+        if (queue.PlayHeadBuffer()) {
+          return false;
         }
       }
-    }
-    FAIL() << "the album never ended";
+      return Ended();
+    })) << "the album never ended";
   }
 
-  void Step(const std::vector<std::string>& album) {
-    SequenceChange change = engine_test::NameNextInAlbumAndStep(state_, album);
-    if (change.kind != SequenceChangeKind::kNone) {
-      changes_.push_back(std::move(change));
-    }
-    StepUntil(
-        state_, [&] { return SuccessorOf(state_) != Successor::kReading; }, &changes_);
-  }
-
-  PlaybackState state_;
+  std::unique_ptr<TrackSequence> sequence_ = std::make_unique<TrackSequence>();
+  HeardSnapshot heard_;
+  std::vector<FakeQueue> queues_;
+  int queues_seen_ = 0;
   std::map<std::string, std::vector<int16_t>> pcm_;
   std::vector<SequenceChange> changes_;
   UInt32 seed_ = 0;
@@ -95,44 +129,38 @@ class TrackSequenceTest : public engine_test::FakeEngineTest {
 TEST_F(TrackSequenceTest, TracksOfOneShapeJoinOnOneStreamSampleForSample) {
   const std::vector<std::string> album = {Track("a.mp3", kBufferFrames + 11), Track("b.mp3", 900),
                                           Track("c.mp3", 4 * kBufferFrames)};
-  ASSERT_TRUE(LoadAndPlay(state_, album[0]));
-  FakeQueue queue = fake_audio::LastQueue();
+  Play(album[0]);
 
-  PlayAlbum(queue, album);
+  PlayAlbum(AlbumListing(album));
 
-  EXPECT_EQ(queue.played_samples(), PcmOf({"a.mp3", "b.mp3", "c.mp3"}));
+  EXPECT_EQ(queues_[0].played_samples(), PcmOf({"a.mp3", "b.mp3", "c.mp3"}));
   EXPECT_EQ(fake_audio::QueueCount(), 1);
   EXPECT_THAT(changes_, ElementsAre(Field(&SequenceChange::path, album[1]),
                                     Field(&SequenceChange::path, album[2]),
                                     Field(&SequenceChange::kind, SequenceChangeKind::kEnded)));
-  EXPECT_TRUE(state_.track_loaded) << "the ended track stays in place";
-  EXPECT_EQ(state_.now_playing, album[2]);
+  EXPECT_TRUE(heard_.loaded) << "the ended track stays in place";
+  EXPECT_EQ(heard_.path, album[2]);
+  EXPECT_EQ(heard_.position, -1) << "nothing is left to be heard";
+  EXPECT_LE(fake_audio::PeakOpenFileCount(), 2);
 }
 
-// The next file is read as soon as a track starts, long before its data ends.
-TEST_F(TrackSequenceTest, TheNextFileIsReadAsSoonAsATrackStarts) {
+// The next file is read as soon as a track starts, long before its data ends; a file that
+// arrives after the data before it has ended still joins right after its last frame.
+TEST_F(TrackSequenceTest, TheNextFileIsReadAtOnceAndJoinsWhereverTheDataEnded) {
   const std::string a = Track("a.mp3", 20 * kBufferFrames);
   const std::string b = Track("b.mp3", kBufferFrames);
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  NameNext(b);
-  EXPECT_EQ(SuccessorOf(state_), Successor::kJoins);
-  EXPECT_EQ(fake_audio::LastQueue().enqueue_count(), 3) << "only the primed buffers so far";
-}
+  Play(a);
+  ASSERT_TRUE(StepUntil(AlbumListing({a, b}), [] { return fake_audio::OpenFileCount() == 2; }));
+  EXPECT_EQ(queues_[0].enqueue_count(), 3) << "only the primed buffers so far";
 
-// A file that arrives after the data before it has ended still joins right after its last frame.
-TEST_F(TrackSequenceTest, AFileReadAfterTheDataEndedStillJoinsWhereItEnded) {
-  const std::string a = Track("a.mp3", kBufferFrames + 5);
-  const std::string b = Track("b.mp3", 2 * kBufferFrames);
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  FakeQueue queue = fake_audio::LastQueue();
-  ASSERT_TRUE(queue.PlayHeadBuffer());
-  ASSERT_TRUE(queue.PlayHeadBuffer());
-  EXPECT_FALSE(state_.player->finished) << "it waits for what follows";
-
-  NameNext(b);
-  PlayAlbum(queue, {a, b});
-
-  EXPECT_EQ(queue.played_samples(), PcmOf({"a.mp3", "b.mp3"}));
+  NewSequence();
+  const std::string c = Track("c.mp3", kBufferFrames + 5);
+  Play(c);
+  ASSERT_TRUE(queues_[0].PlayHeadBuffer());
+  ASSERT_TRUE(queues_[0].PlayHeadBuffer());
+  EXPECT_EQ(queues_[0].queued_count(), 0) << "it waits for what follows";
+  PlayAlbum(AlbumListing({c, b}));
+  EXPECT_EQ(queues_[0].played_samples(), PcmOf({"c.mp3", "b.mp3"}));
 }
 
 // A file that opens but holds no frame is passed over; a folder of nothing else is gone
@@ -140,31 +168,33 @@ TEST_F(TrackSequenceTest, AFileReadAfterTheDataEndedStillJoinsWhereItEnded) {
 TEST_F(TrackSequenceTest, AHollowFileIsPassedOver) {
   const std::vector<std::string> album = {Track("a.mp3", kBufferFrames), Track("hollow.wav", 0),
                                           Track("c.mp3", kBufferFrames)};
-  ASSERT_TRUE(LoadAndPlay(state_, album[0]));
-  PlayAlbum(fake_audio::LastQueue(), album);
-  EXPECT_EQ(fake_audio::LastQueue().played_samples(), PcmOf({"a.mp3", "c.mp3"}));
-  EXPECT_EQ(state_.now_playing, album[2]);
+  Play(album[0]);
+  PlayAlbum(AlbumListing(album));
+  EXPECT_EQ(queues_[0].played_samples(), PcmOf({"a.mp3", "c.mp3"}));
+  EXPECT_EQ(heard_.path, album[2]);
 
   const std::vector<std::string> hollow = {Track("h1.wav", 0), Track("h2.wav", 0)};
-  ASSERT_TRUE(LoadAndPlay(state_, hollow[0]));
-  PlayAlbum(fake_audio::LastQueue(), {hollow[0], hollow[1], hollow[0]});
-  EXPECT_TRUE(PlayerPlayedOut(state_.player));
+  NewSequence();
+  Play(hollow[0]);
+  PlayAlbum(AlbumListing({hollow[0], hollow[1], hollow[0]}));
   EXPECT_EQ(changes_.back().kind, SequenceChangeKind::kEnded);
 }
 
-// Another shape needs a stream of its own: made and primed while the ended one plays out,
+// Another shape needs a stream of its own: made and primed while the ended one is heard,
 // started the moment it has been heard out, before the main thread's next pass.
 TEST_F(TrackSequenceTest, AnotherShapeGetsAStreamPrimedWhileTheEndedOneIsHeard) {
   const std::string stereo = Track("a.mp3", 4 * kBufferFrames + 3);
   const std::string mono = Track("b.mp3", 3 * kBufferFrames, 1);
-  ASSERT_TRUE(LoadAndPlay(state_, stereo));
-  FakeQueue first = fake_audio::LastQueue();
-  NameNext(mono);
+  const FileOnListing listing = AlbumListing({stereo, mono});
+  Play(stereo);
+  FakeQueue first = queues_[0];
+  ASSERT_TRUE(StepUntil(listing, [] { return fake_audio::OpenFileCount() == 2; }));
   EXPECT_EQ(fake_audio::QueueCount(), 1) << "not while the data before it lasts";
   while (fake_audio::QueueCount() == 1 && first.PlayHeadBuffer()) {
-    EXPECT_EQ(StepPlayback(state_).kind, SequenceChangeKind::kNone);
+    Step(listing);
   }
   ASSERT_EQ(fake_audio::QueueCount(), 2);
+  EXPECT_TRUE(changes_.empty());
   FakeQueue second = fake_audio::LastQueue();
   EXPECT_EQ(second.state(), QueueState::kIdle);
   EXPECT_EQ(second.queued_count(), 3);
@@ -173,15 +203,15 @@ TEST_F(TrackSequenceTest, AnotherShapeGetsAStreamPrimedWhileTheEndedOneIsHeard) 
   first.PlayUntilDrained();
   EXPECT_EQ(second.state(), QueueState::kRunning) << "started as the end was heard";
   // Space before the main thread's next pass pauses the one that is heard now.
-  PauseHeard(state_);
+  EXPECT_TRUE(sequence_->PauseHeard());
   EXPECT_EQ(second.state(), QueueState::kPaused);
-  const SequenceChange change = StepPlayback(state_);
-  EXPECT_EQ(change.kind, SequenceChangeKind::kMovedOn);
-  EXPECT_EQ(change.path, mono);
+  Step(listing);
+  EXPECT_THAT(changes_, ElementsAre(Field(&SequenceChange::path, mono)));
+  EXPECT_EQ(changes_[0].kind, SequenceChangeKind::kMovedOn);
   EXPECT_EQ(first.state(), QueueState::kDisposed);
   EXPECT_EQ(first.played_samples(), PcmOf({"a.mp3"}));
-  EXPECT_TRUE(state_.player->paused);
-  ResumeHeard(state_);
+  EXPECT_TRUE(heard_.paused);
+  sequence_->ResumeHeard();
   EXPECT_EQ(second.state(), QueueState::kRunning);
 }
 
@@ -190,25 +220,27 @@ TEST_F(TrackSequenceTest, AnotherShapeGetsAStreamPrimedWhileTheEndedOneIsHeard) 
 TEST_F(TrackSequenceTest, APauseAfterTheEndHoldsWhatFollowsAtItsStart) {
   const std::string stereo = Track("a.mp3", 1000);
   const std::string mono = Track("b.mp3", kBufferFrames, 1);
-  ASSERT_TRUE(LoadAndPlay(state_, stereo));
-  FakeQueue first = fake_audio::LastQueue();
-  NameNext("");
-  first.PlayUntilDrained();
-  ASSERT_TRUE(PlayerPlayedOut(state_.player));
-  OfferNextFile(state_, TrackWantingSuccessor(state_), mono);
-  ASSERT_TRUE(HeardCanPause(state_));
-  PauseHeard(state_);
+  Play(stereo);
+  Step(NoListing());
+  queues_[0].PlayUntilDrained();
+  Step(NoListing());
+  ASSERT_THAT(changes_, ElementsAre(Field(&SequenceChange::kind, SequenceChangeKind::kEnded)));
+  HeldRead held;
+  Step(AlbumListing({stereo, mono}));
+  ASSERT_TRUE(held.WaitUntilReached());
+  ASSERT_TRUE(sequence_->PauseHeard()) << "the file on its way is what Space holds";
+  held.ReleaseAndWaitUntilClosed(1);
 
-  std::vector<SequenceChange> changes;
-  ASSERT_TRUE(StepUntil(
-      state_, [&] { return !changes.empty(); }, &changes));
-  EXPECT_EQ(changes[0].kind, SequenceChangeKind::kMovedOn);
+  ASSERT_TRUE(StepUntil(AlbumListing({stereo, mono}), [&] { return changes_.size() == 2; }));
+  EXPECT_EQ(changes_[1].kind, SequenceChangeKind::kMovedOn);
   FakeQueue second = fake_audio::LastQueue();
   EXPECT_EQ(second.state(), QueueState::kIdle);
-  EXPECT_EQ(HeardPosition(state_), 0.0);
-  ResumeHeard(state_);
+  EXPECT_EQ(heard_.position, 0.0);
+  EXPECT_TRUE(heard_.paused);
+  sequence_->ResumeHeard();
   EXPECT_EQ(second.state(), QueueState::kRunning);
-  EXPECT_FALSE(state_.player->paused);
+  Step(NoListing());
+  EXPECT_FALSE(heard_.paused);
 }
 
 // A chosen file is read while what plays plays on, and replaces it once it is there; a later
@@ -217,55 +249,161 @@ TEST_F(TrackSequenceTest, AChosenFileReplacesWhatPlaysOnceItHasBeenRead) {
   const std::string a = Track("a.mp3", 20 * kBufferFrames);
   const std::string b = Track("b.mp3", kBufferFrames);
   const std::string c = Track("c.mp3", kBufferFrames);
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  FakeQueue first = fake_audio::LastQueue();
-  ChooseTrack(state_, b);
-  ChooseTrack(state_, c);
-  EXPECT_EQ(first.state(), QueueState::kRunning) << "the old track plays on meanwhile";
+  Play(a);
+  sequence_->Choose(b);
+  sequence_->Choose(c);
+  EXPECT_EQ(queues_[0].state(), QueueState::kRunning) << "the old track plays on meanwhile";
 
-  std::vector<SequenceChange> changes;
-  ASSERT_TRUE(StepUntil(
-      state_, [&] { return !changes.empty(); }, &changes));
-  EXPECT_EQ(changes[0].kind, SequenceChangeKind::kStarted);
-  EXPECT_EQ(changes[0].path, c);
-  EXPECT_EQ(state_.now_playing, c);
-  EXPECT_EQ(first.state(), QueueState::kDisposed);
+  ASSERT_TRUE(StepUntil(NoListing(), [&] { return !changes_.empty(); }));
+  EXPECT_EQ(changes_[0].kind, SequenceChangeKind::kStarted);
+  EXPECT_EQ(changes_[0].path, c);
+  EXPECT_EQ(heard_.path, c);
+  EXPECT_EQ(queues_[0].state(), QueueState::kDisposed);
   EXPECT_EQ(fake_audio::QueueCount(), 2) << "b was never started";
 }
 
 // Failures are told when they take effect: a chosen file's at once, a next file's once the
 // track before it has been heard out. Nothing plays afterwards.
 TEST_F(TrackSequenceTest, FailedFilesAreToldWhenTheyTakeEffect) {
-  const std::string a = Track("a.mp3", kBufferFrames);
+  const std::string a = Track("a.mp3", 1000);
   const std::string missing = dir_ / "gone.mp3";
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  std::vector<SequenceChange> changes;
+  const std::string failure =
+      "Failed to open file: No such file or directory\nFailed to load: " + missing + "\n";
+  Play(a);
   std::string errors = engine_test::CaptureStderr([&] {
-    NameNext(missing);
-    EXPECT_EQ(SuccessorOf(state_), Successor::kFailed);
+    // The data ended in the priming: the stream ends once the failure is known.
+    ASSERT_TRUE(StepUntil(AlbumListing({a, missing}), [&] { return queues_[0].stop_pending(); }));
   });
   EXPECT_EQ(errors, "") << "not before it takes effect";
-  errors = engine_test::CaptureStderr([&] {
-    fake_audio::LastQueue().PlayUntilDrained();
-    ASSERT_TRUE(StepUntil(
-        state_, [&] { return !changes.empty(); }, &changes));
-  });
-  EXPECT_EQ(changes[0].kind, SequenceChangeKind::kStopped);
-  EXPECT_EQ(errors,
-            "Failed to open file: No such file or directory\nFailed to load: " + missing + "\n");
-  EXPECT_FALSE(state_.track_loaded);
+  errors = engine_test::CaptureStderr([&] { PlayAlbum(AlbumListing({a, missing})); });
+  EXPECT_EQ(changes_.back().kind, SequenceChangeKind::kStopped);
+  EXPECT_EQ(errors, failure);
+  EXPECT_FALSE(heard_.loaded);
 
-  ASSERT_TRUE(LoadAndPlay(state_, a));
-  changes.clear();
+  Play(a);
+  changes_.clear();
   errors = engine_test::CaptureStderr([&] {
-    ChooseTrack(state_, missing);
-    ASSERT_TRUE(StepUntil(
-        state_, [&] { return !changes.empty(); }, &changes));
+    sequence_->Choose(missing);
+    ASSERT_TRUE(StepUntil(NoListing(), [&] { return !changes_.empty(); }));
   });
-  EXPECT_EQ(changes[0].kind, SequenceChangeKind::kStopped);
-  EXPECT_EQ(errors,
-            "Failed to open file: No such file or directory\nFailed to load: " + missing + "\n");
-  EXPECT_EQ(state_.player, nullptr);
+  EXPECT_EQ(changes_[0].kind, SequenceChangeKind::kStopped);
+  EXPECT_EQ(errors, failure);
+  EXPECT_FALSE(heard_.loaded);
+}
+
+// The listener leaves the folder while the next file is read ahead: that read is cancelled for
+// good. Its answer, when it comes, is dropped; the track heard plays to its end, and nothing
+// starts after it.
+TEST_F(TrackSequenceTest, AReadAheadCancelledByTheListingNeverPlays) {
+  const std::string a = Track("a.mp3", 6 * kBufferFrames);
+  const std::string b = Track("b.mp3", kBufferFrames);
+  Play(a);
+  HeldRead held;
+  Step(AlbumListing({a, b}));
+  ASSERT_TRUE(held.WaitUntilReached());
+  Step(NoListing());  // A folder with no file row.
+  ASSERT_TRUE(held.ReleaseAndWaitUntilClosed(1)) << "b's answer is dropped, not kept";
+
+  PlayAlbum(NoListing());
+
+  EXPECT_THAT(changes_, ElementsAre(Field(&SequenceChange::kind, SequenceChangeKind::kEnded)));
+  EXPECT_EQ(queues_[0].played_samples(), PcmOf({"a.mp3"}));
+  EXPECT_EQ(fake_audio::QueueCount(), 1);
+  EXPECT_EQ(heard_.path, a);
+}
+
+// A read that never returns holds up nothing else: a file chosen meanwhile is read beside it
+// and plays; and so does the next one, when its read does not return either.
+TEST_F(TrackSequenceTest, AStuckReadDelaysNoChoice) {
+  const std::string a = Track("a.mp3", 20 * kBufferFrames);
+  const std::string b = Track("b.mp3", kBufferFrames);
+  const std::string c = Track("c.mp3", kBufferFrames);
+  const std::string d = Track("d.mp3", 2 * kBufferFrames);
+  Play(a);
+  auto stuck_ahead = std::make_unique<HeldRead>();
+  Step(AlbumListing({a, b}));
+  ASSERT_TRUE(stuck_ahead->WaitUntilReached());
+
+  HeldRead stuck_choice;
+  sequence_->Choose(c);
+  ASSERT_TRUE(stuck_choice.WaitUntilReached());
+  sequence_->Choose(d);
+  ASSERT_TRUE(StepUntil(AlbumListing({a, b}), [&] { return !changes_.empty(); }));
+
+  EXPECT_THAT(changes_, ElementsAre(Field(&SequenceChange::path, d)));
+  EXPECT_EQ(changes_[0].kind, SequenceChangeKind::kStarted);
+  sequence_->Stop();
+  EXPECT_TRUE(stuck_ahead->ReleaseAndWaitUntilClosed());
+  EXPECT_TRUE(stuck_choice.ReleaseAndWaitUntilClosed());
+  Step(NoListing());
+  EXPECT_EQ(changes_.size(), 1u) << "late answers are dropped";
+}
+
+// A choice goes before a read ahead: the file read ahead is dropped, and at no moment are more
+// than two files held. A choice beside a deferred read (a next file too large to hold beside
+// the track before it) is not lost either.
+TEST_F(TrackSequenceTest, AChoiceDropsTheReadAheadAndBeatsADeferredRead) {
+  const std::string a = Track("a.mp3", 5 * kBufferFrames);
+  const std::string b = Track("b.mp3", kBufferFrames);
+  const std::string c = Track("c.mp3", kBufferFrames);
+  Play(a);
+  ASSERT_TRUE(StepUntil(AlbumListing({a, b}), [] { return fake_audio::OpenFileCount() == 2; }));
+  sequence_->Choose(c);
+  ASSERT_TRUE(StepUntil(AlbumListing({c}), [&] { return !changes_.empty(); }));
+  EXPECT_EQ(changes_[0].path, c);
+  PlayAlbum(AlbumListing({c}));
+  EXPECT_EQ(fake_audio::LastQueue().played_samples(), PcmOf({"c.mp3"}));
+  EXPECT_LE(fake_audio::PeakOpenFileCount(), 2);
+
+  // Room for a or b alone, not both: b is read once a's data has ended.
+  const auto size = [](const std::string& path) {
+    return static_cast<std::int64_t>(std::filesystem::file_size(path));
+  };
+  NewSequence(size(a) + size(b) - 1);
+  Play(a);
+  Step(AlbumListing({a, b}));
+  HeldRead deferred;
+  ASSERT_TRUE(StepUntil(AlbumListing({a, b}), [&] {
+    queues_[0].PlayHeadBuffer();
+    return deferred.Reached();
+  }));
+  sequence_->Choose(c);
+  ASSERT_TRUE(StepUntil(AlbumListing({a, b}), [&] {
+    return !changes_.empty() && changes_.back().kind == SequenceChangeKind::kStarted;
+  }));
+  EXPECT_EQ(changes_.back().path, c);
+  sequence_->Stop();
+  EXPECT_TRUE(deferred.ReleaseAndWaitUntilClosed());
+}
+
+// Quitting while a read does not return: the sequence goes at once, whichever read it is.
+TEST_F(TrackSequenceTest, QuittingNeverWaitsForARead) {
+  const std::string a = Track("a.mp3", 20 * kBufferFrames);
+  const std::string b = Track("b.mp3", kBufferFrames);
+  for (const bool chosen : {false, true}) {
+    NewSequence();
+    Play(a);
+    HeldRead held;
+    if (chosen) {
+      sequence_->Choose(b);
+    } else {
+      Step(AlbumListing({a, b}));
+    }
+    ASSERT_TRUE(held.WaitUntilReached());
+    std::atomic<bool> gone{false};
+    std::thread quit([&] {
+      sequence_.reset();
+      gone = true;
+    });
+    // Waits only so that a sequence that does wait for the read ends the test.
+    for (int i = 0; i < 20000 && !gone; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(gone) << (chosen ? "a chosen read" : "a read ahead") << " held the quit";
+    EXPECT_TRUE(held.Reached()) << "the read was still held when the sequence went";
+    held.ReleaseAndWaitUntilClosed();
+    quit.join();
+  }
 }
 
 }  // namespace

@@ -43,6 +43,7 @@ struct FileRegistry {
   std::mutex mutex;
   std::set<AudioFileID> files;
   std::set<ExtAudioFileRef> decoders;
+  size_t peak_files = 0;
 };
 
 FileRegistry& Registry() {
@@ -151,6 +152,7 @@ void ResetFiles() {
   }
   Registry().decoders.clear();
   Registry().files.clear();
+  Registry().peak_files = 0;
 }
 
 }  // namespace internal
@@ -158,6 +160,11 @@ void ResetFiles() {
 int OpenFileCount() {
   std::lock_guard lock(Registry().mutex);
   return static_cast<int>(Registry().files.size());
+}
+
+int PeakOpenFileCount() {
+  std::lock_guard lock(Registry().mutex);
+  return static_cast<int>(Registry().peak_files);
 }
 
 int OpenDecoderCount() {
@@ -201,6 +208,7 @@ OSStatus AudioFileOpenWithCallbacks(void* client_data, AudioFile_ReadProc read,
   std::lock_guard lock(Registry().mutex);
   *out_file = file.release();
   Registry().files.insert(*out_file);
+  Registry().peak_files = std::max(Registry().peak_files, Registry().files.size());
   return noErr;
 }
 

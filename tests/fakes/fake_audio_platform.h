@@ -69,6 +69,8 @@ std::vector<std::string> Misuses();
 
 // Handles made and not yet released.
 int OpenFileCount();
+// The most files open at once since Reset: files the engine holds whole.
+int PeakOpenFileCount();
 int OpenDecoderCount();
 int LiveQueueCount();
 

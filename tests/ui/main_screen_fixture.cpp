@@ -48,21 +48,21 @@ tui::Screen MainScreenTest::Frame() {
 
 void MainScreenTest::Choose(const std::string& name) {
   on_select_(dir_ / name);
-  Settle();
-  ASSERT_NE(playback_.player, nullptr) << name << " did not start";
+  ASSERT_TRUE(FrameUntil([&] { return playback_.heard.path == dir_ / name; }))
+      << name << " did not start";
 }
 
-void MainScreenTest::Settle() {
-  // Two frames in a row with nothing being read: the second names what follows a track that the
-  // first started.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  for (int quiet = 0; quiet < 2 && std::chrono::steady_clock::now() < deadline;) {
+bool MainScreenTest::FrameUntil(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (true) {
     Frame();
-    const bool reading = playback_.chosen_request != 0 || playback_.successor_request != 0;
-    quiet = reading ? 0 : quiet + 1;
-    if (reading) {
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (done()) {
+      return true;
     }
+    if (std::chrono::steady_clock::now() > deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
 }
 
@@ -71,10 +71,14 @@ void MainScreenTest::SetPlayedSeconds(double seconds) {
 }
 
 void MainScreenTest::PlayUntilTheHeardTrackChanges() {
-  const SequencedTrack* heard = playback_.heard;
-  while (playback_.heard == heard && fake_audio::LastQueue().PlayHeadBuffer()) {
-    Settle();
-  }
+  const std::string heard = playback_.heard.path;
+  ASSERT_TRUE(FrameUntil([&] {
+    if (playback_.heard.path != heard) {
+      return true;
+    }
+    fake_audio::LastQueue().PlayHeadBuffer();
+    return false;
+  })) << "the heard track never changed";
 }
 
 int MainScreenTest::RowOf(const std::string& name) const {

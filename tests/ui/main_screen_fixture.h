@@ -30,11 +30,11 @@ class MainScreenTest : public engine_test::FakeEngineTest {
 
   // Plays `name` as Return in the browser would, and draws frames until it plays.
   void Choose(const std::string& name);
-  // Draws frames until no file is being read for the sequence.
-  void Settle();
+  // Draws frames until `done` holds; false after a patience that only ends a broken test.
+  bool FrameUntil(const std::function<bool()>& done);
   void SetPlayedSeconds(double seconds);
-  // Plays the queue's buffers, a frame after each, until the heard track changes or nothing is
-  // left to play.
+  // Plays the queue's buffers, a frame after each, until the heard track changes; waits for the
+  // loader where the queue has nothing to play.
   void PlayUntilTheHeardTrackChanges();
 
   int RowOf(const std::string& name) const;

@@ -62,7 +62,7 @@ TEST_F(MainScreenFrameTest, NothingLoadedAsksForAFile) {
   EXPECT_EQ(Inner(lines[kHeaderRow]), "FILE BROWSER (" + dir_.path().string() + ")");
   EXPECT_THAT(lines[8], HasSubstr(".. (parent)"));
   EXPECT_THAT(lines[9], HasSubstr("a.mp3"));
-  EXPECT_EQ(playback_.duration, 0);
+  EXPECT_EQ(playback_.heard.duration, 0);
   EXPECT_EQ(g_screen_width, 80);
   EXPECT_EQ(g_screen_height, 24);
 }
@@ -90,8 +90,8 @@ TEST_F(MainScreenFrameTest, PlayingShowsTheTagsTheClockAndTheGauge) {
   EXPECT_EQ(progress.substr(progress.size() - 5), "01:40");
   // 75 % of the 68 cells that the two times leave.
   EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 51);
-  EXPECT_DOUBLE_EQ(playback_.position, 75);
-  EXPECT_DOUBLE_EQ(playback_.duration, 100);
+  EXPECT_DOUBLE_EQ(playback_.heard.position, 75);
+  EXPECT_DOUBLE_EQ(playback_.heard.duration, 100);
   EXPECT_THAT(lines[9], HasSubstr("a.mp3 \u266a\u266a\u266a"));
 }
 
@@ -140,7 +140,8 @@ TEST_F(MainScreenFrameTest, APauseAsATrackEndsHoldsTheOneThatFollows) {
   fake_audio::FakeQueue queue = fake_audio::LastQueue();
   ASSERT_TRUE(queue.PlayHeadBuffer());
   ASSERT_TRUE(queue.PlayHeadBuffer());
-  Settle();  // What follows a.mp3 is queued now.
+  // What follows a.mp3 is queued now.
+  ASSERT_TRUE(FrameUntil([&] { return queue.queued_count() == 3; }));
   root_->OnEvent(tui::Event::Character(' '));
   EXPECT_FALSE(queue.PlayHeadBuffer());
   Frame();
@@ -186,10 +187,14 @@ TEST_F(MainScreenFrameTest, ANextFileThatFailsLeavesNothingLoadedAndNoMark) {
   test_support::WriteFile(dir_.path() / "b.mp3", "not audio at all");
   Open();
   Choose("a.mp3");
-  fake_audio::LastQueue().PlayUntilDrained();
-  std::string errors = engine_test::CaptureStderr([&] { Frame(); });
+  std::string errors = engine_test::CaptureStderr([&] {
+    ASSERT_TRUE(FrameUntil([&] {
+      fake_audio::LastQueue().PlayHeadBuffer();
+      return !playback_.heard.loaded;
+    }));
+  });
   EXPECT_THAT(errors, HasSubstr("Failed to load: " + (dir_ / "b.mp3")));
-  EXPECT_FALSE(playback_.track_loaded);
+  EXPECT_FALSE(playback_.heard.loaded);
   EXPECT_EQ(browser_.playing_index, -1);
   const std::vector<std::string> lines = FrameLines();
   EXPECT_EQ(Inner(lines[kNowPlayingRow]), "Choose audio file");
@@ -208,10 +213,9 @@ TEST_F(MainScreenFrameTest, AChosenFileThatFailsUnmarksTheRowThatStopped) {
   browser_.selected = 0;
   const std::string errors = engine_test::CaptureStderr([&] {
     on_select_(dir_ / "broken.mp3");
-    Settle();
+    ASSERT_TRUE(FrameUntil([&] { return !playback_.heard.loaded; }));
   });
   EXPECT_EQ(errors, "Failed to load: " + (dir_ / "broken.mp3") + "\n");
-  EXPECT_EQ(playback_.player, nullptr);
   EXPECT_EQ(browser_.playing_index, -1);
   EXPECT_FALSE(browser_.paused);
   EXPECT_EQ(browser_.selected, 0);
@@ -284,17 +288,18 @@ TEST_F(MainScreenFrameTest, APositionBeyondTheDurationFillsTheGauge) {
   EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 68);
 }
 
-TEST_F(MainScreenFrameTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
-  AddTrack("a.mp3", {}, 60);
-  Open();
-  Choose("a.mp3");
-  SetPlayedSeconds(30);
-  for (double duration : {std::nan(""), std::numeric_limits<double>::infinity()}) {
-    playback_.heard->track->duration = duration;
-    const std::vector<std::string> lines = FrameLines();
-    EXPECT_EQ(FullGaugeCells(lines[kProgressRow]), 0);
-    EXPECT_EQ(Inner(lines[kProgressRow]).substr(0, 5), "00:30");
+TEST(ProgressFractionTest, ADurationThatIsNoNumberGivesAnEmptyGauge) {
+  HeardSnapshot heard;
+  heard.loaded = true;
+  heard.position = 30;
+  for (double duration : {std::nan(""), std::numeric_limits<double>::infinity(), 0.0}) {
+    heard.duration = duration;
+    EXPECT_EQ(ProgressFraction(heard), 0) << duration;
   }
+  heard.duration = 60;
+  EXPECT_EQ(ProgressFraction(heard), 0.5F);
+  heard.position = std::nan("");
+  EXPECT_EQ(ProgressFraction(heard), 0);
 }
 
 }  // namespace
@@ -310,7 +315,7 @@ TEST_F(MainScreenGaplessTest, TheScreenMovesToTheNextRowWhenItsFirstFrameIsHeard
   fake_audio::FakeQueue queue = fake_audio::LastQueue();
   ASSERT_TRUE(queue.PlayHeadBuffer());
   ASSERT_TRUE(queue.PlayHeadBuffer());
-  Settle();
+  ASSERT_TRUE(FrameUntil([&] { return queue.queued_count() == 3; })) << "b.mp3 joined";
   EXPECT_EQ(Inner(FrameLines()[kNowPlayingRow]), "Now playing: First");
   EXPECT_EQ(browser_.playing_index, RowOf("a.mp3"));
 
@@ -336,7 +341,6 @@ TEST_F(MainScreenGaplessTest, AReadAheadNoLongerNextOnScreenGivesWayToTheRowThat
   browser_.current_dir = (dir_.path() / "other").string();
   browser_.entries = ScanDirectory(browser_.current_dir);
   browser_.playing_index = -1;
-  Settle();
   PlayUntilTheHeardTrackChanges();
   EXPECT_EQ(playback_.now_playing, dir_ / "other/x.mp3");
   EXPECT_EQ(browser_.playing_index, RowOf("x.mp3"));

@@ -7,6 +7,7 @@
 
 #include "audio/player.h"
 #include "audio/track.h"
+#include "tests/audio/one_track_player.h"
 #include "tests/audio/platform/queue_feeder.h"
 #include "tests/support/media.h"
 #include "tests/support/temp_dir.h"
@@ -38,7 +39,7 @@ class PlayerOnRealOutputTest : public ::testing::Test {
   std::string Play(const MediaRecipe& recipe) {
     const std::string path = test_support::MakeMedia(recipe);
     EXPECT_EQ(LoadTrack(&track_, path.c_str()), 0);
-    player_ = CreatePlayer(&track_);
+    player_ = engine_test::CreateOneTrackPlayer(&track_);
     EXPECT_NE(player_, nullptr);
     if (player_ != nullptr) {
       EXPECT_TRUE(StartPlayer(player_));
