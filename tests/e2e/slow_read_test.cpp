@@ -56,10 +56,10 @@ class SlowReadTest : public ::testing::Test {
 
   // Mounts the share, read at the pace that makes the slow file take kSlowReadSeconds, and
   // starts the program on it (a file to play at once, or the share's folder).
-  void Start(const std::string& failing = "", const std::string& first = "") {
+  void Start(const test_support::MirrorFaults& faults = {}, const std::string& first = "") {
     const auto slow_bytes = static_cast<int64_t>(fs::file_size(dir_.path() / "share" / kSlow));
     pace_ = test_support::PaceToRead(slow_bytes, kSlowReadSeconds);
-    mirror_ = std::make_unique<test_support::SlowMirror>(dir_.path() / "share", pace_, failing);
+    mirror_ = std::make_unique<test_support::SlowMirror>(dir_.path() / "share", pace_, faults);
     ASSERT_TRUE(mirror_->ok()) << "the mirror did not mount:\n" << mirror_->Errors();
     const std::string path = first.empty() ? mirror_->path().string() : *mirror_ / first;
     session_ = std::make_unique<TmuxSession>(
@@ -186,7 +186,7 @@ TEST_F(SlowReadTest, AFailedReadGivesItsFailureLinesThenNothingIsLoaded) {
   good.tags.title = "Intact";
   Add("1 good.wav", good);
   Add("2 broken.wav", test_support::Recipe(MediaFormat::kWav, 1.0));
-  Start("2 broken.wav", "1 good.wav");
+  Start({{{"2 broken.wav", 0}}, {}}, "1 good.wav");
   ASSERT_TRUE(test_support::WaitForNowPlaying(*session_, "Intact", Patience()))
       << session_->ScreenText();
   Choose("2 broken.wav");
