@@ -157,7 +157,8 @@ TEST_P(SlowShareTest, LeavingTheFolderDuringAReadAheadStartsNothing) {
   }
   const std::vector<int16_t> heard =
       test_support::WithoutSilentFrames(server_->StopRecording(), kChannels);
-  EXPECT_TRUE(started.empty()) << "a file started by itself after the listener left: " << started;
+  EXPECT_TRUE(started.empty()) << "a file started by itself after the listener left (part 2 was "
+                               << "opened " << mirror_->Opens(kPart2) << " times): " << started;
   const size_t same = FirstDifference(heard, part1);
   EXPECT_TRUE(same == part1.size() && heard.size() == part1.size())
       << "the recording holds part 1 to its frame " << same / kChannels << " of "
@@ -196,6 +197,9 @@ TEST_P(SlowShareTest, AFileChosenFromALocalFolderPlaysWhileTheShareNeverAnswers)
     return;
   }
   ASSERT_TRUE(test_support::HighlightListingRow(*session_, "b chosen.wav"));
+  ASSERT_LT(test_support::WithoutSilentFrames(server_->RecordedSoFar(), kChannels).size(),
+            Part1().size())
+      << "part 1 had been heard out before the file was chosen: the case was not made";
   session_->SendKeys({"Enter"});
   // Its own read takes a pass or two; the bound is there only for a program that never starts it.
   const bool started = test_support::WaitForNowPlaying(*session_, "Chosen", kPatience);
@@ -203,15 +207,27 @@ TEST_P(SlowShareTest, AFileChosenFromALocalFolderPlaysWhileTheShareNeverAnswers)
                           "part 2 held: "
                        << mirror_->Unanswered(kPart2) << "):\n"
                        << session_->ScreenText();
-  const auto tail_is_chosen = [&] {
-    const std::vector<int16_t> heard =
-        test_support::WithoutSilentFrames(server_->RecordedSoFar(), kChannels);
-    return heard.size() >= chosen.size() &&
-           std::equal(chosen.begin(), chosen.end(), heard.end() - chosen.size());
+  // Heard whole, right after part 1's beginning: in part 1's place, not after it or after the
+  // file that follows it (the folder plays round, so the chosen file also comes by itself later).
+  std::vector<int16_t> heard;
+  const auto chosen_at = [&] {
+    return std::search(heard.begin(), heard.end(), chosen.begin(), chosen.end()) - heard.begin();
   };
   if (started) {
-    EXPECT_TRUE(test_support::PollUntil(tail_is_chosen, kPatience))
-        << "the chosen file was not heard whole, last in the recording";
+    EXPECT_TRUE(test_support::PollUntil(
+        [&] {
+          heard = test_support::WithoutSilentFrames(server_->RecordedSoFar(), kChannels);
+          return chosen_at() < static_cast<ptrdiff_t>(heard.size());
+        },
+        kPatience))
+        << "the chosen file was not heard whole";
+    const auto at = static_cast<size_t>(chosen_at());
+    const std::vector<int16_t> part1 = Part1();
+    EXPECT_TRUE(at < heard.size() && at < part1.size() &&
+                std::equal(heard.begin(), heard.begin() + at, part1.begin()))
+        << "the chosen file was heard from frame " << at / kChannels
+        << ", not in part 1's place: part 1 is heard to its frame "
+        << FirstDifference(heard, part1) / kChannels << " of " << part1.size() / kChannels;
   }
   session_->SendKeys({"Escape"});
   EXPECT_EQ(session_->WaitForExit(), 0) << session_->ScreenText();
