@@ -15,11 +15,12 @@
 // "unanswered NAME" (a read held), "interrupted NAME" or "release NAME", written as it happens.
 //
 // A read that is never answered, as the kernel (fs/fuse) and libfuse treat it:
-// - The reader waits in the kernel. A signal it catches only sends the mirror an interrupt, and
-//   the read goes on waiting. SIGKILL, or the exit of another of its threads, does the same,
-//   and then the kernel holds that thread, and its dying process, until the mirror answers:
-//   such a read ends at once with EINTR here, as a killable wait on a hard NFS mount does, so
-//   that a program with a reader stuck here can still end.
+// - The reader waits in the kernel (state D). A signal it catches only sends the mirror an
+//   interrupt: the read goes on waiting, and the handler runs once it returns. A signal that
+//   ends the process (SIGKILL, one left to its default action, another thread's exit) sends the
+//   interrupt too, and then the kernel holds that thread, and its dying process, until the
+//   mirror answers: such a read ends at once with EINTR here, as a killable wait on a hard NFS
+//   mount does, so that a program with a reader stuck here can still end.
 // - fusermount3 -u fails (EBUSY) while the file is open; fusermount3 -uz detaches the mount,
 //   but the kernel keeps it, and the read waiting, until the last file on it is closed. SIGTERM
 //   ends this process's session: each held read then fails with EIO, and libfuse, which waits
@@ -245,8 +246,6 @@ fuse_operations Operations() {
   return operations;
 }
 
-}  // namespace
-
 // Reads the FAULT arguments from argv[first] on; false when one is malformed.
 bool ReadFaults(int argc, char** argv, int first) {
   for (int i = first; i < argc; ++i) {
@@ -263,6 +262,8 @@ bool ReadFaults(int argc, char** argv, int first) {
   }
   return true;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 6 || !ReadFaults(argc, argv, 6)) {
