@@ -1,7 +1,8 @@
 // An album on a share (tests/support/slow_mirror.h) whose first file plays while the next one is
 // read ahead, through each desktop's server, recorded: what the listener does meanwhile decides
 // what is heard, never the read. Each test waits for events (the mirror's log, the screen, the
-// recording), not for a time, so nothing here depends on the machine's pace.
+// recording), not for a time, so its verdict does not depend on the machine's pace; a machine
+// too slow to make the case at all (the read ahead over before the listener leaves) is told so.
 
 #include <algorithm>
 #include <chrono>
