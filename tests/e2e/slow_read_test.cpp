@@ -3,6 +3,7 @@
 // the program answered, so nothing here depends on the machine's pace.
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -56,10 +57,10 @@ class SlowReadTest : public ::testing::Test {
 
   // Mounts the share, read at the pace that makes the slow file take kSlowReadSeconds, and
   // starts the program on it (a file to play at once, or the share's folder).
-  void Start(const std::string& failing = "", const std::string& first = "") {
+  void Start(const test_support::MirrorFaults& faults = {}, const std::string& first = "") {
     const auto slow_bytes = static_cast<int64_t>(fs::file_size(dir_.path() / "share" / kSlow));
     pace_ = test_support::PaceToRead(slow_bytes, kSlowReadSeconds);
-    mirror_ = std::make_unique<test_support::SlowMirror>(dir_.path() / "share", pace_, failing);
+    mirror_ = std::make_unique<test_support::SlowMirror>(dir_.path() / "share", pace_, faults);
     ASSERT_TRUE(mirror_->ok()) << "the mirror did not mount:\n" << mirror_->Errors();
     const std::string path = first.empty() ? mirror_->path().string() : *mirror_ / first;
     session_ = std::make_unique<TmuxSession>(
@@ -72,21 +73,7 @@ class SlowReadTest : public ::testing::Test {
 
   // Home, down to the row of `name`, Return; then waits until the mirror is asked for it.
   void Choose(const std::string& name) {
-    ASSERT_TRUE(session_->WaitFor(name)) << session_->ScreenText();
-    const std::vector<std::string> screen = session_->Screen();
-    size_t heading = 0;
-    while (heading < screen.size() && screen[heading].find("FILE BROWSER") == std::string::npos) {
-      ++heading;
-    }
-    size_t row = heading + 1;
-    while (row < screen.size() && screen[row].find(name) == std::string::npos) {
-      ++row;
-    }
-    ASSERT_LT(row, screen.size()) << session_->ScreenText();
-    std::vector<std::string> keys = {"Home"};
-    keys.insert(keys.end(), row - heading - 1, "Down");
-    session_->SendKeys(keys);
-    ASSERT_TRUE(HighlightShows(name)) << session_->ScreenText();
+    ASSERT_TRUE(test_support::HighlightListingRow(*session_, name, Patience()));
     session_->SendKeys({"Enter"});
     ASSERT_TRUE(test_support::PollUntil([&] { return mirror_->Opens(name) > 0; }))
         << name << " was never opened";
@@ -180,21 +167,28 @@ TEST_F(SlowReadTest, EscapeEndsTheProgramLongBeforeTheReadWouldFinish) {
   EXPECT_LT(took, 0.4 * kSlowReadSeconds) << "Escape waited for the read";
 }
 
-TEST_F(SlowReadTest, AFailedReadGivesItsFailureLinesThenNothingIsLoaded) {
+// The share drops the read halfway through the file, its header read: the file fails as a whole
+// (it is not played as far as it came), and the file that played makes way for nothing.
+TEST_F(SlowReadTest, AReadDroppedMidwayGivesItsFailureLinesThenNothingIsLoaded) {
   AddSlow();
   MediaRecipe good = test_support::Recipe(MediaFormat::kWav, 30.0, 1, 8000);
   good.tags.title = "Intact";
   Add("1 good.wav", good);
   Add("2 broken.wav", test_support::Recipe(MediaFormat::kWav, 1.0));
-  Start("2 broken.wav", "1 good.wav");
+  const int64_t half =
+      static_cast<int64_t>(fs::file_size(dir_.path() / "share" / "2 broken.wav")) / 2;
+  Start({{{"2 broken.wav", half}}, {}}, "1 good.wav");
   ASSERT_TRUE(test_support::WaitForNowPlaying(*session_, "Intact", Patience()))
       << session_->ScreenText();
   Choose("2 broken.wav");
-  const std::string failure = "Failed to load: " + (*mirror_ / "2 broken.wav") + "\n";
+  const std::string failure =
+      "Failed to read file: Input/output error\nFailed to load: " + (*mirror_ / "2 broken.wav") +
+      "\n";
   EXPECT_TRUE(test_support::PollUntil([&] { return Errors().find(failure) != std::string::npos; },
                                       Patience()))
       << "standard error:\n"
       << Errors();
+  EXPECT_EQ(mirror_->BytesServed("2 broken.wav"), half) << "the read did not fail midway";
   ASSERT_TRUE(session_->WaitFor("Choose audio file")) << session_->ScreenText();
   // Nothing starts by itself after a failure.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

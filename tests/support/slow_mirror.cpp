@@ -85,9 +85,9 @@ std::string WhyNoSlowMirror() {
 }
 
 SlowMirror::SlowMirror(const std::filesystem::path& source, const ReadPace& pace,
-                       const std::string& failing)
-    : source_(source), mount_point_(folder_.path() / "mirror") {
-  std::filesystem::create_directory(mount_point_);
+                       const MirrorFaults& faults, const std::filesystem::path& mount_point)
+    : source_(source), mount_point_(mount_point.empty() ? folder_.path() / "mirror" : mount_point) {
+  std::filesystem::create_directories(mount_point_);
   std::ostringstream rate;
   rate << pace.bytes_per_second;
   std::vector<std::string> arguments = {kDaemonPath,
@@ -96,8 +96,11 @@ SlowMirror::SlowMirror(const std::filesystem::path& source, const ReadPace& pace
                                         std::to_string(pace.round_trip.count()),
                                         rate.str(),
                                         folder_ / "reads.log"};
-  if (!failing.empty()) {
-    arguments.push_back(failing);
+  for (const auto& [name, bytes] : faults.fail_after) {
+    arguments.insert(arguments.end(), {"--fail-after", std::to_string(bytes), name});
+  }
+  for (const std::string& name : faults.never_answer) {
+    arguments.insert(arguments.end(), {"--never-answer", name});
   }
   daemon_ = SpawnProgram(arguments, {}, folder_ / "daemon.out", folder_ / "daemon.errors");
   mounted_ = daemon_ > 0 &&
@@ -111,8 +114,13 @@ SlowMirror::~SlowMirror() { Unmount(); }
 void SlowMirror::Unmount() {
   if (IsMountPoint(mount_point_) &&
       RunProgram({"fusermount3", "-u", "-q", mount_point_.string()}) != 0) {
-    // A reader that still holds a file (a program killed mid-read is reaped a moment later).
+    // A reader still holds a file: a program killed mid-read, reaped a moment later, or a read
+    // held unanswered, which holds its file for as long as the mirror's process runs.
     RunProgram({"fusermount3", "-u", "-z", "-q", mount_point_.string()});
+  }
+  // After a plain unmount the process ends by itself; after a detached one, only once told to.
+  if (StillRunning(daemon_)) {
+    kill(daemon_, SIGTERM);
   }
   if (!PollWhile([this] { return StillRunning(daemon_); }, milliseconds(3000))) {
     kill(daemon_, SIGKILL);
@@ -144,6 +152,14 @@ int SlowMirror::Releases(const std::string& name) const {
 }
 
 int64_t SlowMirror::BytesServed(const std::string& name) const { return Sum("served", name); }
+
+int SlowMirror::Unanswered(const std::string& name) const {
+  return static_cast<int>(Sum("unanswered", name));
+}
+
+int SlowMirror::Interrupted(const std::string& name) const {
+  return static_cast<int>(Sum("interrupted", name));
+}
 
 bool SlowMirror::ReadFinished(const std::string& name) const {
   std::error_code error;

@@ -1,13 +1,16 @@
 #pragma once
 
 // Slow storage for the tests: a read-only FUSE mirror of a folder whose reads take a set time,
-// as a file on a share or a disk that wakes up slowly does (tests/support/slow_mirror_daemon.cpp).
-// Its log tells what the program read and when a read was served whole, so a test can tell
-// "before the read finished" without timing anything.
+// as a file on a share or a disk that wakes up slowly does (tests/support/slow_mirror_daemon.cpp),
+// and whose named files can fail as shares do. Its log tells what the program read and when a
+// read was served whole, failed or was held, so a test can tell "before the read finished"
+// without timing anything.
 
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <set>
 #include <string>
 #include <string_view>
 
@@ -33,17 +36,33 @@ ReadPace PaceToRead(int64_t bytes, double seconds,
 // How long reading a file of `bytes` takes at `pace`.
 double SecondsToRead(int64_t bytes, const ReadPace& pace);
 
+// Faults of the mirror's files, by their names in the source folder.
+struct MirrorFaults {
+  // Reads of the file serve its first so many bytes, then fail with EIO, each taking its time as
+  // any read does: a share dropped mid-read. 0 fails the first read, once it has taken its time.
+  std::map<std::string, int64_t> fail_after;
+  // Reads of the file are never answered, as on a hard mount whose server has gone. Such a read
+  // ends only when its reader's process is killed or ends (EINTR, as a hard NFS mount's killable
+  // wait does), or when the mirror is unmounted (EIO). Each one held keeps a thread of the
+  // mirror's, which has ten: hold a few at most.
+  std::set<std::string> never_answer;
+};
+
 // Empty when a mirror can be mounted here; else why not (no /dev/fuse, no fusermount3, a
 // mount refused in a container).
 std::string WhyNoSlowMirror();
 
 class SlowMirror {
  public:
-  // Mounts a mirror of `source` in a temporary folder; ok() tells whether it is there. Reads of
-  // the file named `failing` (a name in `source`) take their time, then fail with EIO.
+  // Mounts a mirror of `source` at `mount_point` (made when missing, and left in place), or in a
+  // temporary folder when that is empty; ok() tells whether it is there.
   SlowMirror(const std::filesystem::path& source, const ReadPace& pace,
-             const std::string& failing = "");
-  // Unmounts it (fusermount3 -u) and ends its process.
+             const MirrorFaults& faults = {}, const std::filesystem::path& mount_point = {});
+  // Unmounts it and ends its process. A file still open on it (a read held unanswered, a program
+  // killed mid-read) keeps a plain unmount from working: the mount is then detached
+  // (fusermount3 -uz) and the mirror's process told to end, which fails every read it holds with
+  // EIO; the kernel lets go of the mount once its last file is closed. A process that does not
+  // end within seconds is killed, which fails what it held with ENOTCONN.
   ~SlowMirror();
   SlowMirror(const SlowMirror&) = delete;
   SlowMirror& operator=(const SlowMirror&) = delete;
@@ -62,8 +81,12 @@ class SlowMirror {
   // How many times a file of that name was closed after an open.
   int Releases(const std::string& name) const;
   // True once every byte of `name` has been served by one read or another, or once a read of
-  // the failing file has failed: the reader's wait is over.
+  // it has failed: the reader's wait is over.
   bool ReadFinished(const std::string& name) const;
+  // How many reads of `name` (a never_answer file) the mirror has begun to hold unanswered.
+  int Unanswered(const std::string& name) const;
+  // How many reads of `name` ended early because their reader's process was ending.
+  int Interrupted(const std::string& name) const;
 
  private:
   void Unmount();

@@ -5,14 +5,33 @@
 // whose reader's process is ending ends at once, as a disk's read would have. The tests
 // start it through SlowMirror (tests/support/slow_mirror.h), which also reads its log.
 //
-// Usage: slow_mirror SOURCE MOUNTPOINT ROUND_TRIP_MS BYTES_PER_SECOND LOG [FAILING_NAME]
-// A BYTES_PER_SECOND of 0 reads at the source's own pace. Reads of the file named FAILING_NAME
-// (a name in SOURCE) take their time, then fail with EIO. The log gets one line per event,
-// "open NAME", "served NAME BYTES", "failed NAME", "interrupted NAME" or "release NAME", written
-// as it happens.
+// Usage: slow_mirror SOURCE MOUNTPOINT ROUND_TRIP_MS BYTES_PER_SECOND LOG [FAULT...]
+// A BYTES_PER_SECOND of 0 reads at the source's own pace. A FAULT names a file of SOURCE:
+// - "--fail-after BYTES NAME": reads of NAME serve its first BYTES bytes, then fail with EIO, each
+//   read taking its time as the others do (a share dropped mid-read; 0 fails the first read);
+// - "--never-answer NAME": reads of NAME are never answered (a hard mount whose server has
+//   gone), until this process is told to end or the reader's process is ending.
+// The log gets one line per event, "open NAME", "served NAME BYTES", "failed NAME",
+// "unanswered NAME" (a read held), "interrupted NAME" or "release NAME", written as it happens.
+//
+// A read that is never answered, as the kernel (fs/fuse) and libfuse treat it:
+// - The reader waits in the kernel (state D). A signal it catches only sends the mirror an
+//   interrupt: the read goes on waiting, and the handler runs once it returns. A signal that
+//   ends the process (SIGKILL, one left to its default action, another thread's exit) sends the
+//   interrupt too, and then the kernel holds that thread, and its dying process, until the
+//   mirror answers: such a read ends at once with EINTR here, as a killable wait on a hard NFS
+//   mount does, so that a program with a reader stuck here can still end.
+// - fusermount3 -u fails (EBUSY) while the file is open; fusermount3 -uz detaches the mount,
+//   but the kernel keeps it, and the read waiting, until the last file on it is closed. SIGTERM
+//   ends this process's session: each held read then fails with EIO, and libfuse, which waits
+//   for its worker threads, can end. Killing this process instead aborts the connection: every
+//   read still waiting fails with ENOTCONN.
+// - Each held read keeps one of libfuse's worker threads (at most 10 by default): hold no more
+//   than a few at once, or the mirror stops answering anything.
 
 #define FUSE_USE_VERSION 31
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -20,7 +39,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,7 +61,9 @@ struct Settings {
   std::string source;
   std::chrono::milliseconds round_trip{0};
   double bytes_per_second = 0;
-  std::string failing_name;  // "/NAME", as the mirror's paths are.
+  // By "/NAME", as the mirror's paths are: the bytes served before reads fail.
+  std::map<std::string, int64_t> fail_after;
+  std::set<std::string> never_answer;
   int log_fd = -1;
 };
 
@@ -89,20 +112,38 @@ bool ReaderIsEnding(pid_t reader) {
   return ending;
 }
 
-// Sleeps for `wait` in short steps. Stops early, false, once the reader's process is ending (the
-// kernel holds that process until the read is answered) or the mirror is being unmounted.
+// True once the reader's process is ending (the kernel holds that process until the read is
+// answered) or the mirror is being unmounted: a read must be answered now.
+bool MustAnswer() {
+  const fuse_context* context = fuse_get_context();
+  return (fuse_interrupted() != 0 && ReaderIsEnding(context->pid)) ||
+         fuse_session_exited(fuse_get_session(context->fuse)) != 0;
+}
+
+// Sleeps for `wait` in short steps. Stops early, false, once MustAnswer().
 bool Pace(std::chrono::duration<double> wait) {
   const auto until = std::chrono::steady_clock::now() + wait;
-  const fuse_context* context = fuse_get_context();
-  fuse_session* session = fuse_get_session(context->fuse);
   while (std::chrono::steady_clock::now() < until) {
-    if ((fuse_interrupted() != 0 && ReaderIsEnding(context->pid)) ||
-        fuse_session_exited(session) != 0) {
+    if (MustAnswer()) {
       return false;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   return true;
+}
+
+// A read of a file whose server has gone: held until it must be answered.
+int NeverAnswer(const std::string& name) {
+  Log("unanswered", name);
+  while (!MustAnswer()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (fuse_session_exited(fuse_get_session(fuse_get_context()->fuse)) != 0) {
+    Log("failed", name);
+    return -EIO;
+  }
+  Log("interrupted", name);
+  return -EINTR;
 }
 
 void* Init(fuse_conn_info*, fuse_config* config) {
@@ -153,6 +194,9 @@ int Open(const char* path, fuse_file_info* info) {
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* info) {
   auto* file = reinterpret_cast<OpenFile*>(info->fh);
+  if (g_settings.never_answer.count(file->name) != 0) {
+    return NeverAnswer(file->name);
+  }
   if (!file->waited_round_trip.exchange(true) && !Pace(g_settings.round_trip)) {
     Log("interrupted", file->name);
     return -EINTR;
@@ -167,12 +211,20 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info* i
     Log("interrupted", file->name);
     return -EINTR;
   }
-  if (file->name == g_settings.failing_name) {
-    Log("failed", file->name);
-    return -EIO;
+  // A failing file gives what it has before its limit, and then fails: the reader sees a short
+  // read, and its next read fails.
+  int64_t served = count;
+  const auto fault = g_settings.fail_after.find(file->name);
+  if (fault != g_settings.fail_after.end()) {
+    const int64_t before_limit = std::max<int64_t>(0, fault->second - offset);
+    if (before_limit == 0) {
+      Log("failed", file->name);
+      return -EIO;
+    }
+    served = std::min(served, before_limit);
   }
-  Log("served", file->name, count);
-  return static_cast<int>(count);
+  Log("served", file->name, served);
+  return static_cast<int>(served);
 }
 
 int Release(const char*, fuse_file_info* info) {
@@ -194,12 +246,30 @@ fuse_operations Operations() {
   return operations;
 }
 
+// Reads the FAULT arguments from argv[first] on; false when one is malformed.
+bool ReadFaults(int argc, char** argv, int first) {
+  for (int i = first; i < argc; ++i) {
+    const std::string option = argv[i];
+    if (option == "--fail-after" && i + 2 < argc) {
+      g_settings.fail_after[std::string("/") + argv[i + 2]] = std::atoll(argv[i + 1]);
+      i += 2;
+    } else if (option == "--never-answer" && i + 1 < argc) {
+      g_settings.never_answer.insert(std::string("/") + argv[i + 1]);
+      i += 1;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 6 || argc > 7) {
+  if (argc < 6 || !ReadFaults(argc, argv, 6)) {
     std::fprintf(stderr,
-                 "usage: %s SOURCE MOUNTPOINT ROUND_TRIP_MS BYTES_PER_SECOND LOG [FAILING_NAME]\n",
+                 "usage: %s SOURCE MOUNTPOINT ROUND_TRIP_MS BYTES_PER_SECOND LOG"
+                 " [--fail-after BYTES NAME | --never-answer NAME]...\n",
                  argv[0]);
     return 2;
   }
@@ -212,9 +282,6 @@ int main(int argc, char** argv) {
   if (g_settings.log_fd < 0) {
     std::perror(argv[5]);
     return 1;
-  }
-  if (argc == 7) {
-    g_settings.failing_name = std::string("/") + argv[6];
   }
   // auto_unmount: a helper of libfuse's unmounts the mirror when this process ends, however.
   std::vector<const char*> fuse_arguments = {argv[0], argv[2], "-f", "-o",

@@ -109,6 +109,36 @@ std::string HighlightedRow(TmuxSession& session) {
   return "";
 }
 
+bool HighlightListingRow(TmuxSession& session, const std::string& name,
+                         std::chrono::milliseconds timeout) {
+  if (!session.WaitFor(name, timeout)) {
+    ADD_FAILURE() << "no row holds " << name << ":\n" << session.ScreenText();
+    return false;
+  }
+  const std::vector<std::string> screen = session.Screen();
+  size_t heading = 0;
+  while (heading < screen.size() && screen[heading].find("FILE BROWSER") == std::string::npos) {
+    ++heading;
+  }
+  size_t row = heading + 1;
+  while (row < screen.size() && screen[row].find(name) == std::string::npos) {
+    ++row;
+  }
+  if (row >= screen.size()) {
+    ADD_FAILURE() << "no row of the listing holds " << name << ":\n" << session.ScreenText();
+    return false;
+  }
+  std::vector<std::string> keys = {"Home"};
+  keys.insert(keys.end(), row - heading - 1, "Down");
+  session.SendKeys(keys);
+  if (!PollUntil([&] { return HighlightedRow(session).find(name) != std::string::npos; },
+                 timeout)) {
+    ADD_FAILURE() << "the highlight did not reach " << name << ":\n" << session.ScreenText();
+    return false;
+  }
+  return true;
+}
+
 TmuxSession::TmuxSession(const std::string& command,
                          const std::map<std::string, std::string>& environment, int width,
                          int height) {

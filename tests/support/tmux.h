@@ -81,6 +81,12 @@ class TmuxSession {
 // The text of the screen row drawn in inverse video (the highlighted row), or "" when none is.
 std::string HighlightedRow(TmuxSession& session);
 
+// Moves the highlight of the program's listing to the row that holds `name`: Home, then Down as
+// many rows as it is below the first. False, with the screen in a test failure, when no row
+// holds it or the highlight does not get there within `timeout`.
+bool HighlightListingRow(TmuxSession& session, const std::string& name,
+                         std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 }  // namespace test_support
 
 // Skips the current test when the tmux command is missing.
