@@ -171,14 +171,10 @@ void FollowPlayer(Player* follower, Player* predecessor) {
     follower->awaiting = true;
   }
   follower->predecessor = predecessor;
-  bool heard_out = false;
-  {
-    std::lock_guard<std::mutex> lock(predecessor->follow_lock);
-    predecessor->follower = follower;
-    heard_out = predecessor->handed_over;
-  }
+  std::lock_guard<std::mutex> lock(predecessor->follow_lock);
+  predecessor->follower = follower;
   // Heard out already: nobody else will tell it.
-  if (heard_out) {
+  if (predecessor->handed_over) {
     PredecessorPlayedOut(follower);
   }
 }

@@ -9,11 +9,13 @@
 // - The queue's refill thread runs RefillBuffer for each buffer heard, with `fill_lock` held
 //   while the source fills it (the source may decode a whole buffer under it). The main thread
 //   takes `fill_lock` too, for as long, when it primes or resumes the filling.
-// - A follower (FollowPlayer) is started by whichever thread sees its predecessor played out:
-//   the predecessor's refill thread, or the main thread inside ResumeFilling or FollowPlayer.
-//   That start holds the predecessor's `follow_lock`, then the follower's `start_lock`, and
-//   waits for AudioQueueStart. The main thread takes a Player's `start_lock` to pause or resume
-//   it, never across a call that waits for the server, and never with `fill_lock`.
+// - A follower (FollowPlayer) is started by whichever thread sees its predecessor heard out: the
+//   predecessor's refill thread, or the main thread inside ResumeFilling or FollowPlayer; such a
+//   start holds the predecessor's `follow_lock`, then the follower's `start_lock`. One held by
+//   a pause is started by the main thread's ResumePlayer, under its `start_lock` alone. A start
+//   does not wait for the server (AudioQueueStart only asks). The main thread takes a Player's
+//   `start_lock` to pause, resume or free it, never across a call that waits for the server,
+//   and never with `fill_lock`.
 // - Lock order: `follow_lock` (the predecessor's), then `start_lock` (the follower's), then the
 //   platform's queue locks. `fill_lock` is never held with either of the first two.
 

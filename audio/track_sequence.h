@@ -11,7 +11,7 @@
 // which file follows a given one on its listing, and reads back a snapshot of what is heard; it
 // never waits for a file, and never sees a Player, a track of the sequence or a lock.
 //
-// States, and the moves between them (each function below says which it makes):
+// States, and the moves between them:
 // - What plays:
 //     idle --PlayNow, or a chosen file read--> playing
 //     playing --the stream's data ends, a track of another shape read--> handing over
