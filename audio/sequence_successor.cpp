@@ -27,10 +27,7 @@ void TrackSequence::NameSuccessor(const FileOnListing& listing, const SequencedT
 }
 
 void TrackSequence::SetSuccessor(const std::string& path, const SequencedTrack& after) {
-  if (ahead_.has_value()) {
-    loader_.Cancel(ahead_->request);
-    ahead_.reset();
-  }
+  CancelReadAhead();
   StreamFeed& feed = *Decoding().feed;
   std::unique_ptr<SequencedTrack> dropped = feed.TakeBackJoin();
   waiting_track_.reset();

@@ -24,6 +24,8 @@ void TrackSequence::FreeStreams() {
   FreePlayer(follower_.player);
   heard_ = Stream{};
   follower_ = Stream{};
+  // What was read ahead was for the streams that went.
+  CancelReadAhead();
   waiting_track_.reset();
   successor_ = Successor::kUnnamed;
   successor_of_ = 0;
@@ -36,11 +38,9 @@ void TrackSequence::FreeStreams() {
 }
 
 void TrackSequence::Stop() {
-  for (std::optional<Read>* read : {&chosen_, &ahead_}) {
-    if (read->has_value()) {
-      loader_.Cancel((*read)->request);
-      read->reset();
-    }
+  if (chosen_.has_value()) {
+    loader_.Cancel(chosen_->request);
+    chosen_.reset();
   }
   FreeStreams();
 }
@@ -82,11 +82,15 @@ void TrackSequence::CloseSpentTracks() {
   }
 }
 
-void TrackSequence::DropReadAhead() {
+void TrackSequence::CancelReadAhead() {
   if (ahead_.has_value()) {
     loader_.Cancel(ahead_->request);
     ahead_.reset();
   }
+}
+
+void TrackSequence::DropReadAhead() {
+  CancelReadAhead();
   waiting_track_.reset();
   if (heard_.player != nullptr) {
     StreamFeed& feed = *Decoding().feed;

@@ -148,6 +148,7 @@ class TrackSequence {
   void FreeStreams();
   SequenceChange TakeChosen(LoadedFile answer);
   void CloseSpentTracks();
+  void CancelReadAhead();
   void DropReadAhead();
   std::unique_ptr<SequencedTrack> Sequenced(OwnedTrack track, const std::string& path);
   SequenceChange StepStreams(const FileOnListing& listing);
