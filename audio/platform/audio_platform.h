@@ -11,9 +11,9 @@
 //
 // Threads and locks:
 // - Audio files and decoders: each one is used by one thread at a time, whichever it is. The
-//   program opens, reads the properties of and closes a file on its loader's thread or on its
-//   main thread; a decoder then reads on the queue's refill thread (through the refill
-//   routine), or on the main thread while it primes a queue's buffers or fills buffers that
+//   program opens, reads the properties of and closes a file on one of its loader's reader
+//   threads or on its main thread; a decoder then reads on the queue's refill thread (through the
+//   refill routine), or on the main thread while it primes a queue's buffers or fills buffers that
 //   waited for the next track, never on two at once (the program's own lock sees to it).
 // - Queue operations run on the program's main thread, except those the refill routine makes
 //   (below) and one start: once a queue that has ended has been heard out, its refill routine
@@ -22,12 +22,15 @@
 //   (PipeWire's own, then PulseAudio's); for each that has no connection (the first queue, or a
 //   server that went away) it waits up to two seconds for one, and before that as long again
 //   for the lock of that protocol's one connection, which another thread holds while it
-//   connects (the refill thread of a queue whose server went away reconnects under it).
-//   AudioQueuePause waits up to 0.1 s for the server to take the pause. AudioQueueDispose
-//   waits for a refill under way (a decode of one buffer, or the program's own lock around it)
-//   and for a try to reopen a lost output (at worst the seconds a connection and its lock may
-//   take). Every other operation waits only for the locks below, each held for moments, never
-//   for a decode or for the server to answer.
+//   connects (the refill thread of a queue whose server went away reconnects under it); where
+//   none answers, it asks each protocol once more, under that lock, whether its server is away.
+//   AudioQueuePause waits up to 0.1 s for the server to take the pause, holding the queue's
+//   output lock meanwhile. AudioQueueDispose waits for a refill under way (a decode of one
+//   buffer, or the program's own locks around it, which another thread may hold as long) and
+//   for a try to reopen a lost output, which waits as AudioQueueNewOutput does: at worst, for
+//   each protocol, two seconds for its lock, two for a connection and two more for the lock to
+//   ask whether the server is away, some twelve seconds in all. Every other operation waits only
+//   for the locks below.
 // - Each queue has a refill thread of its own. It is an ordinary thread, not the output's
 //   real-time one: it calls the refill routine, with no lock held, once for every buffer that
 //   has been heard, in playing order. The routine may take the time to decode a buffer, as
@@ -37,13 +40,17 @@
 //   stream, and keeps trying while the server is not back; the new stream plays on from what
 //   was last heard. A queue made while a server that answered before is away starts out so,
 //   with nothing heard yet.
-// - The output's own threads do nothing but copy enqueued PCM and tell the queue what has been
-//   heard, when a drain has ended, and when the stream is lost: the sound server's main
-//   loop (libpulse's, or PipeWire's thread loop), PipeWire's data thread, which the graph wakes
-//   in real time once a cycle to take a quantum from the queue, and SDL's audio thread. None of
-//   them decodes or calls the refill routine, so a slow decode cannot starve the output.
-// - Locks, always taken in this order, each held for moments: the queue's output lock (held for
-//   every call into the output, since the refill thread may replace the output), then the
+// - The output's own threads copy enqueued PCM and tell the queue what has been heard, when a
+//   drain has ended, and when the stream is lost: the sound server's main loop (libpulse's, or
+//   PipeWire's thread loop), PipeWire's data thread, which the graph wakes in real time once a
+//   cycle to take a quantum from the queue, and SDL's audio thread. Besides, the main loops
+//   take a stream that has drained and stays idle out of the graph (PipeWire) or cork it
+//   (PulseAudio), and PipeWire's thread loop, when its stream is lost, waits for a process call
+//   under way on the data thread to return before it tells the queue. None of them decodes or
+//   calls the refill routine, so a slow decode cannot starve the output.
+// - Locks, always taken in this order, each held for moments but where this says otherwise:
+//   the queue's output lock (held for every call into the output, since the refill thread may
+//   replace the output, and so across AudioQueuePause's wait for the server), then the
 //   output's own lock (the server's main-loop lock, libpulse's or PipeWire's thread loop's, or
 //   SDL's device lock), then the queue's lock (its buffers and counts). The output's threads
 //   take only the last two, in that order; PipeWire's data thread takes only the queue's lock,
@@ -56,9 +63,10 @@
 // new stream that replaces a lost one. The sound server's clock takes its latency off:
 // PulseAudio's is the stream's timing, PipeWire's counts what its graph has taken from the
 // stream, from the stream's position report each cycle, less the graph's delay to its device.
-// SDL's counts what has been copied to the device, whose own buffer is short. Once the queue
-// has stopped (at once, or after its last buffer played out) the clock fails. A stream that has
-// run dry may have its clock stand short of the last frame written, for good (a sink that
+// SDL's counts what has been copied to the device, whose own buffer is short. The clock fails
+// before the queue's first start and once it has stopped (at once, or after its last buffer
+// played out); a paused queue answers, its count standing where the sound stopped. A stream that
+// has run dry may have its clock stand short of the last frame written, for good (a sink that
 // renders far ahead does so): nothing waits for the clock to reach the end.
 
 #include <cstdint>
@@ -295,14 +303,14 @@ OSStatus AudioQueuePause(AudioQueueRef queue);
 OSStatus AudioQueueStop(AudioQueueRef queue, Boolean immediate);
 
 // mSampleTime = frames heard since the first start, at the client rate: the output's latency is
-// taken off, and the count stands still while paused. Fails when the queue is not running.
+// taken off, and the count stands still while paused. Fails before the first start and once the
+// queue has stopped; answers while paused.
 OSStatus AudioQueueGetCurrentTime(AudioQueueRef queue, AudioQueueTimelineRef timeline,
                                   AudioTimeStamp* out_time, Boolean* out_discontinuity);
 
 // Frees the queue and its buffers, and silences its output at once. Immediate: when it returns,
 // no refill call is running and none will start; a refill under way is waited for, and so is a
-// try to reopen a lost output (at worst the two seconds a connection may take, for each
-// protocol tried).
+// try to reopen a lost output (see above: some seconds at worst).
 OSStatus AudioQueueDispose(AudioQueueRef queue, Boolean immediate);
 
 // --- The info dictionary ---------------------------------------------------------------------
