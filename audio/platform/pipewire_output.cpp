@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <utility>
 
@@ -199,7 +203,9 @@ class PipeWireOutput final : public AudioOutput {
     const bool timed =
         pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0;
     if (timed) {
-      output_queue::MarkHeard(queue_, ReadClock(written, time));
+      const UInt64 heard = ReadClock(written, time);
+      output_queue::MarkHeard(queue_, heard);
+      last_report_ = {time, written, heard, taken / frame_bytes_};
     }
     // The last frames of a draining stop are in the graph's hands once queued: it mixes them in
     // this cycle, and its driver hands the mix on whatever becomes of the stream, so there is no
@@ -216,11 +222,12 @@ class PipeWireOutput final : public AudioOutput {
 
   // Frames heard, from the stream's position report of this cycle: what the graph has taken
   // (written, less what waits in the stream's buffers and its resampler) less what is still on
-  // its way to the device. The buffer queued just now is mixed in this cycle, and the graph's
-  // driver hands the mix to its device as the next cycle begins: a server that goes away before
-  // then never plays it. The delay is the graph's to its device; a frame taken at a tick is heard
-  // that long after, so once the stream runs dry its last frames are heard as the ticks run on.
-  // Data thread.
+  // its way to the device. The buffer queued just now is mixed as this cycle ends, unless the
+  // server takes the stream out of the graph first, and nothing tells the stream which: it counts
+  // only from the next cycle on. A server that goes away thus has the next stream play that
+  // buffer again (one quantum, at most, heard twice) rather than skip it. The delay is the graph's
+  // to its device; a frame taken at a tick is heard that long after, so once the stream runs dry
+  // its last frames are heard as the ticks run on. Data thread.
   UInt64 ReadClock(UInt64 written, const pw_time& time) {
     const UInt64 waiting = std::min<UInt64>(written, time.queued + time.buffered);
     const UInt64 taken = written - waiting;
@@ -266,8 +273,7 @@ class PipeWireOutput final : public AudioOutput {
   }
 
   // The server went away, or dropped the stream: the queue opens another, which plays on from
-  // the last frame the graph took. The graph's last cycle is the last thing heard of it. Runs on
-  // the loop's thread.
+  // the clock, the buffer the graph took last included. Runs on the loop's thread.
   void Lose() {
     if (closing_ || lost_.exchange(true)) {
       return;
@@ -278,9 +284,34 @@ class PipeWireOutput final : public AudioOutput {
         graph_->data_loop(),
         [](spa_loop*, bool, uint32_t, const void*, size_t, void*) { return 0; }, 0, nullptr, 0,
         true, nullptr);
+    LogLoss();
     Disarm(idle_cork_);
     output_queue::MarkHeard(queue_, heard_frames_.load());
     output_queue::LoseOutput(queue_);
+  }
+
+  // Appends what the stream's last position report said to the file that BREVALO_PIPEWIRE_LOG
+  // names, if any: one line per lost stream, for measuring restarts against a recording. The
+  // times are CLOCK_MONOTONIC's, the graph's own. Runs on the loop's thread, in Lose, once the
+  // data thread no longer writes the report.
+  void LogLoss() const {
+    const char* path = std::getenv("BREVALO_PIPEWIRE_LOG");
+    FILE* log = path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+    if (log == nullptr) {
+      return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    const pw_time& time = last_report_.time;
+    std::fprintf(log,
+                 "lost %" PRId64 " cycle %" PRId64 " ticks %" PRIu64 " rate %" PRIu32 "/%" PRIu32
+                 " delay %" PRId64 " queued %" PRIu64 " buffered %" PRIu64 " written %" PRIu64
+                 " heard %" PRIu64 " last %" PRIu64 " clock %" PRIu64 "\n",
+                 int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec, time.now, time.ticks,
+                 time.rate.num, time.rate.denom, time.delay, time.queued, time.buffered,
+                 uint64_t{last_report_.written}, uint64_t{last_report_.heard},
+                 uint64_t{last_report_.last}, uint64_t{heard_frames_.load()});
+    std::fclose(log);
   }
 
   // The drain has ended: runs on the loop's thread.
@@ -341,6 +372,14 @@ class PipeWireOutput final : public AudioOutput {
   UInt64 taken_frames_ = 0;
   UInt64 taken_ticks_ = kClockUnseen;  // The graph's ticks when the last frame was taken.
   bool drain_seen_ = false;            // A drain was due at the last process call.
+  // The last position report, and what the clock made of it. Read by Lose once the data thread
+  // has stopped calling.
+  struct Report {
+    pw_time time{};
+    UInt64 written = 0;  // Frames given to the graph, the cycle's buffer included.
+    UInt64 heard = 0;
+    UInt64 last = 0;  // Frames of the cycle's buffer.
+  } last_report_;
   // Shared between the threads.
   std::atomic<UInt64> written_frames_{0};  // Written on the data thread.
   std::atomic<UInt64> heard_frames_{0};    // Written on the data thread.
