@@ -65,12 +65,12 @@ void PrintRestart(size_t index, const RestartOutcome& restart) {
               Milliseconds(restart.sound_back_after, "-").c_str(), Frame(seen.last_heard).c_str(),
               Frame(seen.first_heard).c_str(), Frames(seen.resumed_after).c_str());
   if (restart.went_on_from.has_value()) {
-    // Against the frame the program's clock went on from: the frame after the last one heard,
-    // and the first heard after the restart.
+    // Against the first frame the program gave the graph after the restart: the frame after the
+    // last one heard, and the first one heard after.
     const auto from = [&restart](const std::optional<int64_t>& frame) {
       return frame.has_value() ? std::optional(*frame - *restart.went_on_from) : std::nullopt;
     };
-    std::printf("; its clock went on from %ld: next unheard frame %s, first heard %s",
+    std::printf("; gave the graph %ld first: next unheard frame %s, first heard %s",
                 static_cast<long>(*restart.went_on_from),
                 Frames(from(seen.last_heard.has_value() ? std::optional(*seen.last_heard + 1)
                                                         : std::nullopt))
@@ -81,10 +81,10 @@ void PrintRestart(size_t index, const RestartOutcome& restart) {
     std::printf("; recorder started late: %s", Frames(seen.late_recorder_after).c_str());
   }
   if (restart.loss.has_value()) {
-    const test_support::LossReport& loss = *restart.loss;
+    const test_support::StreamReport& loss = *restart.loss;
     std::printf(
         "; last report %.1f ms after the stop began, written %lu, heard %lu, last buffer %lu, "
-        "queued %lu, delay %ld; went on from %lu",
+        "queued %lu, delay %ld; clock %lu",
         static_cast<double>(loss.cycle_ns - restart.stop_ns) / 1e6,
         static_cast<unsigned long>(loss.written), static_cast<unsigned long>(loss.heard),
         static_cast<unsigned long>(loss.last), static_cast<unsigned long>(loss.queued),
@@ -134,6 +134,24 @@ void PrintSummary(const char* title, const RestartSeriesReport& report) {
         static_cast<long>(resumes.front()), static_cast<long>(resumes.back()),
         static_cast<double>(resumes.front()) / 44.1, static_cast<double>(resumes.back()) / 44.1,
         resumes.size() - static_cast<size_t>(twice + skipped), twice, skipped);
+  }
+  int given = 0;
+  int given_exact = 0;
+  int given_early = 0;
+  int given_late = 0;
+  for (const RestartOutcome& restart : report.restarts) {
+    if (restart.went_on_from.has_value() && restart.seen.last_heard.has_value()) {
+      const int64_t from = *restart.went_on_from - (*restart.seen.last_heard + 1);
+      ++given;
+      given_exact += from == 0 ? 1 : 0;
+      given_early += from < 0 ? 1 : 0;
+      given_late += from > 0 ? 1 : 0;
+    }
+  }
+  if (given > 0) {
+    std::printf(
+        "; by the first frame it gave the graph, of %d: the next unheard %d, earlier %d, later %d",
+        given, given_exact, given_early, given_late);
   }
   if (!late_recorder.empty()) {
     std::printf("; a recorder started once the sound was back shows %.1f to %.1f ms skipped",

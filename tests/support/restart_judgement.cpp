@@ -91,27 +91,31 @@ std::vector<ResumeSeen> JudgeResumes(const std::vector<ServerLifeRecordings>& li
   return resumes;
 }
 
-std::vector<LossReport> ReadLossReports(const std::filesystem::path& path) {
-  std::vector<LossReport> reports;
+std::vector<StreamReport> ReadStreamReports(const std::filesystem::path& path) {
+  std::vector<StreamReport> reports;
   std::ifstream in(path);
   std::string line;
   while (std::getline(in, line)) {
     std::istringstream words(line);
     std::map<std::string, std::string> fields;
+    std::string event;
     std::string key;
     std::string value;
+    words >> event;
+    if ((event != "lost" && event != "closed") || !(words >> value)) {
+      continue;
+    }
+    fields["ended"] = value;
     while (words >> key >> value) {
       fields[key] = value;
-    }
-    if (fields.count("lost") == 0 || fields.count("clock") == 0) {
-      continue;
     }
     const auto number = [&fields](const char* name) -> int64_t {
       const auto found = fields.find(name);
       return found == fields.end() ? 0 : std::stoll(found->second);
     };
-    LossReport report;
-    report.lost_ns = number("lost");
+    StreamReport report;
+    report.lost = event == "lost";
+    report.ended_ns = number("ended");
     report.cycle_ns = number("cycle");
     report.delay = number("delay");
     report.queued = static_cast<uint64_t>(number("queued"));
@@ -120,9 +124,37 @@ std::vector<LossReport> ReadLossReports(const std::filesystem::path& path) {
     report.heard = static_cast<uint64_t>(number("heard"));
     report.last = static_cast<uint64_t>(number("last"));
     report.clock = static_cast<uint64_t>(number("clock"));
+    report.first_ns = number("at");
+    // Little-endian 16-bit samples, two hex digits a byte.
+    const std::string bytes = fields.count("first") != 0 ? fields["first"] : "";
+    for (size_t at = 0; at + 4 <= bytes.size(); at += 4) {
+      const auto low = static_cast<unsigned>(std::stoul(bytes.substr(at, 2), nullptr, 16));
+      const auto high = static_cast<unsigned>(std::stoul(bytes.substr(at + 2, 2), nullptr, 16));
+      report.first_frame.push_back(static_cast<int16_t>(static_cast<uint16_t>(low | high << 8)));
+    }
     reports.push_back(report);
   }
   return reports;
+}
+
+std::optional<StreamReport> FirstStreamAfter(const std::vector<StreamReport>& reports,
+                                             int64_t from_ns) {
+  const StreamReport* first = nullptr;
+  for (const StreamReport& report : reports) {
+    if (!report.first_frame.empty() && report.first_ns >= from_ns &&
+        (first == nullptr || report.first_ns < first->first_ns)) {
+      first = &report;
+    }
+  }
+  return first != nullptr ? std::optional(*first) : std::nullopt;
+}
+
+std::optional<int64_t> FirstCountedFrame(const StreamReport& stream, int64_t count_frames) {
+  if (stream.first_frame.size() != 2 ||
+      !IsCountedFrame(stream.first_frame[0], stream.first_frame[1])) {
+    return std::nullopt;
+  }
+  return CountedFrame(stream.first_frame[0], stream.first_frame[1]) % count_frames;
 }
 
 }  // namespace test_support

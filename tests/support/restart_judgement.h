@@ -9,7 +9,10 @@
 // recorders lose can only make a resume look later than it was, never hide a skip, and a repeat
 // they show did happen.
 //
-// Also what the program's PipeWire output logs of each lost stream (BREVALO_PIPEWIRE_LOG).
+// What the recordings cannot tell is whether frames missing after a restart were skipped by the
+// player or lost by the graph as the player's new stream joined it. The program's PipeWire output
+// says which (BREVALO_PIPEWIRE_LOG): each of its streams logs, as it ends, the first frame the
+// graph took from it, so a resume can also be placed by what the player gave the graph.
 
 #include <cstdint>
 #include <filesystem>
@@ -62,10 +65,12 @@ std::vector<ResumeSeen> JudgeResumes(const std::vector<ServerLifeRecordings>& li
                                      int64_t count_frames,
                                      std::vector<int64_t>& jumps_while_playing);
 
-// One line of the program's PipeWire log: what a lost stream's last position report said.
-// Times are CLOCK_MONOTONIC nanoseconds; frames are counted from the stream's start.
-struct LossReport {
-  int64_t lost_ns = 0;   // When the program found the stream lost.
+// One line of the program's PipeWire log (BREVALO_PIPEWIRE_LOG): a stream lost or closed, what
+// its last position report said, and the first frame the graph took from it. Times are
+// CLOCK_MONOTONIC nanoseconds; frames are counted from the stream's start.
+struct StreamReport {
+  bool lost = false;     // Else closed.
+  int64_t ended_ns = 0;  // When the program found it lost, or closed it.
   int64_t cycle_ns = 0;  // The graph's time at the last cycle the stream took part in.
   int64_t delay = 0;     // The graph's delay to its device, in ticks.
   uint64_t queued = 0;   // Frames the stream held that the graph had not taken.
@@ -73,10 +78,21 @@ struct LossReport {
   uint64_t written = 0;  // Frames given to the graph, the last cycle's included.
   uint64_t heard = 0;    // The clock at that report.
   uint64_t last = 0;     // Frames of the last cycle's buffer.
-  uint64_t clock = 0;    // The clock when lost: where the next stream plays on from.
+  uint64_t clock = 0;    // The clock at the end: where a stream after a lost one plays on from.
+  // The first frame the graph took, as 16-bit samples, and when; empty when it took none.
+  std::vector<int16_t> first_frame;
+  int64_t first_ns = 0;
 };
 
 // The reports of the log at `path`, in order; lines that are not reports are skipped.
-std::vector<LossReport> ReadLossReports(const std::filesystem::path& path);
+std::vector<StreamReport> ReadStreamReports(const std::filesystem::path& path);
+
+// The first stream to take a frame from `from_ns` on; empty when there is none.
+std::optional<StreamReport> FirstStreamAfter(const std::vector<StreamReport>& reports,
+                                             int64_t from_ns);
+
+// The frame of a count that goes round every `count_frames` frames that `stream` started with;
+// empty when it did not start with a counted stereo frame.
+std::optional<int64_t> FirstCountedFrame(const StreamReport& stream, int64_t count_frames);
 
 }  // namespace test_support

@@ -152,26 +152,63 @@ TEST(JudgeResumesTest, CollectsTheJumpsOfEveryRecording) {
   EXPECT_EQ(jumps, (std::vector<int64_t>{512, 1024, 2048}));
 }
 
-TEST(ReadLossReportsTest, ReadsEveryReportLineAndSkipsTheRest) {
+TEST(ReadStreamReportsTest, ReadsEveryLostOrClosedStreamAndSkipsTheRest) {
   TempDir dir;
   const std::filesystem::path path = dir.path() / "log";
   std::ofstream(path) << "lost 900 cycle 850 ticks 73728 rate 1/44100 delay 0 queued 512 "
-                         "buffered 0 written 74240 heard 73728 last 512 clock 73728\n"
+                         "buffered 0 written 74240 heard 73728 last 512 clock 73728 "
+                         "first 3c000200 at 700\n"
                          "something else\n"
-                         "lost 2000 cycle 1990 ticks 10 rate 1/44100 delay -3 queued 0 buffered 7 "
-                         "written 44100 heard 40000 last 0 clock 44100\n";
-  const std::vector<LossReport> reports = ReadLossReports(path);
+                         "closed 2000 cycle 1990 ticks 10 rate 1/44100 delay -3 queued 0 "
+                         "buffered 7 written 44100 heard 40000 last 0 clock 44100\n";
+  const std::vector<StreamReport> reports = ReadStreamReports(path);
   ASSERT_EQ(reports.size(), 2u);
-  EXPECT_EQ(reports[0].lost_ns, 900);
+  EXPECT_TRUE(reports[0].lost);
+  EXPECT_EQ(reports[0].ended_ns, 900);
   EXPECT_EQ(reports[0].cycle_ns, 850);
   EXPECT_EQ(reports[0].queued, 512u);
   EXPECT_EQ(reports[0].written, 74240u);
   EXPECT_EQ(reports[0].heard, 73728u);
   EXPECT_EQ(reports[0].last, 512u);
   EXPECT_EQ(reports[0].clock, 73728u);
+  EXPECT_EQ(reports[0].first_frame, (std::vector<int16_t>{60, 2}));
+  EXPECT_EQ(reports[0].first_ns, 700);
+  EXPECT_FALSE(reports[1].lost);
   EXPECT_EQ(reports[1].delay, -3);
   EXPECT_EQ(reports[1].buffered, 7u);
   EXPECT_EQ(reports[1].clock, 44100u);
+  EXPECT_TRUE(reports[1].first_frame.empty());
+}
+
+// A report of a stream whose first frame, taken at `at_ns`, was `frame` of the count, or the
+// mono marker track's.
+StreamReport StartedWith(std::optional<int64_t> frame, int64_t at_ns) {
+  StreamReport report;
+  report.first_ns = at_ns;
+  const std::vector<int16_t> samples =
+      frame.has_value() ? static_cast<std::vector<int16_t>>(Recording().Counted(*frame, 1))
+                        : std::vector<int16_t>{-20000};
+  report.first_frame = samples;
+  return report;
+}
+
+TEST(FirstStreamAfterTest, TakesTheStreamThatStartedFirstAfterTheMoment) {
+  const std::vector<StreamReport> reports = {StartedWith(100, 10), StartedWith(40000, 300),
+                                             StartedWith(30000, 200), StreamReport{},
+                                             StartedWith(std::nullopt, 250)};
+  EXPECT_EQ(FirstStreamAfter(reports, 150)->first_ns, 200);
+  EXPECT_EQ(FirstStreamAfter(reports, 0)->first_ns, 10);
+  EXPECT_EQ(FirstStreamAfter(reports, 240)->first_ns, 250);
+  EXPECT_FALSE(FirstStreamAfter(reports, 301).has_value()) << "a stream that took no frame";
+}
+
+TEST(FirstStreamAfterTest, PlacesAStreamThatStartedWithACountedFrameOnly) {
+  EXPECT_EQ(FirstCountedFrame(StartedWith(kCount + 30000, 0), kCount), 30000);
+  EXPECT_FALSE(FirstCountedFrame(StartedWith(std::nullopt, 0), kCount).has_value())
+      << "the mono marker track's frame";
+  StreamReport silent;
+  silent.first_frame = {0, 0};
+  EXPECT_FALSE(FirstCountedFrame(silent, kCount).has_value());
 }
 
 }  // namespace

@@ -195,11 +195,12 @@ std::string WriteRestartTrack(const std::filesystem::path& folder, int64_t frame
   return flac.string();
 }
 
-// The first report of the program's log after `from_ns` and before `until_ns`.
-std::optional<LossReport> LossBetween(const std::vector<LossReport>& reports, int64_t from_ns,
-                                      std::optional<int64_t> until_ns) {
-  for (const LossReport& report : reports) {
-    if (report.lost_ns >= from_ns && (!until_ns.has_value() || report.lost_ns < *until_ns)) {
+// The first loss in the program's log after `from_ns` and before `until_ns`.
+std::optional<StreamReport> LossBetween(const std::vector<StreamReport>& reports, int64_t from_ns,
+                                        std::optional<int64_t> until_ns) {
+  for (const StreamReport& report : reports) {
+    if (report.lost && report.ended_ns >= from_ns &&
+        (!until_ns.has_value() || report.ended_ns < *until_ns)) {
       return report;
     }
   }
@@ -228,6 +229,10 @@ std::string NameOf(DaemonStop stop) {
   return stop == DaemonStop::kAllAtOnce ? "all at once" : "as systemd does";
 }
 
+int64_t CountFrames(RestartPlan plan, int restarts) {
+  return plan == RestartPlan::kAlbumAtEachMoment ? kAlbumFrames : TrackFrames(restarts);
+}
+
 bool WriteRestartAlbum(const std::filesystem::path& folder) {
   for (int64_t track = 0; track < kCountedTracks; ++track) {
     if (!WriteCountingTrack(folder / (std::to_string(track + 1) + ".wav"), kTrackFrames,
@@ -244,7 +249,7 @@ RestartSeriesReport RunRestartSeries(SoundServer& server, const RestartSeriesOpt
   const std::filesystem::path music = work.path() / "music";
   std::filesystem::create_directories(music);
   const bool album = options.plan == RestartPlan::kAlbumAtEachMoment;
-  const int64_t count_frames = album ? kAlbumFrames : TrackFrames(options.restarts);
+  const int64_t count_frames = CountFrames(options.plan, options.restarts);
   const std::string first_track = album
                                       ? (WriteRestartAlbum(music) ? (music / "1.wav").string() : "")
                                       : WriteRestartTrack(music, count_frames);
@@ -320,6 +325,12 @@ RestartSeriesReport RunRestartSeries(SoundServer& server, const RestartSeriesOpt
     }
     outcome.stop_ns = MonotonicNs();
     if (graph && outcome.stop == DaemonStop::kAllAtOnce) {
+      // Before the server's own recorder is stopped: it would otherwise leave the graph first,
+      // and the graph's other recorders may miss the cycle in which it does. The daemons are
+      // this process's children, and their ids are not reused until StopDaemons reaps them.
+      for (const pid_t pid : server.daemon_pids()) {
+        kill(pid, SIGTERM);
+      }
       server.StopDaemons();
     } else {
       server.StopDaemonsUnderRecording();
@@ -375,22 +386,18 @@ RestartSeriesReport RunRestartSeries(SoundServer& server, const RestartSeriesOpt
   }
   const std::vector<ResumeSeen> seen =
       JudgeResumes(lives, count_frames, report.jumps_while_playing);
-  const std::vector<LossReport> losses = ReadLossReports(program_log);
-  // Under one track each stream goes on from where the one before went on, plus its clock.
-  std::optional<int64_t> went_on_from = album ? std::nullopt : std::optional<int64_t>(0);
+  const std::vector<StreamReport> streams = ReadStreamReports(program_log);
   for (size_t i = 0; i < report.restarts.size() && i < seen.size(); ++i) {
     RestartOutcome& restart = report.restarts[i];
     restart.seen = seen[i];
     restart.loss =
-        LossBetween(losses, restart.stop_ns,
+        LossBetween(streams, restart.stop_ns,
                     i + 1 < report.restarts.size() ? std::optional(report.restarts[i + 1].stop_ns)
                                                    : std::nullopt);
-    if (went_on_from.has_value() && restart.loss.has_value()) {
-      went_on_from = (*went_on_from + static_cast<int64_t>(restart.loss->clock)) % count_frames;
-    } else {
-      went_on_from.reset();
-    }
-    restart.went_on_from = went_on_from;
+    restart.went_on_with = FirstStreamAfter(streams, restart.stop_ns);
+    restart.went_on_from = restart.went_on_with.has_value()
+                               ? FirstCountedFrame(*restart.went_on_with, count_frames)
+                               : std::nullopt;
   }
   return report;
 }

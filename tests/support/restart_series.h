@@ -57,9 +57,11 @@ struct RestartOutcome {
   ResumeSeen seen;
   // When the stop began (CLOCK_MONOTONIC nanoseconds).
   int64_t stop_ns = 0;
-  // Through PipeWire's own protocol: what the program's lost stream last reported, and, under
-  // one track, the frame of the count the program went on from by its own clock.
-  std::optional<LossReport> loss;
+  // Through PipeWire's own protocol: what the program's lost stream last reported, the stream it
+  // went on with, and the frame of the count that stream gave the graph first (empty when that
+  // was no counted frame: the mono track's).
+  std::optional<StreamReport> loss;
+  std::optional<StreamReport> went_on_with;
   std::optional<int64_t> went_on_from;
 };
 
@@ -79,6 +81,9 @@ enum class RestartPlan {
   // sound came back, in turn.
   kOneTrackPlaying,
 };
+
+// How many frames the count of `plan` holds before it goes round, for a series of `restarts`.
+int64_t CountFrames(RestartPlan plan, int restarts = 10);
 
 struct RestartSeriesOptions {
   int restarts = 10;
