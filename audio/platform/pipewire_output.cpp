@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <limits>
 #include <utility>
 
@@ -25,6 +29,12 @@ constexpr int64_t kPauseAnswerNs = 100'000'000;
 constexpr int64_t kIdleCorkNs = 1'000'000'000;
 
 constexpr UInt64 kClockUnseen = std::numeric_limits<UInt64>::max();
+
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
 
 timespec Nanoseconds(int64_t ns) {
   return {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
@@ -48,6 +58,9 @@ class PipeWireOutput final : public AudioOutput {
     if (stream_ != nullptr) {
       // Once it returns, the data thread no longer calls into this output.
       pw_stream_disconnect(stream_);
+    }
+    if (!lost_.load()) {
+      LogStream("closed");
     }
     for (spa_source* source : {drain_ended_, idle_cork_}) {
       if (source != nullptr) {
@@ -183,6 +196,11 @@ class PipeWireOutput final : public AudioOutput {
         data.maxsize - data.maxsize % frame_bytes_, quantum_frames * frame_bytes_));
     const bool taking = playing_.load() && !lost_.load();
     const UInt32 taken = taking ? output_queue::TakePcm(queue_, data.data, capacity) : 0;
+    if (first_frame_size_ == 0 && taken > 0) {
+      first_frame_ns_ = MonotonicNs();
+      first_frame_size_ = std::min<UInt32>(frame_bytes_, sizeof first_frame_);
+      std::memcpy(first_frame_, data.data, first_frame_size_);
+    }
     // 16-bit signed silence is all zero bytes.
     std::memset(static_cast<unsigned char*>(data.data) + taken, 0, capacity - taken);
     data.chunk->offset = 0;
@@ -199,7 +217,9 @@ class PipeWireOutput final : public AudioOutput {
     const bool timed =
         pw_stream_get_time_n(stream_, &time, sizeof time) == 0 && time.rate.denom != 0;
     if (timed) {
-      output_queue::MarkHeard(queue_, ReadClock(written, time));
+      const UInt64 heard = ReadClock(written, time);
+      output_queue::MarkHeard(queue_, heard);
+      last_report_ = {time, written, heard, taken / frame_bytes_};
     }
     // The last frames of a draining stop are in the graph's hands once queued: it mixes them in
     // this cycle, and its driver hands the mix on whatever becomes of the stream, so there is no
@@ -216,11 +236,12 @@ class PipeWireOutput final : public AudioOutput {
 
   // Frames heard, from the stream's position report of this cycle: what the graph has taken
   // (written, less what waits in the stream's buffers and its resampler) less what is still on
-  // its way to the device. The buffer queued just now is mixed in this cycle, and the graph's
-  // driver hands the mix to its device as the next cycle begins: a server that goes away before
-  // then never plays it. The delay is the graph's to its device; a frame taken at a tick is heard
-  // that long after, so once the stream runs dry its last frames are heard as the ticks run on.
-  // Data thread.
+  // its way to the device. The buffer queued just now is mixed as this cycle ends, unless the
+  // server takes the stream out of the graph first, and nothing tells the stream which: it counts
+  // only from the next cycle on. A server that goes away thus has the next stream play that
+  // buffer again (one quantum, at most, heard twice) rather than skip it. The delay is the graph's
+  // to its device; a frame taken at a tick is heard that long after, so once the stream runs dry
+  // its last frames are heard as the ticks run on. Data thread.
   UInt64 ReadClock(UInt64 written, const pw_time& time) {
     const UInt64 waiting = std::min<UInt64>(written, time.queued + time.buffered);
     const UInt64 taken = written - waiting;
@@ -266,8 +287,7 @@ class PipeWireOutput final : public AudioOutput {
   }
 
   // The server went away, or dropped the stream: the queue opens another, which plays on from
-  // the last frame the graph took. The graph's last cycle is the last thing heard of it. Runs on
-  // the loop's thread.
+  // the clock, the buffer the graph took last included. Runs on the loop's thread.
   void Lose() {
     if (closing_ || lost_.exchange(true)) {
       return;
@@ -278,9 +298,41 @@ class PipeWireOutput final : public AudioOutput {
         graph_->data_loop(),
         [](spa_loop*, bool, uint32_t, const void*, size_t, void*) { return 0; }, 0, nullptr, 0,
         true, nullptr);
+    LogStream("lost");
     Disarm(idle_cork_);
     output_queue::MarkHeard(queue_, heard_frames_.load());
     output_queue::LoseOutput(queue_);
+  }
+
+  // Appends to the file that BREVALO_PIPEWIRE_LOG names, if any, one line for the stream as it is
+  // lost ("lost") or closed ("closed"): its last position report, what the clock made of it, and
+  // the first frame the graph took from it, as bytes, with when. Restarts are measured from it
+  // against a recording. Times are CLOCK_MONOTONIC's, the graph's own. Runs on the loop's thread
+  // (lost) or the closing one (closed), once the data thread writes the report no more.
+  void LogStream(const char* event) const {
+    const char* path = std::getenv("BREVALO_PIPEWIRE_LOG");
+    FILE* log = path != nullptr && *path != '\0' ? std::fopen(path, "a") : nullptr;
+    if (log == nullptr) {
+      return;
+    }
+    const pw_time& time = last_report_.time;
+    std::fprintf(log,
+                 "%s %" PRId64 " cycle %" PRId64 " ticks %" PRIu64 " rate %" PRIu32 "/%" PRIu32
+                 " delay %" PRId64 " queued %" PRIu64 " buffered %" PRIu64 " written %" PRIu64
+                 " heard %" PRIu64 " last %" PRIu64 " clock %" PRIu64,
+                 event, MonotonicNs(), time.now, time.ticks, time.rate.num, time.rate.denom,
+                 time.delay, time.queued, time.buffered, uint64_t{last_report_.written},
+                 uint64_t{last_report_.heard}, uint64_t{last_report_.last},
+                 uint64_t{heard_frames_.load()});
+    if (first_frame_size_ > 0) {
+      std::fprintf(log, " first ");
+      for (UInt32 i = 0; i < first_frame_size_; ++i) {
+        std::fprintf(log, "%02x", first_frame_[i]);
+      }
+      std::fprintf(log, " at %" PRId64, first_frame_ns_);
+    }
+    std::fprintf(log, "\n");
+    std::fclose(log);
   }
 
   // The drain has ended: runs on the loop's thread.
@@ -341,6 +393,18 @@ class PipeWireOutput final : public AudioOutput {
   UInt64 taken_frames_ = 0;
   UInt64 taken_ticks_ = kClockUnseen;  // The graph's ticks when the last frame was taken.
   bool drain_seen_ = false;            // A drain was due at the last process call.
+  // The last position report, and what the clock made of it; the first frame taken, once there is
+  // one (its size is set last). Written on the data thread; read once it writes them no more: the
+  // stream lost or disconnected.
+  struct Report {
+    pw_time time{};
+    UInt64 written = 0;  // Frames given to the graph, the cycle's buffer included.
+    UInt64 heard = 0;
+    UInt64 last = 0;  // Frames of the cycle's buffer.
+  } last_report_;
+  unsigned char first_frame_[8]{};
+  UInt32 first_frame_size_ = 0;
+  int64_t first_frame_ns_ = 0;
   // Shared between the threads.
   std::atomic<UInt64> written_frames_{0};  // Written on the data thread.
   std::atomic<UInt64> heard_frames_{0};    // Written on the data thread.

@@ -1,13 +1,23 @@
 #include "tests/support/restart_series.h"
 
+#include <csignal>
+#include <ctime>
 #include <functional>
 #include <future>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
 
+#include <sys/wait.h>
+
+#include "tests/support/album.h"
 #include "tests/support/counting_track.h"
+#include "tests/support/media.h"
+#include "tests/support/pcm.h"
+#include "tests/support/process.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/tmux.h"
 
 namespace test_support {
@@ -22,14 +32,14 @@ constexpr int64_t kCountedTracks = 3;
 constexpr int64_t kAlbumFrames = kCountedTracks * kTrackFrames;
 constexpr int64_t kMarkerFrames = kRate / 2;
 
-// How long each moment waits from the return (or the start) before the restart comes: 0.4,
-// 1.3, 0.8 and 0.6 s, the pace at which a desktop's server was found held up, at the moments in
-// turn.
+// How long each restart waits from the return (or the start) before it comes.
 struct Step {
   RestartMoment moment;
   milliseconds after;
 };
-constexpr Step kSteps[] = {
+// 0.4, 1.3, 0.8 and 0.6 s: the pace at which a desktop's server was found held up, at the
+// moments in turn.
+constexpr Step kAlbumSteps[] = {
     {RestartMoment::kFirstSecond, milliseconds(400)},
     {RestartMoment::kWellIn, milliseconds(1300)},
     {RestartMoment::kPaused, milliseconds(800)},
@@ -41,32 +51,31 @@ constexpr Step kSteps[] = {
     {RestartMoment::kAtAJoin, milliseconds(0)},
     {RestartMoment::kPaused, milliseconds(400)},
 };
+// A second after the sound came back, then the same paces.
+constexpr Step kTrackSteps[] = {
+    {RestartMoment::kWellIn, milliseconds(1400)},
+    {RestartMoment::kWellIn, milliseconds(2300)},
+    {RestartMoment::kWellIn, milliseconds(1800)},
+    {RestartMoment::kWellIn, milliseconds(1600)},
+};
+
+// Patience for what only a wedged server or a dead recorder would never do.
+constexpr milliseconds kGenerous(10000);
 
 double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A jump from `from` to `to` in the album's count, which goes round: positive forward.
-int64_t Jump(int64_t from, int64_t to) {
-  int64_t jump = ((to - from) % kAlbumFrames + kAlbumFrames) % kAlbumFrames;
-  return jump >= kAlbumFrames / 2 ? jump - kAlbumFrames : jump;
+int64_t MonotonicNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
 }
 
-// The album's frames in a recording, silence and the mono track left out, in order.
-std::vector<int64_t> CountedFrames(const std::vector<int16_t>& samples) {
-  std::vector<int64_t> frames;
-  for (size_t i = 0; i + 1 < samples.size(); i += 2) {
-    if (IsCountedFrame(samples[i], samples[i + 1])) {
-      frames.push_back(CountedFrame(samples[i], samples[i + 1]) % kAlbumFrames);
-    }
-  }
-  return frames;
-}
-
-std::optional<int64_t> LastCountedFrame(const std::vector<int16_t>& samples) {
+std::optional<int64_t> LastCountedFrame(const std::vector<int16_t>& samples, int64_t count_frames) {
   for (size_t i = samples.size() & ~size_t{1}; i >= 2; i -= 2) {
     if (IsCountedFrame(samples[i - 2], samples[i - 1])) {
-      return CountedFrame(samples[i - 2], samples[i - 1]) % kAlbumFrames;
+      return CountedFrame(samples[i - 2], samples[i - 1]) % count_frames;
     }
   }
   return std::nullopt;
@@ -88,7 +97,7 @@ bool PollFor(const std::function<bool()>& done, milliseconds patience) {
 bool AwaitTheEndOfATrack(const SoundServer& server, bool join) {
   return PollFor(
       [&server, join] {
-        const std::optional<int64_t> frame = LastCountedFrame(server.RecordedSoFar());
+        const std::optional<int64_t> frame = LastCountedFrame(server.RecordedSoFar(), kAlbumFrames);
         if (!frame.has_value()) {
           return false;
         }
@@ -100,24 +109,102 @@ bool AwaitTheEndOfATrack(const SoundServer& server, bool join) {
       milliseconds(15000));
 }
 
-// What the recording of each server holds, taken apart once the series is over.
-void Judge(const std::vector<std::vector<int16_t>>& stretches, RestartSeriesReport& report) {
-  std::optional<int64_t> last;
-  for (size_t i = 0; i < stretches.size(); ++i) {
-    const std::vector<int64_t> frames = CountedFrames(stretches[i]);
-    if (frames.empty()) {
-      continue;
+std::string EnvironmentValue(const SoundServer& server, const std::string& name) {
+  for (const std::string& variable : server.environment()) {
+    if (variable.rfind(name + "=", 0) == 0) {
+      return variable.substr(name.size() + 1);
     }
-    if (last.has_value() && i > 0 && i - 1 < report.restarts.size()) {
-      report.restarts[i - 1].resumed_after = Jump(*last + 1, frames.front());
-    }
-    for (size_t at = 1; at < frames.size(); ++at) {
-      if (Jump(frames[at - 1] + 1, frames[at]) != 0) {
-        report.jumps_while_playing.push_back(Jump(frames[at - 1] + 1, frames[at]));
-      }
-    }
-    last = frames.back();
   }
+  return "";
+}
+
+// pw-record on the null sink's monitor, as the tests' server records it, into a file of its own.
+// It ends by itself once the server has gone.
+class SinkRecorder {
+ public:
+  // With `when_the_graph_is_up`, a shell waits for the graph's socket before it starts the
+  // recorder: started before the server, it waits there when the session manager starts linking.
+  SinkRecorder(const SoundServer& server, std::filesystem::path file, bool when_the_graph_is_up)
+      : file_(std::move(file)) {
+    const std::string latency = std::to_string(server.EndRecorderFragment().count()) + "ms";
+    const std::string socket = EnvironmentValue(server, "PIPEWIRE_RUNTIME_DIR") + "/pipewire-0";
+    std::vector<std::string> arguments = {
+        "pw-record", "--target",  "nullsink",   "-P", "{ stream.capture.sink=true }",
+        "--rate",    "44100",     "--channels", "2",  "--format",
+        "s16",       "--latency", latency,      "-"};
+    if (when_the_graph_is_up) {
+      arguments.insert(arguments.begin(), {"sh", "-c",
+                                           "while [ ! -S \"$0\" ]; do sleep 0.01; done; "
+                                           "exec \"$@\"",
+                                           socket});
+    }
+    pid_ =
+        SpawnProgram(arguments, server.environment(), file_.string(), file_.string() + ".errors");
+  }
+  ~SinkRecorder() { Stop(); }
+  SinkRecorder(const SinkRecorder&) = delete;
+  SinkRecorder& operator=(const SinkRecorder&) = delete;
+
+  // Waits until the session manager has linked it: the sink's output reaches its file.
+  bool AwaitLinked() const {
+    return pid_ > 0 && PollFor(
+                           [this] {
+                             std::error_code error;
+                             return std::filesystem::file_size(file_, error) > 0 && !error;
+                           },
+                           kGenerous);
+  }
+
+  // Once the server has gone: waits for the recorder to end with it, then what it recorded.
+  std::vector<int16_t> Finish() {
+    const auto deadline = Clock::now() + kGenerous;
+    while (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(milliseconds(5));
+    }
+    return Stop();
+  }
+
+  // Ends the recorder if it runs; what it recorded.
+  std::vector<int16_t> Stop() {
+    if (pid_ > 0 && waitpid(pid_, nullptr, WNOHANG) == 0) {
+      kill(pid_, SIGTERM);
+      WaitForProgram(pid_);
+    }
+    pid_ = -1;
+    return SamplesOf(ReadFile(file_));
+  }
+
+ private:
+  std::filesystem::path file_;
+  pid_t pid_ = -1;
+};
+
+// The count of kOneTrackPlaying: long enough for `restarts`, at most 2.3 s each and the time the
+// sound takes to come back.
+int64_t TrackFrames(int restarts) { return (12 + 3 * int64_t{restarts}) * kRate; }
+
+// Writes the track of kOneTrackPlaying into `folder`; its path, or empty.
+std::string WriteRestartTrack(const std::filesystem::path& folder, int64_t frames) {
+  const std::filesystem::path wav = folder / "count.wav";
+  const std::filesystem::path flac = folder / "count.flac";
+  if (!WriteCountingTrack(wav, frames) ||
+      RunProgram({"ffmpeg", "-loglevel", "error", "-y", "-i", wav.string(), flac.string()}) != 0) {
+    return "";
+  }
+  std::filesystem::remove(wav);
+  return flac.string();
+}
+
+// The first loss in the program's log after `from_ns` and before `until_ns`.
+std::optional<StreamReport> LossBetween(const std::vector<StreamReport>& reports, int64_t from_ns,
+                                        std::optional<int64_t> until_ns) {
+  for (const StreamReport& report : reports) {
+    if (report.lost && report.ended_ns >= from_ns &&
+        (!until_ns.has_value() || report.ended_ns < *until_ns)) {
+      return report;
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -138,6 +225,14 @@ std::string NameOf(RestartMoment moment) {
   return "";
 }
 
+std::string NameOf(DaemonStop stop) {
+  return stop == DaemonStop::kAllAtOnce ? "all at once" : "as systemd does";
+}
+
+int64_t CountFrames(RestartPlan plan, int restarts) {
+  return plan == RestartPlan::kAlbumAtEachMoment ? kAlbumFrames : TrackFrames(restarts);
+}
+
 bool WriteRestartAlbum(const std::filesystem::path& folder) {
   for (int64_t track = 0; track < kCountedTracks; ++track) {
     if (!WriteCountingTrack(folder / (std::to_string(track + 1) + ".wav"), kTrackFrames,
@@ -148,29 +243,75 @@ bool WriteRestartAlbum(const std::filesystem::path& folder) {
   return WriteMarkerTrack(folder / "4 mono.wav", kMarkerFrames);
 }
 
-RestartSeriesReport RunRestartSeries(SoundServer& server, const std::filesystem::path& folder,
-                                     const RestartSeriesOptions& options) {
+RestartSeriesReport RunRestartSeries(SoundServer& server, const RestartSeriesOptions& options) {
   RestartSeriesReport report;
+  TempDir work;
+  const std::filesystem::path music = work.path() / "music";
+  std::filesystem::create_directories(music);
+  const bool album = options.plan == RestartPlan::kAlbumAtEachMoment;
+  const int64_t count_frames = CountFrames(options.plan, options.restarts);
+  const std::string first_track = album
+                                      ? (WriteRestartAlbum(music) ? (music / "1.wav").string() : "")
+                                      : WriteRestartTrack(music, count_frames);
+  if (first_track.empty()) {
+    report.failure = "the tracks could not be written";
+    return report;
+  }
+  const bool graph = IsPipeWire(server.kind());
+  const bool more_recorders = graph && options.with_player;
+  const auto recording_file = [&work](const std::string& name, size_t life) {
+    return work.path() / (name + std::to_string(life) + ".raw");
+  };
+  std::vector<ServerLifeRecordings> lives(1);
+  std::unique_ptr<SinkRecorder> early;
+  std::unique_ptr<SinkRecorder> late;
   server.StopRecording();
   if (!server.StartRecordingToTheEnd()) {
     report.failure = "the recorder did not start";
     return report;
   }
+  if (more_recorders) {
+    early = std::make_unique<SinkRecorder>(server, recording_file("early", 0), false);
+    if (!early->AwaitLinked()) {
+      report.failure = "a second recorder did not start";
+      return report;
+    }
+  }
+  const std::filesystem::path program_log = work.path() / "pipewire.log";
   std::unique_ptr<TmuxSession> player;
   if (options.with_player) {
-    player = std::make_unique<TmuxSession>(ProgramPath() + " '" + (folder / "1.wav").string() + "'",
-                                           server.ClientEnvironment(), 120, 24);
+    std::map<std::string, std::string> environment = server.ClientEnvironment();
+    environment["BREVALO_PIPEWIRE_LOG"] = program_log.string();
+    player = std::make_unique<TmuxSession>(ProgramPath() + " " + ShellQuoted(first_track),
+                                           environment, 120, 24);
   }
-  const auto heard = [&server] { return LastCountedFrame(server.RecordedSoFar()).has_value(); };
-  if (player != nullptr && !PollFor(heard, milliseconds(10000))) {
-    report.failure = "the album was never heard";
-    return report;
+  const auto heard = [&server, count_frames] {
+    return LastCountedFrame(server.RecordedSoFar(), count_frames).has_value();
+  };
+  // Started once the sound is back, it joins after the program's stream, and the server tears
+  // it down after that stream.
+  const auto start_late_recorder = [&] {
+    late = std::make_unique<SinkRecorder>(server, recording_file("late", lives.size() - 1), false);
+    if (!late->AwaitLinked()) {
+      report.failure = "the recorder started once the sound was back did not start";
+    }
+  };
+  if (player != nullptr) {
+    if (!PollFor(heard, kGenerous)) {
+      report.failure = "the track was never heard";
+      return report;
+    }
+    if (more_recorders) {
+      start_late_recorder();
+    }
   }
-  std::vector<std::vector<int16_t>> stretches;
   for (int i = 0; i < options.restarts && report.failure.empty(); ++i) {
-    const Step& step = kSteps[static_cast<size_t>(i) % std::size(kSteps)];
+    const Step& step = album ? kAlbumSteps[static_cast<size_t>(i) % std::size(kAlbumSteps)]
+                             : kTrackSteps[static_cast<size_t>(i) % std::size(kTrackSteps)];
     RestartOutcome outcome;
     outcome.moment = step.moment;
+    outcome.stop =
+        options.stop.value_or(i % 2 == 0 ? DaemonStop::kAllAtOnce : DaemonStop::kAsSystemdDoes);
     const bool paused = player != nullptr && step.moment == RestartMoment::kPaused;
     if (paused) {
       player->SendKeys({"Space"});
@@ -182,24 +323,52 @@ RestartSeriesReport RunRestartSeries(SoundServer& server, const std::filesystem:
       report.failure = "the album never reached the end of a track";
       break;
     }
-    stretches.push_back(server.StopDaemonsUnderRecording());
+    outcome.stop_ns = MonotonicNs();
+    if (graph && outcome.stop == DaemonStop::kAllAtOnce) {
+      // Before the server's own recorder is stopped: it would otherwise leave the graph first,
+      // and the graph's other recorders may miss the cycle in which it does. The daemons are
+      // this process's children, and their ids are not reused until StopDaemons reaps them.
+      for (const pid_t pid : server.daemon_pids()) {
+        kill(pid, SIGTERM);
+      }
+      server.StopDaemons();
+    } else {
+      server.StopDaemonsUnderRecording();
+    }
+    lives.back().before_the_player.push_back(server.RecordedSoFar());
+    if (early != nullptr) {
+      lives.back().before_the_player.push_back(early->Finish());
+    }
+    if (late != nullptr) {
+      lives.back().after_the_sound = late->Finish();
+    }
+    late.reset();
+    lives.emplace_back();
     std::this_thread::sleep_for(options.away);
+    if (more_recorders) {
+      early =
+          std::make_unique<SinkRecorder>(server, recording_file("early", lives.size() - 1), true);
+    }
     if (!server.StartDaemonsUnderRecording(milliseconds(300))) {
       report.failure = "the server did not start again:\n" + server.Logs();
       break;
     }
     auto back = Clock::now();
     // Asked while the sound comes back, as a volume control would ask.
-    std::future<double> answered = std::async(std::launch::async, [&server, back] {
-      return server.Answers(milliseconds(1000)) ? SecondsSince(back) : -1.0;
-    });
+    std::future<double> answered =
+        std::async(std::launch::async, [&server, back, patience = options.patience] {
+          return server.Answers(patience) ? SecondsSince(back) : -1.0;
+        });
     if (paused) {
       std::this_thread::sleep_for(milliseconds(300));
       player->SendKeys({"Space"});
       back = Clock::now();
     }
-    if (player != nullptr && PollFor(heard, milliseconds(5000))) {
+    if (player != nullptr && PollFor(heard, kGenerous)) {
       outcome.sound_back_after = SecondsSince(back);
+      if (more_recorders) {
+        start_late_recorder();
+      }
     }
     outcome.answered_after = answered.get();
     report.restarts.push_back(outcome);
@@ -208,8 +377,28 @@ RestartSeriesReport RunRestartSeries(SoundServer& server, const std::filesystem:
     player->SendKeys({"Escape"});
     player->WaitForExit();
   }
-  stretches.push_back(server.StopRecording());
-  Judge(stretches, report);
+  lives.back().before_the_player.push_back(server.StopRecording());
+  if (early != nullptr) {
+    lives.back().before_the_player.push_back(early->Stop());
+  }
+  if (late != nullptr) {
+    lives.back().after_the_sound = late->Stop();
+  }
+  const std::vector<ResumeSeen> seen =
+      JudgeResumes(lives, count_frames, report.jumps_while_playing);
+  const std::vector<StreamReport> streams = ReadStreamReports(program_log);
+  for (size_t i = 0; i < report.restarts.size() && i < seen.size(); ++i) {
+    RestartOutcome& restart = report.restarts[i];
+    restart.seen = seen[i];
+    restart.loss =
+        LossBetween(streams, restart.stop_ns,
+                    i + 1 < report.restarts.size() ? std::optional(report.restarts[i + 1].stop_ns)
+                                                   : std::nullopt);
+    restart.went_on_with = FirstStreamAfter(streams, restart.stop_ns);
+    restart.went_on_from = restart.went_on_with.has_value()
+                               ? FirstCountedFrame(*restart.went_on_with, count_frames)
+                               : std::nullopt;
+  }
   return report;
 }
 
