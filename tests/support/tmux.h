@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/prerequisite.h"
+
 namespace test_support {
 
 // True when the tmux command can be run.
@@ -83,10 +85,11 @@ std::string HighlightedRow(TmuxSession& session);
 
 }  // namespace test_support
 
-// Skips the current test when the tmux command is missing.
-#define SKIP_WITHOUT_TMUX()                                \
-  do {                                                     \
-    if (!::test_support::HaveTmux()) {                     \
-      GTEST_SKIP() << "tmux is needed to run the program"; \
-    }                                                      \
+// Ends the current test, as a missing prerequisite does (tests/support/prerequisite.h), when
+// the tmux command is missing.
+#define SKIP_WITHOUT_TMUX()                                                     \
+  do {                                                                          \
+    if (!::test_support::HaveTmux()) {                                          \
+      MISSING_PREREQUISITE("tmux (package tmux) is needed to run the program"); \
+    }                                                                           \
   } while (false)
