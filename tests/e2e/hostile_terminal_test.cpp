@@ -328,7 +328,7 @@ TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfter
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   const auto stopped = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
   const auto continued = std::chrono::steady_clock::now();
   kill(pid, SIGCONT);
   ASSERT_TRUE(PollUntil([&] { return session.ScreenText().find("--:--") != std::string::npos; }))
@@ -341,13 +341,14 @@ TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfter
   ASSERT_EQ(runs.size(), 1u) << "frames were skipped or played twice around the stop";
   EXPECT_EQ(runs[0].first, 0);
   EXPECT_EQ(runs[0].last, kFrames - 1);
-  // The silence lasts as long as the stop, less what played on after it: a stream left running
-  // plays a second on. Starting again after `fg` only lengthens it.
+  // The silence lasts as long as the stop, less what played on after it; starting again after
+  // `fg` only lengthens it. A stream left running plays on for the second the server holds, so
+  // the bound is half of that: what a busy server takes to act on the pause stays far within it.
   const std::vector<int64_t> silences = test_support::InnerSilences(recorded, 2);
   ASSERT_FALSE(silences.empty()) << "nothing stopped";
   const auto silence =
       std::chrono::milliseconds(*std::max_element(silences.begin(), silences.end()) * 1000 / 44100);
-  EXPECT_GE(silence + std::chrono::milliseconds(50),
+  EXPECT_GE(silence + std::chrono::milliseconds(500),
             std::chrono::duration_cast<std::chrono::milliseconds>(continued - stopped))
       << "the sound went on after the process stopped";
 }
