@@ -59,8 +59,10 @@ make_seeds() {
   touch "$seeds/.complete"
 }
 
-CC=clang CXX=clang++ brevalo_build build-fuzz load_fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF -DBREVALO_BENCH=OFF
+# scripts/test.sh builds the fuzzer itself, before other steps, and says so.
+if [ -z "${BREVALO_FUZZER_BUILT:-}" ]; then
+  brevalo_build_fuzzer
+fi
 # Not behind ||, which would keep a failed ffmpeg from stopping make_seeds.
 if [ ! -f "$seeds/.complete" ]; then
   brevalo_step "Making the seed media" make_seeds
