@@ -428,17 +428,21 @@ constexpr RestartCase kRestarts[] = {
     {RestartMoment::kWellIn, milliseconds(1000), milliseconds(400)},
     {RestartMoment::kAtTheEnd, milliseconds(0), milliseconds(500)},
 };
-constexpr double kCountingSeconds = 9.0;
+// The restarts above play some 6.5 s of the track between them, and the checks after each
+// return play more, the longer the busier the machine: the track leaves room for twice that.
+constexpr double kCountingSeconds = 15.0;
 
-// How soon after the server's return the sound must be back, and whether the recording is
-// judged frame by frame. A sanitizer runs the program many times slower, and the server's
-// recorder then misses or garbles a cycle now and then; there the test looks for races and
-// memory faults, not for the pace.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// How soon after the server's return the sound must be back: only time can tell that it comes
+// back at all, so the bound is generous, though short of the 4 s that a refused reconnect waits
+// (build/bench/restart_soak measures how soon: some 20 to 30 ms).
 constexpr std::chrono::seconds kSoundBackWithin{3};
+
+// Whether the recording is judged frame by frame. A sanitizer runs the program many times
+// slower, and the server's recorder then misses or garbles a cycle now and then; there the test
+// looks for races and memory faults, not for the pace.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
 constexpr bool kJudgeTheRecording = false;
 #else
-constexpr std::chrono::seconds kSoundBackWithin{1};
 constexpr bool kJudgeTheRecording = true;
 #endif
 
