@@ -147,17 +147,21 @@ brevalo_apt_get_install() {
 # new, and again whenever a package has been installed or removed since (dpkg's database is
 # newer than the folder's cache), so that cmake looks once more for what it did not find, such
 # as libfuse3-dev, which the tests' slow-storage mirror needs and which scripts/run.sh does not
-# install. A folder made for another generator starts anew.
+# install. A folder configured otherwise (another generator, compiler or options, as an older
+# version of these scripts did) starts anew.
 brevalo_configure() {
   local dir=$1
   shift
   local cache=$BREVALO_ROOT/$dir/CMakeCache.txt
-  if [ -f "$cache" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$cache"; then
+  local settings=$BREVALO_ROOT/$dir/brevalo-configure.txt
+  local wanted="Ninja ${CC:-cc} ${CXX:-c++} $*"
+  if [ -f "$cache" ] && [ "$(cat "$settings" 2>/dev/null)" != "$wanted" ]; then
     rm -rf "$cache" "$BREVALO_ROOT/$dir/CMakeFiles"
   fi
   if [ ! -f "$cache" ] || [ /var/lib/dpkg/status -nt "$cache" ]; then
     brevalo_step "Configuring $dir/" cmake -G Ninja -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" \
       "$@" || return 1
+    printf '%s\n' "$wanted" >"$settings"
     touch "$cache"
   fi
 }
@@ -175,12 +179,6 @@ brevalo_build() {
   done
   brevalo_step "Building $dir/ (${targets:-everything})" cmake --build "$BREVALO_ROOT/$dir" \
     -j "$(nproc)" "${target_options[@]}"
-}
-
-# The load-path fuzzer's build (scripts/fuzz.sh), in build-fuzz/, with clang.
-brevalo_build_fuzzer() {
-  CC=clang CXX=clang++ brevalo_build build-fuzz load_fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF -DBREVALO_BENCH=OFF
 }
 
 # Steps that run beside the ones after them, for steps that mostly wait (tests that play in

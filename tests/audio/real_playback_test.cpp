@@ -28,6 +28,15 @@
 #include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 
+// A sanitizer's build: GCC tells it with __SANITIZE_*__, clang with __has_feature.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define BREVALO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BREVALO_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -443,7 +452,7 @@ constexpr std::chrono::seconds kSoundBackWithin{3};
 // Whether the recording is judged frame by frame. A sanitizer runs the program many times
 // slower, and the server's recorder then misses or garbles a cycle now and then; there the test
 // looks for races and memory faults, not for the pace.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#ifdef BREVALO_SANITIZED
 constexpr bool kJudgeTheRecording = false;
 #else
 constexpr bool kJudgeTheRecording = true;
@@ -596,7 +605,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, DesktopPlaybackTest, test_support::kDesktopSer
 // The program's own restart series judges PulseAudio and PipeWire's own protocol at more
 // moments, joins among them. The engine's restarts run here on every protocol under the
 // sanitizers, for races and memory faults, and on PipeWire's Pulse service in every build.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#ifdef BREVALO_SANITIZED
 INSTANTIATE_TEST_SUITE_P(Servers, DesktopRestartTest, test_support::kAllServerKinds,
                          test_support::ServerKindName);
 #else
