@@ -181,6 +181,13 @@ brevalo_build() {
     -j "$(nproc)" "${target_options[@]}"
 }
 
+# brevalo_build_asan DIR TARGETS: the AddressSanitizer + UBSan build that scripts/test.sh and
+# scripts/soak.sh share, with clang, whose fuzzer support builds the load-path fuzzer there too.
+brevalo_build_asan() {
+  CC=clang CXX=clang++ brevalo_build "$1" "$2" -DCMAKE_BUILD_TYPE=Debug \
+    -DBREVALO_SANITIZE=address,undefined -DBREVALO_FUZZ=ON -DBREVALO_BENCH=OFF
+}
+
 # Steps that run beside the ones after them, for steps that mostly wait (tests that play in
 # real time) or use one core (the fuzzer): `brevalo_background NAME COMMAND...` starts one,
 # with its line and output going to a file; `brevalo_join NAME` waits for it, shows what it

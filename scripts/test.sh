@@ -27,10 +27,8 @@ brevalo_background tests brevalo_ctest "Running the tests" build -j "$tests_at_o
 brevalo_background package brevalo_step --result brevalo_last_line "Checking the Debian package" \
   "$BREVALO_ROOT/scripts/check_package.sh" "$BREVALO_ROOT/build"
 
-# Built with clang, the load-path fuzzer among them: the fuzz minute needs no build of its own.
-CC=clang CXX=clang++ brevalo_build build-asan "tests_unit tests_leak load_fuzzer" \
-  -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined -DBREVALO_FUZZ=ON \
-  -DBREVALO_BENCH=OFF
+# The load-path fuzzer among its targets: the fuzz minute needs no build of its own.
+brevalo_build_asan build-asan "tests_unit tests_leak load_fuzzer"
 BREVALO_FUZZ_BUILD=build-asan brevalo_background fuzz "$BREVALO_ROOT/scripts/fuzz.sh" 60
 brevalo_background asan brevalo_ctest "Running the unit tests under AddressSanitizer + UBSan" \
   build-asan -j "$tests_at_once" -L unit
