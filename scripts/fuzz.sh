@@ -5,11 +5,14 @@
 # learns is kept in build-fuzz/fuzz-corpus for the next run. Fails on any crash, leak, timeout
 # or sanitizer report, leaving the input in build-fuzz/fuzz-artifacts/ (keep it as a regression
 # case in tests/fuzz/regressions/ once the fault is fixed).
+#
+# BREVALO_FUZZ_BUILD names a build folder where the fuzzer is built already, instead:
+# scripts/test.sh builds it in build-asan/, with the unit tests (at -O0; build-fuzz/ is -O2).
 set -eu
 source "$(dirname "$0")/setup.sh"
 seconds=${1:-60}
 root=$BREVALO_ROOT
-build=$root/build-fuzz
+build=$root/${BREVALO_FUZZ_BUILD:-build-fuzz}
 seeds=$build/fuzz-seeds
 corpus=$build/fuzz-corpus
 artifacts=$build/fuzz-artifacts
@@ -59,8 +62,10 @@ make_seeds() {
   touch "$seeds/.complete"
 }
 
-CC=clang CXX=clang++ brevalo_build build-fuzz load_fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF -DBREVALO_BENCH=OFF
+if [ -z "${BREVALO_FUZZ_BUILD:-}" ]; then
+  CC=clang CXX=clang++ brevalo_build build-fuzz load_fuzzer -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DBREVALO_FUZZ=ON -DBREVALO_SANITIZE=address,undefined -DBREVALO_TESTS=OFF -DBREVALO_BENCH=OFF
+fi
 # Not behind ||, which would keep a failed ffmpeg from stopping make_seeds.
 if [ ! -f "$seeds/.complete" ]; then
   brevalo_step "Making the seed media" make_seeds

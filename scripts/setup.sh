@@ -5,7 +5,7 @@
 
 BREVALO_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-BREVALO_RUN_PACKAGES=(build-essential cmake pkg-config libncurses-dev libavformat-dev
+BREVALO_RUN_PACKAGES=(build-essential cmake ninja-build pkg-config libncurses-dev libavformat-dev
   libavcodec-dev libswresample-dev libavutil-dev libsdl2-dev libpulse-dev libpipewire-0.3-dev
   libgtest-dev)
 BREVALO_TEST_PACKAGES=(tmux ffmpeg clang clang-format libclang-rt-14-dev pulseaudio pulseaudio-utils
@@ -63,7 +63,7 @@ brevalo_step() {
   fi
   local text=$1
   shift
-  local log status result
+  local log status result started=$SECONDS
   log=$(mktemp "${TMPDIR:-/tmp}/brevalo-step.XXXXXX")
   printf '%s:' "$text"
   "$@" </dev/null 2>&1 | tee "$log" | brevalo_show_progress "$text"
@@ -74,7 +74,7 @@ brevalo_step() {
   elif [ -n "$result_function" ]; then
     "$result_function" "$log"
   fi
-  result=$BREVALO_STEP_RESULT
+  result="$BREVALO_STEP_RESULT ($((SECONDS - started)) s)"
   if [ -t 1 ]; then
     printf '\r%s: %s\033[K\n' "$text" "$result"
   elif [ "$BREVALO_PROGRESS_SHOWN" -ge 0 ]; then
@@ -143,20 +143,98 @@ brevalo_apt_get_install() {
       apt-get install -y -q --no-install-recommends "$@"
 }
 
-# brevalo_build DIR TARGETS [cmake options...]: configures DIR once, then builds what changed
-# among TARGETS (a space-separated list; "" for everything).
+# brevalo_configure DIR [cmake options...]: configures the build folder DIR for Ninja when it is
+# new, and again whenever a package has been installed or removed since (dpkg's database is
+# newer than the folder's cache), so that cmake looks once more for what it did not find, such
+# as libfuse3-dev, which the tests' slow-storage mirror needs and which scripts/run.sh does not
+# install. A folder configured otherwise (another generator, compiler or options, as an older
+# version of these scripts did) starts anew.
+brevalo_configure() {
+  local dir=$1
+  shift
+  local cache=$BREVALO_ROOT/$dir/CMakeCache.txt
+  local settings=$BREVALO_ROOT/$dir/brevalo-configure.txt
+  local wanted="Ninja ${CC:-cc} ${CXX:-c++} $*"
+  if [ -f "$cache" ] && [ "$(cat "$settings" 2>/dev/null)" != "$wanted" ]; then
+    rm -rf "$cache" "$BREVALO_ROOT/$dir/CMakeFiles"
+  fi
+  if [ ! -f "$cache" ] || [ /var/lib/dpkg/status -nt "$cache" ]; then
+    brevalo_step "Configuring $dir/" cmake -G Ninja -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" \
+      "$@" || return 1
+    printf '%s\n' "$wanted" >"$settings"
+    touch "$cache"
+  fi
+}
+
+# brevalo_build DIR TARGETS [cmake options...]: configures DIR (brevalo_configure), then builds
+# what changed among TARGETS (a space-separated list; "" for everything).
 brevalo_build() {
   local dir=$1 targets=$2
   shift 2
-  if [ ! -f "$BREVALO_ROOT/$dir/CMakeCache.txt" ]; then
-    brevalo_step "Configuring $dir/" cmake -S "$BREVALO_ROOT" -B "$BREVALO_ROOT/$dir" "$@" ||
-      return 1
-  fi
+  brevalo_configure "$dir" "$@" || return 1
   local target_options=()
   local target
   for target in $targets; do
     target_options+=(--target "$target")
   done
   brevalo_step "Building $dir/ (${targets:-everything})" cmake --build "$BREVALO_ROOT/$dir" \
-    -j "$(nproc)" "${target_options[@]}" -- --no-print-directory
+    -j "$(nproc)" "${target_options[@]}"
+}
+
+# brevalo_build_asan DIR TARGETS: the AddressSanitizer + UBSan build that scripts/test.sh and
+# scripts/soak.sh share, with clang, whose fuzzer support builds the load-path fuzzer there too.
+brevalo_build_asan() {
+  CC=clang CXX=clang++ brevalo_build "$1" "$2" -DCMAKE_BUILD_TYPE=Debug \
+    -DBREVALO_SANITIZE=address,undefined -DBREVALO_FUZZ=ON -DBREVALO_BENCH=OFF
+}
+
+# Steps that run beside the ones after them, for steps that mostly wait (tests that play in
+# real time) or use one core (the fuzzer): `brevalo_background NAME COMMAND...` starts one,
+# with its line and output going to a file; `brevalo_join NAME` waits for it, shows what it
+# wrote, adds its tests to the run's counts and returns its status.
+BREVALO_BACKGROUND_DIR=""
+declare -A BREVALO_BACKGROUND_PIDS=()
+brevalo_background() {
+  local name=$1
+  shift
+  if [ -z "$BREVALO_BACKGROUND_DIR" ]; then
+    BREVALO_BACKGROUND_DIR=$(mktemp -d "${TMPDIR:-/tmp}/brevalo-steps.XXXXXX")
+    trap brevalo_end_background EXIT
+  fi
+  local out=$BREVALO_BACKGROUND_DIR/$name
+  (
+    BREVALO_TESTS_PASSED=0
+    BREVALO_TESTS_SKIPPED=0
+    status=0
+    "$@" >"$out.line" 2>&1 || status=$?
+    echo "$BREVALO_TESTS_PASSED $BREVALO_TESTS_SKIPPED" >"$out.counts"
+    exit "$status"
+  ) &
+  BREVALO_BACKGROUND_PIDS[$name]=$!
+}
+
+brevalo_join() {
+  local name=$1 status=0 passed=0 skipped=0
+  local out=$BREVALO_BACKGROUND_DIR/$name
+  wait "${BREVALO_BACKGROUND_PIDS[$name]}" || status=$?
+  unset "BREVALO_BACKGROUND_PIDS[$name]"
+  cat "$out.line"
+  if [ -f "$out.counts" ]; then
+    read -r passed skipped <"$out.counts"
+  fi
+  BREVALO_TESTS_PASSED=$((BREVALO_TESTS_PASSED + passed))
+  BREVALO_TESTS_SKIPPED=$((BREVALO_TESTS_SKIPPED + skipped))
+  return "$status"
+}
+
+# On the way out (a step failed): the steps still running beside are ended, each with the
+# commands it started, and waited for.
+brevalo_end_background() {
+  local pid
+  for pid in "${BREVALO_BACKGROUND_PIDS[@]}"; do
+    pkill -TERM -P "$pid" 2>/dev/null || true
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  wait 2>/dev/null || true
+  rm -rf "$BREVALO_BACKGROUND_DIR"
 }

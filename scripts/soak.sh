@@ -22,8 +22,7 @@ BREVALO_SOAK_TRACKS=$tracks "$BREVALO_ROOT/$build/tests/e2e/long_session_tests" 
   --gtest_filter='LongSessionTest.HundredsOfTracks*'
 
 step "AddressSanitizer build ($asan_build)"
-brevalo_build "$asan_build" leak_session_tests -DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined \
-  -DBREVALO_BENCH=OFF
+brevalo_build_asan "$asan_build" leak_session_tests
 step "$rounds rounds under LeakSanitizer"
 BREVALO_SOAK_ROUNDS=$rounds "$BREVALO_ROOT/$asan_build/tests/e2e/leak_session_tests"
 

@@ -1,7 +1,7 @@
 // The engine on the real platform: FFmpeg decoding, and either SDL's disk driver, where every
-// sample the output plays lands in a file (SDL_DISKAUDIODELAY=0 plays faster than real time
-// where timing does not matter), or a private sound server whose sink is recorded. Either way,
-// what was heard is compared with the track's own PCM.
+// sample the output plays lands in a file (SDL_DISKAUDIODELAY=1 plays some twenty times faster
+// than real time where timing does not matter), or a private sound server whose sink is
+// recorded. Either way, what was heard is compared with the track's own PCM.
 
 #include <algorithm>
 #include <chrono>
@@ -29,6 +29,15 @@
 #include "tests/support/sound_server.h"
 #include "tests/support/temp_dir.h"
 
+// A sanitizer's build: GCC tells it with __SANITIZE_*__, clang with __has_feature.
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#define BREVALO_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define BREVALO_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 using std::chrono::milliseconds;
@@ -47,7 +56,9 @@ class PlayerPlaybackTest : public ::testing::Test {
     // are read each time a device opens.
     setenv("SDL_AUDIODRIVER", "disk", 1);
     setenv("SDL_DISKAUDIOFILE", output_path_.c_str(), 1);
-    setenv("SDL_DISKAUDIODELAY", "0", 1);
+    // 1 ms a device buffer, not 0: at 0 the driver's thread spins, writing silence while the
+    // queue waits for data, and takes a core from everything else.
+    setenv("SDL_DISKAUDIODELAY", "1", 1);
   }
 
   void TearDown() override {
@@ -163,16 +174,30 @@ TEST_F(PlayerPlaybackTest, PauseAndResumeHundredsOfTimesLosesNothing) {
   EXPECT_TRUE(played == reference) << "the played samples differ from the track's";
 }
 
+// The position counts the frames handed to SDL's device, which writes each buffer to the file
+// once it has been filled: read between two readings of the file, it lies between what the
+// file held at the first and what it held at the second plus the frames still on their way,
+// however long the readings take.
 TEST_F(PlayerPlaybackTest, PositionFollowsWhatHasPlayed) {
   unsetenv("SDL_DISKAUDIODELAY");  // Real time: the disk driver waits out each period.
-  Start(test_support::Recipe(MediaFormat::kWav, 3.0, 2, 44100));
+  // Long enough that it still plays at the last check, however long the readings take.
+  Start(test_support::Recipe(MediaFormat::kWav, 30.0, 2, 44100));
+  const auto written_seconds = [&] {
+    const auto written = WithoutSilentFrames(SamplesOf(test_support::ReadFile(output_path_)), 2);
+    return static_cast<double>(written.size()) / 2 / 44100;
+  };
+  // On their way: SDL's device buffer (1024 frames at 44.1 kHz) being filled or written, and
+  // stdio's buffer of the file (8 KiB, 2048 frames).
+  constexpr double kOnTheirWay = (2 * 1024 + 2048) / 44100.0;
   for (int check = 0; check < 4; ++check) {
     std::this_thread::sleep_for(milliseconds(250));
-    double position = PlayerCurrentTime(player_);
-    auto written = WithoutSilentFrames(SamplesOf(test_support::ReadFile(output_path_)), 2);
-    double written_seconds = static_cast<double>(written.size()) / 2 / 44100;
+    const double before = written_seconds();
+    const double position = PlayerCurrentTime(player_);
+    const double after = written_seconds();
+    SCOPED_TRACE("check " + std::to_string(check));
     EXPECT_GT(position, 0.0);
-    EXPECT_NEAR(position, written_seconds, 0.1) << "at check " << check;
+    EXPECT_GE(position, before - 0.5 / 44100) << "the position lags what was written";
+    EXPECT_LE(position, after + kOnTheirWay) << "the position runs ahead of what was written";
   }
 }
 
@@ -368,9 +393,10 @@ TEST_P(DesktopPlaybackTest, AChangeBeforeTheServerHasTakenTheStreamLeavesNothing
   const std::string second_path = test_support::MakeMedia(second);
   ASSERT_TRUE(PlayAlone(first_path));
   ASSERT_TRUE(PlayAlone(second_path));
-  std::this_thread::sleep_for(milliseconds(300));
-  EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
   WaitUntilPlayedOut();
+  // Judged by an order, not a time: once the second track has been heard whole, nothing of the
+  // first is left on the server.
+  EXPECT_EQ(StreamsOfOurs(), 1u) << server_->SinkInputs();
   ExpectHeardAStartThenAWholeTrack(Reference(first), Reference(second));
 }
 
@@ -437,17 +463,21 @@ constexpr RestartCase kRestarts[] = {
     {RestartMoment::kWellIn, milliseconds(1000), milliseconds(400)},
     {RestartMoment::kAtTheEnd, milliseconds(0), milliseconds(500)},
 };
-constexpr double kCountingSeconds = 9.0;
+// The restarts above play some 6.5 s of the track between them, and the checks after each
+// return play more, the longer the busier the machine: the track leaves room for twice that.
+constexpr double kCountingSeconds = 15.0;
 
-// How soon after the server's return the sound must be back, and whether the recording is
-// judged frame by frame. A sanitizer runs the program many times slower, and the server's
-// recorder then misses or garbles a cycle now and then; there the test looks for races and
-// memory faults, not for the pace.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// How soon after the server's return the sound must be back: only time can tell that it comes
+// back at all, so the bound is generous, though short of the 4 s that a refused reconnect waits
+// (build/bench/restart_soak measures how soon: some 20 to 30 ms).
 constexpr std::chrono::seconds kSoundBackWithin{3};
+
+// Whether the recording is judged frame by frame. A sanitizer runs the program many times
+// slower, and the server's recorder then misses or garbles a cycle now and then; there the test
+// looks for races and memory faults, not for the pace.
+#ifdef BREVALO_SANITIZED
 constexpr bool kJudgeTheRecording = false;
 #else
-constexpr std::chrono::seconds kSoundBackWithin{1};
 constexpr bool kJudgeTheRecording = true;
 #endif
 
@@ -548,7 +578,8 @@ TEST_P(DesktopRestartTest, TenRestartsResumeFromTheLastFrameHeardAndWedgeNothing
     const double frozen = Step().position;
     EXPECT_TRUE(ClockMovesBy(frozen, back + kSoundBackWithin))
         << "no sound within " << kSoundBackWithin.count() << " s of the server's return";
-    EXPECT_TRUE(server_->Answers(std::chrono::seconds(1))) << "the server stopped answering";
+    // A wedged server never answers; a busy machine may take seconds to start pactl and pw-cli.
+    EXPECT_TRUE(server_->Answers(std::chrono::seconds(5))) << "the server stopped answering";
   }
   WaitUntilPlayedOut();
   stretches.push_back(Recorded());
@@ -583,7 +614,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, DesktopPlaybackTest, test_support::kDesktopSer
 // The program's own restart series judges PulseAudio and PipeWire's own protocol at more
 // moments, joins among them. The engine's restarts run here on every protocol under the
 // sanitizers, for races and memory faults, and on PipeWire's Pulse service in every build.
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+#ifdef BREVALO_SANITIZED
 INSTANTIATE_TEST_SUITE_P(Servers, DesktopRestartTest, test_support::kAllServerKinds,
                          test_support::ServerKindName);
 #else

@@ -10,6 +10,7 @@
 
 #include "browser/screen_size.h"
 #include "tests/browser/unprivileged_scan.h"
+#include "tests/support/prerequisite.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -181,9 +182,7 @@ TEST_F(DirectoryListingTest, LinkIntoAForbiddenFolderIsAFileAndTheRestStays) {
 
   const browser_test::UnprivilegedScan scan =
       browser_test::ScanWithoutPrivileges(Dir(), At("vault"));
-  if (!scan.skip_reason.empty()) {
-    GTEST_SKIP() << scan.skip_reason;
-  }
+  REQUIRE_PREREQUISITE(scan.skip_reason);
   const std::vector<Row> expected = {
       Parent(),
       {"[Folder] open", At("open"), true},
@@ -204,9 +203,7 @@ TEST_F(DirectoryListingTest, UnreadableFolderGivesParentRowAlone) {
 
   const browser_test::UnprivilegedScan scan =
       browser_test::ScanWithoutPrivileges(At("closed"), At("closed"));
-  if (!scan.skip_reason.empty()) {
-    GTEST_SKIP() << scan.skip_reason;
-  }
+  REQUIRE_PREREQUISITE(scan.skip_reason);
   EXPECT_EQ(RowsOf(scan.rows), (std::vector<Row>{{".. (parent)", Dir(), true}}));
 }
 

@@ -37,9 +37,7 @@ class AlbumTest : public ::testing::Test {
  protected:
   void MakeAlbum(MediaFormat format) {
     SKIP_WITHOUT_TMUX();
-    if (!test_support::HaveFfmpeg()) {
-      GTEST_SKIP() << "ffmpeg is needed to make the album";
-    }
+    SKIP_WITHOUT_FFMPEG();
     album_ = test_support::CutAlbum(format, kTrackFrames, dir_.path().string());
     ASSERT_EQ(album_.tracks.size(), kTrackFrames.size());
   }

@@ -405,7 +405,8 @@ TEST_F(HostileFoldersTest, UnreadableFolderShowsOnlyTheParentRowAndLeadsBackUp) 
   if (geteuid() == 0) {
     // Root reads any folder: the program runs as nobody, who may enter the test folder only.
     if (test_support::RunProgram({"setpriv", "--version"}) != 0) {
-      GTEST_SKIP() << "setpriv is needed to run the program without root's rights";
+      MISSING_PREREQUISITE(
+          "setpriv (package util-linux) is needed to run the program without root's rights");
     }
     fs::permissions(dir_.path(), fs::perms::owner_all | fs::perms::group_read |
                                      fs::perms::group_exec | fs::perms::others_read |

@@ -44,6 +44,15 @@ constexpr char kForegroundJob[] =
     R"(tcsetpgrp(0, getpgrp()) or die "tcsetpgrp: $!"; $SIG{TTOU} = "DEFAULT"; )"
     R"(exec {$ARGV[0]} @ARGV or die "exec: $!"' )";
 
+// Ends the current test, as a missing prerequisite does, when kForegroundJob cannot run.
+#define SKIP_WITHOUT_FOREGROUND_JOBS()                                             \
+  do {                                                                             \
+    if (!HaveForegroundJobs()) {                                                   \
+      MISSING_PREREQUISITE(                                                        \
+          "Perl's POSIX module is needed to run the program as a foreground job"); \
+    }                                                                              \
+  } while (false)
+
 // The process's state letter from /proc ('S', 'R', 'T' stopped, 'Z' zombie), or 0 when it is
 // gone.
 char ProcessState(int pid) {
@@ -156,10 +165,8 @@ class HostileTerminalTest : public ::testing::Test {
     return Start(80, 24, "a first.mp3", prefix);
   }
 
-  static void SkipWithoutForegroundJobs() {
-    if (test_support::RunProgram({"perl", "-MPOSIX", "-e", "1"}) != 0) {
-      GTEST_SKIP() << "Perl's POSIX module is needed to run the program as a foreground job";
-    }
+  static bool HaveForegroundJobs() {
+    return test_support::RunProgram({"perl", "-MPOSIX", "-e", "1"}) == 0;
   }
 
   test_support::TempDir dir_;
@@ -253,7 +260,7 @@ TEST_F(HostileTerminalTest, ClosingTheTerminalEndsTheProgram) {
 }
 
 TEST_F(HostileTerminalTest, CtrlCQuitsThroughTheTeardown) {
-  SkipWithoutForegroundJobs();
+  SKIP_WITHOUT_FOREGROUND_JOBS();
   TmuxSession session = StartPlaying(kForegroundJob);
   ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
   session.SendKeys({"C-c"});
@@ -262,7 +269,7 @@ TEST_F(HostileTerminalTest, CtrlCQuitsThroughTheTeardown) {
 }
 
 TEST_F(HostileTerminalTest, CtrlZGivesTheTerminalBackUntilContinued) {
-  SkipWithoutForegroundJobs();
+  SKIP_WITHOUT_FOREGROUND_JOBS();
   TmuxSession session = StartPlaying(kForegroundJob);
   ASSERT_TRUE(session.WaitFor("Now playing: Steady Tone"));
   const int pid = session.ProgramPid();
@@ -298,7 +305,7 @@ class CtrlZThroughAServerTest : public HostileTerminalTest,
                                 public ::testing::WithParamInterface<test_support::ServerKind> {};
 
 TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfterFg) {
-  SkipWithoutForegroundJobs();
+  SKIP_WITHOUT_FOREGROUND_JOBS();
   SKIP_WITHOUT_SOUND_SERVER(GetParam());
   test_support::SoundServer server(GetParam());
   ASSERT_TRUE(server.ok()) << server.Logs();
@@ -321,7 +328,7 @@ TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfter
     std::this_thread::sleep_for(std::chrono::microseconds(500));
   }
   const auto stopped = std::chrono::steady_clock::now();
-  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));
   const auto continued = std::chrono::steady_clock::now();
   kill(pid, SIGCONT);
   ASSERT_TRUE(PollUntil([&] { return session.ScreenText().find("--:--") != std::string::npos; }))
@@ -334,13 +341,14 @@ TEST_P(CtrlZThroughAServerTest, TheSoundStopsWithTheProcessAndGoesOnExactlyAfter
   ASSERT_EQ(runs.size(), 1u) << "frames were skipped or played twice around the stop";
   EXPECT_EQ(runs[0].first, 0);
   EXPECT_EQ(runs[0].last, kFrames - 1);
-  // The silence lasts as long as the stop, less what played on after it: a stream left running
-  // plays a second on. Starting again after `fg` only lengthens it.
+  // The silence lasts as long as the stop, less what played on after it; starting again after
+  // `fg` only lengthens it. A stream left running plays on for the second the server holds, so
+  // the bound is half of that: what a busy server takes to act on the pause stays far within it.
   const std::vector<int64_t> silences = test_support::InnerSilences(recorded, 2);
   ASSERT_FALSE(silences.empty()) << "nothing stopped";
   const auto silence =
       std::chrono::milliseconds(*std::max_element(silences.begin(), silences.end()) * 1000 / 44100);
-  EXPECT_GE(silence + std::chrono::milliseconds(50),
+  EXPECT_GE(silence + std::chrono::milliseconds(500),
             std::chrono::duration_cast<std::chrono::milliseconds>(continued - stopped))
       << "the sound went on after the process stopped";
 }

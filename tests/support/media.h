@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/prerequisite.h"
+
 namespace test_support {
 
 enum class MediaFormat {
@@ -99,10 +101,11 @@ std::vector<int16_t> TrimmedReferencePcm(const std::string& path);
 
 }  // namespace test_support
 
-// Skips the current test when the ffmpeg command-line tool is missing.
-#define SKIP_WITHOUT_FFMPEG()                                                      \
-  do {                                                                             \
-    if (!::test_support::HaveFfmpeg()) {                                           \
-      GTEST_SKIP() << "the ffmpeg command-line tool is needed to make test media"; \
-    }                                                                              \
+// Ends the current test, as a missing prerequisite does (tests/support/prerequisite.h), when
+// the ffmpeg command-line tool is missing.
+#define SKIP_WITHOUT_FFMPEG()                                                                 \
+  do {                                                                                        \
+    if (!::test_support::HaveFfmpeg()) {                                                      \
+      MISSING_PREREQUISITE("the ffmpeg command-line tool (package ffmpeg) makes test media"); \
+    }                                                                                         \
   } while (false)

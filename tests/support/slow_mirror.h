@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include "tests/support/prerequisite.h"
 #include "tests/support/temp_dir.h"
 
 namespace test_support {
@@ -103,11 +104,12 @@ class SlowMirror {
 
 }  // namespace test_support
 
-// Skips the current test when no mirror can be mounted here.
-#define SKIP_WITHOUT_SLOW_MIRROR()                                                   \
-  do {                                                                               \
-    const std::string why_no_mirror = ::test_support::WhyNoSlowMirror();             \
-    if (!why_no_mirror.empty()) {                                                    \
-      GTEST_SKIP() << "a FUSE mirror is needed for slow storage: " << why_no_mirror; \
-    }                                                                                \
+// Ends the current test, as a missing prerequisite does (tests/support/prerequisite.h), when no
+// mirror can be mounted here.
+#define SKIP_WITHOUT_SLOW_MIRROR()                                                        \
+  do {                                                                                    \
+    const std::string why_no_mirror = ::test_support::WhyNoSlowMirror();                  \
+    if (!why_no_mirror.empty()) {                                                         \
+      MISSING_PREREQUISITE("a FUSE mirror is needed for slow storage: " + why_no_mirror); \
+    }                                                                                     \
   } while (false)

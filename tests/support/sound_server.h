@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
+#include "tests/support/prerequisite.h"
 #include "tests/support/temp_dir.h"
 
 namespace test_support {
@@ -135,11 +136,13 @@ class SoundServer {
 
 }  // namespace test_support
 
-// Skips the current test when the daemons of `kind` or the Pulse tools are not installed.
+// Ends the current test, as a missing prerequisite does (tests/support/prerequisite.h), when the
+// daemons of `kind` or the Pulse tools are not installed.
 #define SKIP_WITHOUT_SOUND_SERVER(kind)                                                       \
   do {                                                                                        \
     if (!::test_support::HaveSoundServer(kind)) {                                             \
-      GTEST_SKIP() << ::test_support::NameOf(kind)                                            \
-                   << " and pulseaudio-utils are needed to record what a desktop would hear"; \
+      MISSING_PREREQUISITE(::test_support::NameOf(kind) +                                     \
+                           " and pulseaudio-utils are needed to record what a desktop would " \
+                           "hear");                                                           \
     }                                                                                         \
   } while (false)

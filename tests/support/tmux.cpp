@@ -208,6 +208,7 @@ void TmuxSession::SendBytes(const std::string& bytes) {
 
 void TmuxSession::Resize(int width, int height) {
   Tmux("resize-window -t main -x " + std::to_string(width) + " -y " + std::to_string(height));
+  screen_.valid = styled_screen_.valid = false;
 }
 
 void TmuxSession::Signal(int signal_number) {
@@ -217,9 +218,24 @@ void TmuxSession::Signal(int signal_number) {
   }
 }
 
+const std::string& TmuxSession::Captured(const std::string& options, Capture& capture) {
+  // The size is read first: output that comes during the capture makes the next call ask again.
+  std::error_code error;
+  const std::uintmax_t output_size = std::filesystem::file_size(work_dir_ + "/output", error);
+  const auto now = std::chrono::steady_clock::now();
+  if (!capture.valid || error || output_size != capture.output_size ||
+      now - capture.at > std::chrono::milliseconds(200)) {
+    capture.text = Tmux("capture-pane -p " + options + "-t main");
+    capture.output_size = output_size;
+    capture.at = now;
+    capture.valid = !error;
+  }
+  return capture.text;
+}
+
 std::vector<std::string> TmuxSession::Screen() {
   std::vector<std::string> lines;
-  std::istringstream text(Tmux("capture-pane -p -t main"));
+  std::istringstream text(ScreenText());
   for (std::string line; std::getline(text, line);) {
     lines.push_back(line);
   }
@@ -228,14 +244,14 @@ std::vector<std::string> TmuxSession::Screen() {
 
 std::vector<std::string> TmuxSession::StyledScreen() {
   std::vector<std::string> lines;
-  std::istringstream text(Tmux("capture-pane -p -e -t main"));
+  std::istringstream text(Captured("-e ", styled_screen_));
   for (std::string line; std::getline(text, line);) {
     lines.push_back(line);
   }
   return lines;
 }
 
-std::string TmuxSession::ScreenText() { return Tmux("capture-pane -p -t main"); }
+std::string TmuxSession::ScreenText() { return Captured("", screen_); }
 
 bool TmuxSession::WaitFor(const std::string& text, std::chrono::milliseconds timeout) {
   return PollUntil([&] { return ScreenText().find(text) != std::string::npos; }, timeout);
@@ -270,8 +286,14 @@ std::string TmuxSession::SttyBefore() { return Trim(ReadFile(work_dir_ + "/stty_
 
 std::string TmuxSession::SttyAfter() { return Trim(ReadFile(work_dir_ + "/stty_after")); }
 
-void TmuxSession::KillPane() { Tmux("kill-pane -t main"); }
+void TmuxSession::KillPane() {
+  Tmux("kill-pane -t main");
+  screen_.valid = styled_screen_.valid = false;
+}
 
-void TmuxSession::KillServer() { Tmux("kill-server"); }
+void TmuxSession::KillServer() {
+  Tmux("kill-server");
+  screen_.valid = styled_screen_.valid = false;
+}
 
 }  // namespace test_support

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+
+#include "tests/support/prerequisite.h"
 
 namespace test_support {
 
@@ -44,6 +47,10 @@ class TmuxSession {
   // Sends a signal to the program (the pane's foreground process group).
   void Signal(int signal_number);
 
+  // The screen. Asking tmux for it costs a process or two, and tests ask every 20 ms while they
+  // wait, on many sessions at once: the screen is asked for again only once the program has
+  // written to the terminal since (the pane changes with its output alone, but for a resize), or
+  // 0.2 s after it was last asked for.
   std::vector<std::string> Screen();
   // The screen with its styles as SGR sequences, e.g. "\x1b[7m" where inverse video starts.
   std::vector<std::string> StyledScreen();
@@ -72,8 +79,20 @@ class TmuxSession {
   void KillServer();
 
  private:
-  std::string Tmux(const std::string& arguments);
+  // What tmux last said of the screen, the size of the pane's output then, and when.
+  struct Capture {
+    std::string text;
+    std::uintmax_t output_size = 0;
+    std::chrono::steady_clock::time_point at;
+    bool valid = false;
+  };
 
+  std::string Tmux(const std::string& arguments);
+  // capture-pane with `options`, kept in `capture` while the pane's output has not grown.
+  const std::string& Captured(const std::string& options, Capture& capture);
+
+  Capture screen_;
+  Capture styled_screen_;
   std::string socket_;
   std::string work_dir_;
 };
@@ -89,10 +108,11 @@ bool HighlightListingRow(TmuxSession& session, const std::string& name,
 
 }  // namespace test_support
 
-// Skips the current test when the tmux command is missing.
-#define SKIP_WITHOUT_TMUX()                                \
-  do {                                                     \
-    if (!::test_support::HaveTmux()) {                     \
-      GTEST_SKIP() << "tmux is needed to run the program"; \
-    }                                                      \
+// Ends the current test, as a missing prerequisite does (tests/support/prerequisite.h), when
+// the tmux command is missing.
+#define SKIP_WITHOUT_TMUX()                                                     \
+  do {                                                                          \
+    if (!::test_support::HaveTmux()) {                                          \
+      MISSING_PREREQUISITE("tmux (package tmux) is needed to run the program"); \
+    }                                                                           \
   } while (false)

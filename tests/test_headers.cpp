@@ -1,0 +1,1 @@
+// The object whose build compiles the test targets' shared headers (tests/CMakeLists.txt).
