@@ -1,6 +1,7 @@
 #include "audio/track_loader.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -13,6 +14,10 @@
 #include <sys/stat.h>
 
 namespace {
+
+// How long quitting waits for readers at a request: enough to see the quit between two stretches
+// of a file that is being read, not for storage that does not answer.
+constexpr auto kStopPatience = std::chrono::milliseconds(50);
 
 struct Job {
   RequestId request = 0;
@@ -111,14 +116,15 @@ void ReadRequests(std::shared_ptr<Shared> shared, size_t reader) {
     lock.unlock();
     LoadedFile file = Load(*shared, job);
     lock.lock();
-    shared->busy[reader] = false;
-    ++shared->free_readers;
     std::optional<LoadedFile> dropped = Answer(*shared, std::move(file));
     if (dropped.has_value()) {
       lock.unlock();
       dropped.reset();
       lock.lock();
     }
+    shared->busy[reader] = false;
+    ++shared->free_readers;
+    shared->changed.notify_all();
   }
 }
 
@@ -130,17 +136,21 @@ TrackLoader::~TrackLoader() {
   std::vector<LoadedFile> dropped;
   std::vector<bool> busy;
   {
-    std::lock_guard<std::mutex> lock(shared_->mutex);
+    std::unique_lock<std::mutex> lock(shared_->mutex);
     shared_->quit = true;
     shared_->queued.clear();
     shared_->live.clear();
     dropped.swap(shared_->answers);
+    shared_->changed.notify_all();
+    // A reader at a request sees the quit within a stretch of its file and drops what it read;
+    // one inside a read of storage that does not answer is not waited for beyond this moment.
+    shared_->changed.wait_for(lock, kStopPatience, [this] {
+      return std::none_of(shared_->busy.begin(), shared_->busy.end(), [](bool b) { return b; });
+    });
     busy = shared_->busy;
   }
-  shared_->changed.notify_all();
   for (size_t i = 0; i < readers_.size(); ++i) {
-    // A reader inside a read of slow storage is not waited for: it drops what it read and ends
-    // by itself once the read returns.
+    // Left to end by itself once its read returns; it keeps the shared state alive till then.
     if (busy[i]) {
       readers_[i].detach();
     } else {

@@ -21,10 +21,11 @@
 // - Everything declared here runs on the caller's thread (the main thread).
 // - One lock, `mutex` of the shared state, guards the requests, the answers and the readers'
 //   states. A reader never holds it while it reads, so the caller never waits for storage.
-// - The destructor cancels every request, wakes the readers that are free and waits for them
-//   to end (a moment), and leaves the ones inside a read to end by themselves once their read
-//   returns: quitting never waits for a share. Those keep the shared state alive and drop what
-//   they read.
+// - The destructor cancels every request and waits at most 50 ms for the readers at one to see
+//   it (between two stretches of a file); it joins every reader that is free by then, and
+//   leaves the others, inside a read of storage that does not answer, to end by themselves once
+//   their read returns: quitting never waits for a share. Those keep the shared state alive and
+//   drop what they read.
 
 #include <cstdint>
 #include <memory>

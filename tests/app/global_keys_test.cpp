@@ -1,5 +1,7 @@
 #include "app/global_keys.h"
 
+#include <memory>
+
 #include <gtest/gtest.h>
 
 #include "audio/playback_state.h"
@@ -13,7 +15,7 @@ using tui::Event;
 class HandleGlobalEventTest : public engine_test::FakeEngineTest {
  protected:
   void TearDown() override {
-    StopPlayback(playback_);
+    owned_playback_.reset();
     FakeEngineTest::TearDown();
   }
 
@@ -28,7 +30,9 @@ class HandleGlobalEventTest : public engine_test::FakeEngineTest {
     return playback_.heard.paused;
   }
 
-  PlaybackState playback_;
+  // Gone before the fake is checked: its loader's readers end with it.
+  std::unique_ptr<PlaybackState> owned_playback_ = std::make_unique<PlaybackState>();
+  PlaybackState& playback_ = *owned_playback_;
   FileBrowserState browser_;
   tui::ScreenInteractive screen_ = tui::ScreenInteractive::FixedSize(80, 24);
   HandleGlobalEvent handle_{browser_, playback_, screen_};

@@ -185,7 +185,10 @@ TEST_F(SlowReadTest, AReadDroppedMidwayGivesItsFailureLinesThenNothingIsLoaded) 
                                       Patience()))
       << "standard error:\n"
       << Errors();
-  EXPECT_EQ(mirror_->BytesServed("2 broken.wav"), half) << "the read did not fail midway";
+  // Read ahead too, maybe, as the file after the one that plays, and dropped for the choice: no
+  // read gets past halfway.
+  EXPECT_LE(mirror_->BytesServed("2 broken.wav"), half * mirror_->Opens("2 broken.wav"))
+      << "a read went on past the failure";
   ASSERT_TRUE(session_->WaitFor("Choose audio file")) << session_->ScreenText();
   // Nothing starts by itself after a failure.
   std::this_thread::sleep_for(std::chrono::milliseconds(300));

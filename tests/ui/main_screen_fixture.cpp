@@ -13,7 +13,7 @@
 namespace ui_test {
 
 void MainScreenTest::TearDown() {
-  StopPlayback(playback_);
+  owned_playback_.reset();
   g_screen_width = 0;
   g_screen_height = 0;
   FakeEngineTest::TearDown();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,9 @@ class MainScreenTest : public engine_test::FakeEngineTest {
 
   int RowOf(const std::string& name) const;
 
-  PlaybackState playback_;
+  // Gone before the fake is checked: its loader's readers end with it.
+  std::unique_ptr<PlaybackState> owned_playback_ = std::make_unique<PlaybackState>();
+  PlaybackState& playback_ = *owned_playback_;
   FileBrowserState browser_;
   std::function<void(const std::string&)> on_select_;
   tui::Component browser_component_;
