@@ -193,14 +193,19 @@ brevalo_build_asan() {
 # with its line and output going to a file; `brevalo_join NAME` waits for it, shows what it
 # wrote, adds its tests to the run's counts and returns its status.
 BREVALO_BACKGROUND_DIR=""
-declare -A BREVALO_BACKGROUND_PIDS=()
-brevalo_background() {
-  local name=$1
-  shift
+# The folder of the run's steps, BREVALO_BACKGROUND_DIR, made at the first call and removed on
+# the way out.
+brevalo_steps_folder() {
   if [ -z "$BREVALO_BACKGROUND_DIR" ]; then
     BREVALO_BACKGROUND_DIR=$(mktemp -d "${TMPDIR:-/tmp}/brevalo-steps.XXXXXX")
     trap brevalo_end_background EXIT
   fi
+}
+declare -A BREVALO_BACKGROUND_PIDS=()
+brevalo_background() {
+  local name=$1
+  shift
+  brevalo_steps_folder
   local out=$BREVALO_BACKGROUND_DIR/$name
   (
     BREVALO_TESTS_PASSED=0

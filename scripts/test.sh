@@ -18,6 +18,10 @@ brevalo_install_packages "${BREVALO_RUN_PACKAGES[@]}" "${BREVALO_TEST_PACKAGES[@
 # skip (tests/support/prerequisite.h).
 export BREVALO_NO_SKIP=1
 started=$SECONDS
+# The media the tests make with ffmpeg is made once for every test program of the run.
+brevalo_steps_folder
+export BREVALO_MEDIA_CACHE=$BREVALO_BACKGROUND_DIR/media
+mkdir "$BREVALO_MEDIA_CACHE"
 tests_at_once=${BREVALO_TEST_JOBS:-$(($(nproc) * 4))}
 
 brevalo_step --result brevalo_last_line "Checking the formatting" "$BREVALO_ROOT/scripts/check_format.sh"

@@ -1,9 +1,13 @@
 #include "tests/support/media.h"
 
+#include <unistd.h>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -105,6 +109,47 @@ std::string NewCachePath(MediaCache& cache, const std::string& stem, MediaFormat
          (stem + "_" + std::to_string(cache.next_number++) + FormatExtension(format));
 }
 
+// Where the command that makes a file leaves it for every test process of the run, when the
+// test command names a folder for that: a test binary then finds the media that another one made
+// rather than run ffmpeg again. Empty without such a folder.
+std::string SharedMediaPath(const std::vector<std::string>& command, MediaFormat format) {
+  const char* folder = std::getenv("BREVALO_MEDIA_CACHE");
+  if (folder == nullptr || *folder == '\0') {
+    return {};
+  }
+  std::string joined;
+  for (const std::string& argument : command) {
+    joined += argument;
+    joined += '\0';
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>{}(joined));
+  return std::string(folder) + "/" + name + FormatExtension(format);
+}
+
+// Runs `command` with `path` as its output; a file for the shared folder is written aside and
+// renamed into place, so that another process never finds half of it.
+bool RunFfmpegInto(std::vector<std::string> command, const std::string& path, bool shared,
+                   std::string& errors) {
+  static int next_part = 0;
+  const std::string written = shared ? path + "." + std::to_string(getpid()) + "." +
+                                           std::to_string(next_part++) +
+                                           std::filesystem::path(path).extension().string()
+                                     : path;
+  command.push_back(written);
+  if (RunProgram(command, &errors) != 0) {
+    return false;
+  }
+  std::error_code error;
+  if (shared) {
+    std::filesystem::rename(written, path, error);
+  }
+  if (error) {
+    errors = "cannot rename " + written + ": " + error.message();
+  }
+  return !error;
+}
+
 }  // namespace
 
 MediaRecipe Recipe(MediaFormat format, double seconds, int channels, int sample_rate) {
@@ -197,15 +242,17 @@ std::string MakeMedia(const MediaRecipe& recipe) {
   if (auto found = cache.files.find(key); found != cache.files.end()) {
     return found->second;
   }
-  const std::string path = NewCachePath(cache, FormatName(recipe.format), recipe.format);
   std::vector<std::string> arguments = FfmpegOnTheSource(recipe);
   for (const std::string& argument : CodecArguments(recipe.format)) {
     arguments.push_back(argument);
   }
   AddTagArguments(recipe, arguments);
-  arguments.push_back(path);
+  const std::string shared = SharedMediaPath(arguments, recipe.format);
+  const std::string path =
+      shared.empty() ? NewCachePath(cache, FormatName(recipe.format), recipe.format) : shared;
+  const bool made_by_another = !shared.empty() && std::filesystem::exists(shared);
   std::string errors;
-  if (RunProgram(arguments, &errors) != 0) {
+  if (!made_by_another && !RunFfmpegInto(arguments, path, !shared.empty(), errors)) {
     ADD_FAILURE() << "ffmpeg could not make " << key << ": " << errors;
     return {};
   }
