@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -109,45 +110,66 @@ std::string NewCachePath(MediaCache& cache, const std::string& stem, MediaFormat
          (stem + "_" + std::to_string(cache.next_number++) + FormatExtension(format));
 }
 
-// Where the command that makes a file leaves it for every test process of the run, when the
-// test command names a folder for that: a test binary then finds the media that another one made
-// rather than run ffmpeg again. Empty without such a folder.
-std::string SharedMediaPath(const std::vector<std::string>& command, MediaFormat format) {
+// The folder that the test command shares between the test programs of a run for the media they
+// make with ffmpeg; empty when a test program runs by hand.
+std::string SharedMediaFolder() {
   const char* folder = std::getenv("BREVALO_MEDIA_CACHE");
-  if (folder == nullptr || *folder == '\0') {
-    return {};
-  }
-  std::string joined;
-  for (const std::string& argument : command) {
-    joined += argument;
-    joined += '\0';
-  }
-  char name[32];
-  std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>{}(joined));
-  return std::string(folder) + "/" + name + FormatExtension(format);
+  return folder != nullptr ? folder : "";
 }
 
-// Runs `command` with `path` as its output; a file for the shared folder is written aside and
-// renamed into place, so that another process never finds half of it.
-bool RunFfmpegInto(std::vector<std::string> command, const std::string& path, bool shared,
-                   std::string& errors) {
-  static int next_part = 0;
-  const std::string written = shared ? path + "." + std::to_string(getpid()) + "." +
-                                           std::to_string(next_part++) +
-                                           std::filesystem::path(path).extension().string()
-                                     : path;
-  command.push_back(written);
+// Runs ffmpeg's `command`, whose output comes last, and returns that output. With a shared
+// folder, the output is the file an earlier run of the same command (`key`) left there, or one
+// made now and renamed into place, so that another process never finds half of it. Empty when
+// ffmpeg fails; `errors` then says why.
+std::string RunFfmpeg(std::vector<std::string> command, const std::string& key,
+                      const std::string& output, std::string& errors) {
+  const std::string folder = SharedMediaFolder();
+  if (folder.empty()) {
+    command.push_back(output);
+    return RunProgram(command, &errors) == 0 ? output : "";
+  }
+  char name[32];
+  std::snprintf(name, sizeof name, "%016zx", std::hash<std::string>{}(key));
+  const std::string extension = std::filesystem::path(output).extension().string();
+  const std::string shared = folder + "/" + name + extension;
+  if (std::filesystem::exists(shared)) {
+    return shared;
+  }
+  static std::atomic<int> next_part{0};
+  const std::string part =
+      shared + "." + std::to_string(getpid()) + "." + std::to_string(next_part++) + extension;
+  command.push_back(part);
   if (RunProgram(command, &errors) != 0) {
-    return false;
+    return {};
   }
   std::error_code error;
-  if (shared) {
-    std::filesystem::rename(written, path, error);
-  }
+  std::filesystem::rename(part, shared, error);
   if (error) {
-    errors = "cannot rename " + written + ": " + error.message();
+    errors = "cannot rename " + part + ": " + error.message();
+    return {};
   }
-  return !error;
+  return shared;
+}
+
+bool OnPath(const std::string& program) {
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    if (access((folder + "/" + program).c_str(), X_OK) == 0) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// A key for a command whose output depends on its arguments alone.
+std::string CommandKey(const std::vector<std::string>& command) {
+  std::string key;
+  for (const std::string& argument : command) {
+    key += argument;
+    key += '\0';
+  }
+  return key;
 }
 
 }  // namespace
@@ -231,7 +253,9 @@ int RunProgram(const std::vector<std::string>& arguments, std::string* error_out
 }
 
 bool HaveFfmpeg() {
-  static const bool available = RunProgram({"ffmpeg", "-version"}) == 0;
+  // Looked for rather than run: "ffmpeg -version" maps every codec library, a fifth of a second
+  // of CPU in each test program.
+  static const bool available = OnPath("ffmpeg") && OnPath("ffprobe");
   return available;
 }
 
@@ -247,12 +271,11 @@ std::string MakeMedia(const MediaRecipe& recipe) {
     arguments.push_back(argument);
   }
   AddTagArguments(recipe, arguments);
-  const std::string shared = SharedMediaPath(arguments, recipe.format);
-  const std::string path =
-      shared.empty() ? NewCachePath(cache, FormatName(recipe.format), recipe.format) : shared;
-  const bool made_by_another = !shared.empty() && std::filesystem::exists(shared);
   std::string errors;
-  if (!made_by_another && !RunFfmpegInto(arguments, path, !shared.empty(), errors)) {
+  const std::string path =
+      RunFfmpeg(arguments, CommandKey(arguments),
+                NewCachePath(cache, FormatName(recipe.format), recipe.format), errors);
+  if (path.empty()) {
     ADD_FAILURE() << "ffmpeg could not make " << key << ": " << errors;
     return {};
   }
@@ -303,10 +326,15 @@ std::vector<std::string> CutMedia(MediaFormat format, const std::vector<int64_t>
     for (const std::string& argument : CodecArguments(format)) {
       arguments.push_back(argument);
     }
-    arguments.push_back(path);
     std::string errors;
-    if (RunProgram(arguments, &errors) != 0) {
-      ADD_FAILURE() << "ffmpeg could not cut " << path << ": " << errors;
+    const std::string made = RunFfmpeg(arguments, CommandKey(arguments), path, errors);
+    std::error_code error;
+    if (!made.empty() && made != path) {
+      std::filesystem::copy_file(made, path, std::filesystem::copy_options::overwrite_existing,
+                                 error);
+    }
+    if (made.empty() || error) {
+      ADD_FAILURE() << "ffmpeg could not cut " << path << ": " << errors << error.message();
       return {};
     }
     paths.push_back(path);
@@ -325,13 +353,17 @@ std::vector<int16_t> ReferencePcm(const std::string& path, int channels, int sam
   if (sample_rate > 0) {
     arguments.insert(arguments.end(), {"-ar", std::to_string(sample_rate)});
   }
-  arguments.insert(arguments.end(), {"-f", "s16le", pcm_path});
+  arguments.insert(arguments.end(), {"-f", "s16le"});
+  // The file's bytes stand for its name: a test may write other bytes under a name it used.
+  std::string key = CommandKey(arguments);
+  key.replace(key.find(path), path.size(), ReadFile(path));
   std::string errors;
-  if (RunProgram(arguments, &errors) != 0) {
+  const std::string decoded = RunFfmpeg(arguments, key, pcm_path, errors);
+  if (decoded.empty()) {
     ADD_FAILURE() << "ffmpeg could not decode " << path << ": " << errors;
     return {};
   }
-  const std::string bytes = ReadFile(pcm_path);
+  const std::string bytes = ReadFile(decoded);
   std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
   std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
   return samples;
