@@ -183,9 +183,13 @@ brevalo_build() {
 
 # brevalo_build_asan DIR TARGETS: the AddressSanitizer + UBSan build that scripts/test.sh and
 # scripts/soak.sh share, with clang, whose fuzzer support builds the load-path fuzzer there too.
+BREVALO_ASAN_OPTIONS=(-DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=address,undefined
+  -DBREVALO_FUZZ=ON -DBREVALO_BENCH=OFF)
 brevalo_build_asan() {
-  CC=clang CXX=clang++ brevalo_build "$1" "$2" -DCMAKE_BUILD_TYPE=Debug \
-    -DBREVALO_SANITIZE=address,undefined -DBREVALO_FUZZ=ON -DBREVALO_BENCH=OFF
+  CC=clang CXX=clang++ brevalo_build "$1" "$2" "${BREVALO_ASAN_OPTIONS[@]}"
+}
+brevalo_configure_asan() {
+  CC=clang CXX=clang++ brevalo_configure "$1" "${BREVALO_ASAN_OPTIONS[@]}"
 }
 
 # Steps that run beside the ones after them, for steps that mostly wait (tests that play in

@@ -26,12 +26,20 @@ tests_at_once=${BREVALO_TEST_JOBS:-$(($(nproc) * 4))}
 
 brevalo_step --result brevalo_last_line "Checking the formatting" "$BREVALO_ROOT/scripts/check_format.sh"
 
+# The sanitizer builds' configurations, which mostly wait on the compilers' checks, are made
+# beside the plain build.
+tsan_options=(-DCMAKE_BUILD_TYPE=Debug -DBREVALO_SANITIZE=thread -DBREVALO_BENCH=OFF)
+brevalo_background configure-asan brevalo_configure_asan build-asan
+CC=clang CXX=clang++ brevalo_background configure-tsan brevalo_configure build-tsan \
+  "${tsan_options[@]}"
+
 brevalo_build build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 brevalo_background tests brevalo_ctest "Running the tests" build -j "$tests_at_once"
 brevalo_background package brevalo_step --result brevalo_last_line "Checking the Debian package" \
   "$BREVALO_ROOT/scripts/check_package.sh" "$BREVALO_ROOT/build"
 
 # The load-path fuzzer among its targets: the fuzz minute needs no build of its own.
+brevalo_join configure-asan
 brevalo_build_asan build-asan "tests_unit tests_leak load_fuzzer"
 BREVALO_FUZZ_BUILD=build-asan brevalo_background fuzz "$BREVALO_ROOT/scripts/fuzz.sh" 60
 brevalo_background asan brevalo_ctest "Running the unit tests under AddressSanitizer + UBSan" \
@@ -40,8 +48,8 @@ brevalo_background leak brevalo_ctest "Running a session of the program under Le
   build-asan -L leak
 
 # With clang too, which builds these in half the time GCC takes.
-CC=clang CXX=clang++ brevalo_build build-tsan tests_thread -DCMAKE_BUILD_TYPE=Debug \
-  -DBREVALO_SANITIZE=thread -DBREVALO_BENCH=OFF
+brevalo_join configure-tsan
+CC=clang CXX=clang++ brevalo_build build-tsan tests_thread "${tsan_options[@]}"
 failed=0
 brevalo_ctest "Running the audio-thread tests under ThreadSanitizer" build-tsan \
   -j "$tests_at_once" -L thread || failed=1

@@ -8,6 +8,11 @@
 
 #include "audio/platform/connection_slot.h"
 
+// Some of PipeWire's own macros expand to GNU statement expressions.
+#ifdef __clang__
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 namespace pipewire_platform {
 namespace {
 

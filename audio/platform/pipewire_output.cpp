@@ -15,6 +15,11 @@
 #include "audio/platform/pipewire_connection.h"
 #include "audio/platform/pipewire_stream_format.h"
 
+// Some of PipeWire's own macros expand to GNU statement expressions.
+#ifdef __clang__
+#pragma clang diagnostic ignored "-Wgnu-statement-expression"
+#endif
+
 namespace pipewire_platform {
 namespace {
 
