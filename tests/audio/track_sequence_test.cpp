@@ -413,3 +413,26 @@ TEST_F(TrackSequenceTest, QuittingNeverWaitsForARead) {
 }
 
 }  // namespace
+
+// The next file of the same shape read only after the stream ran dry: it gets a stream of its
+// own, and the screen follows it, and the track after it, as each is heard.
+TEST_F(TrackSequenceTest, AReadThatComesAfterTheStreamRanDryIsHeardAndFollowed) {
+  const std::string a = Track("a.mp3", 3 * kBufferFrames + 5);
+  const std::string b = Track("b.mp3", 2 * kBufferFrames + 7);
+  const std::string c = Track("c.mp3", 2 * kBufferFrames + 9);
+  const FileOnListing listing = AlbumListing({a, b, c});
+  Play(a);
+  auto held = std::make_unique<HeldRead>();
+  Step(listing);
+  ASSERT_TRUE(held->WaitUntilReached());
+  FakeQueue first = queues_[0];
+  first.PlayUntilDrained();
+  Step(listing);
+  held->Release();
+  PlayAlbum(AlbumListing({a, b, c}));
+  std::vector<std::string> paths;
+  for (const SequenceChange& change : changes_) {
+    paths.push_back(change.path);
+  }
+  EXPECT_THAT(paths, testing::ElementsAre(b, c, testing::_));
+}
