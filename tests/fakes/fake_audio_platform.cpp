@@ -29,9 +29,11 @@ struct CallRecord {
   std::vector<std::string> misuses;
 };
 
+// Never destroyed: a loader's reader left inside a stuck read may call the platform after the
+// test program's static objects have gone.
 CallRecord& Record() {
-  static CallRecord record;
-  return record;
+  static CallRecord* const record = new CallRecord;
+  return *record;
 }
 
 // Runs the action waiting for `op`, if any, with no lock held: it may call the platform.
