@@ -12,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -86,19 +85,28 @@ int ListingLineOf(const std::vector<std::string>& lines, const std::string& text
 }
 
 // Moves the highlight with the arrow keys onto the visible row that shows `text`.
+// The program may still be starting, or redrawing after a key: the listing is waited for, not
+// sampled once.
 bool Highlight(TmuxSession& session, const std::string& text) {
   for (int attempt = 0; attempt < 3; ++attempt) {
-    const std::vector<std::string> lines = session.Screen();
-    const int target = ListingLineOf(lines, text);
-    const int current = ListingLineOf(lines, test_support::HighlightedRow(session));
-    if (target >= 0 && current >= 0) {
-      const int steps = target - current;
-      session.SendKeys(std::vector<std::string>(std::abs(steps), steps > 0 ? "Down" : "Up"));
-      if (WaitForHighlight(session, text)) {
-        return true;
-      }
+    int target = -1;
+    int current = -1;
+    const bool shown = PollUntil(
+        [&] {
+          const std::vector<std::string> lines = session.Screen();
+          target = ListingLineOf(lines, text);
+          current = ListingLineOf(lines, test_support::HighlightedRow(session));
+          return target >= 0 && current >= 0;
+        },
+        kPatience);
+    if (!shown) {
+      return false;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const int steps = target - current;
+    session.SendKeys(std::vector<std::string>(std::abs(steps), steps > 0 ? "Down" : "Up"));
+    if (WaitForHighlight(session, text)) {
+      return true;
+    }
   }
   return false;
 }
