@@ -109,22 +109,45 @@ std::string HighlightedRow(TmuxSession& session) {
   return "";
 }
 
+std::string ScreenHoldingAll(TmuxSession& session, const std::vector<std::string>& texts,
+                             std::chrono::milliseconds timeout) {
+  std::string screen;
+  PollUntil(
+      [&] {
+        screen = session.ScreenText();
+        for (const std::string& text : texts) {
+          if (screen.find(text) == std::string::npos) {
+            return false;
+          }
+        }
+        return true;
+      },
+      timeout);
+  return screen;
+}
+
 bool HighlightListingRow(TmuxSession& session, const std::string& name,
                          std::chrono::milliseconds timeout) {
-  if (!session.WaitFor(name, timeout)) {
-    ADD_FAILURE() << "no row holds " << name << ":\n" << session.ScreenText();
-    return false;
-  }
-  const std::vector<std::string> screen = session.Screen();
+  // Waited for in the listing itself: the name may show first elsewhere (the now-playing line),
+  // or in a frame still being drawn.
   size_t heading = 0;
-  while (heading < screen.size() && screen[heading].find("FILE BROWSER") == std::string::npos) {
-    ++heading;
-  }
-  size_t row = heading + 1;
-  while (row < screen.size() && screen[row].find(name) == std::string::npos) {
-    ++row;
-  }
-  if (row >= screen.size()) {
+  size_t row = 0;
+  const bool listed = PollUntil(
+      [&] {
+        const std::vector<std::string> screen = session.Screen();
+        heading = 0;
+        while (heading < screen.size() &&
+               screen[heading].find("FILE BROWSER") == std::string::npos) {
+          ++heading;
+        }
+        row = heading + 1;
+        while (row < screen.size() && screen[row].find(name) == std::string::npos) {
+          ++row;
+        }
+        return row < screen.size();
+      },
+      timeout);
+  if (!listed) {
     ADD_FAILURE() << "no row of the listing holds " << name << ":\n" << session.ScreenText();
     return false;
   }

@@ -100,6 +100,11 @@ class TmuxSession {
 // The text of the screen row drawn in inverse video (the highlighted row), or "" when none is.
 std::string HighlightedRow(TmuxSession& session);
 
+// The screen once it holds every one of `texts`, or as it is when `timeout` has passed. A frame
+// reaches the pane in pieces: what is drawn beside an awaited text is awaited too, not assumed.
+std::string ScreenHoldingAll(TmuxSession& session, const std::vector<std::string>& texts,
+                             std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
 // Moves the highlight of the program's listing to the row that holds `name`: Home, then Down as
 // many rows as it is below the first. False, with the screen in a test failure, when no row
 // holds it or the highlight does not get there within `timeout`.
