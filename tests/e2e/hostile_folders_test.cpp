@@ -163,15 +163,37 @@ int DisplayWidth(const std::string& line) {
   return width;
 }
 
+bool EndsInBorder(const std::string& line) {
+  return line.ends_with("\u2502") || line.ends_with("\u256e") || line.ends_with("\u256f") ||
+         line.ends_with("\u2524");
+}
+
+bool RightBorderInPlace(const std::vector<std::string>& screen, int width) {
+  return !screen.empty() && std::all_of(screen.begin(), screen.end(), [width](const auto& line) {
+    return DisplayWidth(line) == width && EndsInBorder(line);
+  });
+}
+
 // Every row of the frame is exactly `width` columns and ends in the right border.
 void ExpectRightBorderInPlace(const std::vector<std::string>& screen, int width) {
   ASSERT_FALSE(screen.empty());
   for (const std::string& line : screen) {
     EXPECT_EQ(DisplayWidth(line), width) << line;
-    const bool ends_in_border = line.ends_with("\u2502") || line.ends_with("\u256e") ||
-                                line.ends_with("\u256f") || line.ends_with("\u2524");
-    EXPECT_TRUE(ends_in_border) << line;
+    EXPECT_TRUE(EndsInBorder(line)) << line;
   }
+}
+
+// The screen once its frame has every row in place, or as it is after kPatience: a frame that
+// is still being drawn shows the rows of the one before.
+std::vector<std::string> WholeFrame(TmuxSession& session, int width) {
+  std::vector<std::string> lines;
+  PollUntil(
+      [&] {
+        lines = session.Screen();
+        return RightBorderInPlace(lines, width);
+      },
+      kPatience);
+  return lines;
 }
 
 class HostileFoldersTest : public ::testing::Test {
@@ -235,11 +257,12 @@ TEST_F(HostileFoldersTest, ControlBytesInNamesNeverReachTheTerminal) {
 
   TmuxSession session = Start(folder, 120, 24);
   ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + shown_folder + ")"));
-  const std::string screen = session.ScreenText();
-  for (const char* shown :
-       {"osc\uFFFD]0;PWNED\uFFFD.mp3", "clear\uFFFD[2Jzap.mp3", "csi8\uFFFD31mred.mp3",
-        "csi1\uFFFD32mgreen.mp3", "del\uFFFDete.mp3", "new\uFFFDline.mp3", "tab\uFFFDhere.mp3",
-        "cr\uFFFDreturn.mp3", "bad\uFFFD\uFFFDutf.mp3"}) {
+  const std::vector<std::string> shown_names = {
+      "osc\uFFFD]0;PWNED\uFFFD.mp3", "clear\uFFFD[2Jzap.mp3", "csi8\uFFFD31mred.mp3",
+      "csi1\uFFFD32mgreen.mp3",      "del\uFFFDete.mp3",      "new\uFFFDline.mp3",
+      "tab\uFFFDhere.mp3",           "cr\uFFFDreturn.mp3",    "bad\uFFFD\uFFFDutf.mp3"};
+  const std::string screen = test_support::ScreenHoldingAll(session, shown_names, kPatience);
+  for (const std::string& shown : shown_names) {
     EXPECT_THAT(screen, HasSubstr(shown));
   }
 
@@ -286,11 +309,12 @@ TEST_F(HostileFoldersTest, ControlBytesInTagsNeverReachTheTerminal) {
                       "/ge\uFFFDn\uFFFDr\uFFFDe/"));
   session.SendKeys({"Tab"});
   ASSERT_TRUE(session.WaitFor("Track Metadata"));
-  const std::string screen = session.ScreenText();
-  EXPECT_THAT(screen, HasSubstr("Title:  T\uFFFD]0;PWNED\uFFFDX"));
-  EXPECT_THAT(screen, HasSubstr("Artist: A\uFFFD[2JB"));
-  EXPECT_THAT(screen, HasSubstr("Album:  al\uFFFDbum"));
-  EXPECT_THAT(screen, HasSubstr("Genre:  ge\uFFFDn\uFFFDr\uFFFDe"));
+  const std::vector<std::string> tags = {"Title:  T\uFFFD]0;PWNED\uFFFDX", "Artist: A\uFFFD[2JB",
+                                         "Album:  al\uFFFDbum", "Genre:  ge\uFFFDn\uFFFDr\uFFFDe"};
+  const std::string screen = test_support::ScreenHoldingAll(session, tags, kPatience);
+  for (const std::string& tag : tags) {
+    EXPECT_THAT(screen, HasSubstr(tag));
+  }
   session.SendKeys({"Escape"});
   ASSERT_TRUE(session.WaitUntilGone("Track Metadata"));
 
@@ -318,9 +342,9 @@ TEST_F(HostileFoldersTest, WideAndLongNamesKeepTheRightBorderInItsColumn) {
   for (const int width : {80, 41}) {
     TmuxSession session = Start(dir_.path(), width, 24);
     ASSERT_TRUE(session.WaitFor("f plain.mp3"));
-    ExpectRightBorderInPlace(session.Screen(), width);
+    const std::vector<std::string> lines = WholeFrame(session, width);
+    ExpectRightBorderInPlace(lines, width);
     // Cut at the edge, never wrapped: the next name starts its own row.
-    const std::vector<std::string> lines = session.Screen();
     const int long_ascii_row = ListingLineOf(lines, "LLLL");
     const int plain_row = ListingLineOf(lines, "f plain.mp3");
     ASSERT_GE(long_ascii_row, 0);
@@ -335,7 +359,7 @@ TEST_F(HostileFoldersTest, WideAndLongNamesKeepTheRightBorderInItsColumn) {
     ASSERT_TRUE(Highlight(session, "emoji"));
     session.SendKeys({"Enter"});
     ASSERT_TRUE(session.WaitFor("\U0001f3b5.mp3 \u266a\u266a\u266a"));
-    ExpectRightBorderInPlace(session.Screen(), width);
+    ExpectRightBorderInPlace(WholeFrame(session, width), width);
     ExpectCleanUtf8(QuitAndCollect(session));
   }
 }
@@ -353,7 +377,7 @@ TEST_F(HostileFoldersTest, TwentyThousandFilesBrowseFromEndToEnd) {
   ASSERT_TRUE(session.WaitFor("track00000.mp3", std::chrono::seconds(30)));
   session.SendKeys({"End"});
   ASSERT_TRUE(WaitForHighlight(session, "zz playable.mp3"));
-  EXPECT_THAT(session.ScreenText(), HasSubstr("track19999.mp3"));
+  EXPECT_TRUE(session.WaitFor("track19999.mp3", kPatience)) << session.ScreenText();
   session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitFor("zz playable.mp3 \u266a\u266a\u266a"));
   session.SendKeys({"Home"});
@@ -378,9 +402,24 @@ TEST_F(HostileFoldersTest, SymbolicLinkLoopIsAFileThatFailsCleanly) {
 
   TmuxSession session = Start(dir_.path(), 80, 24);
   ASSERT_TRUE(session.WaitFor("z last.mp3"));
-  const std::vector<std::string> lines = session.Screen();
   const std::vector<std::string> order = {".. (parent)", "[Folder] sub", "a first.mp3", "loop.mp3",
                                           "ping.flac",   "pong.flac",    "z last.mp3"};
+  // The rows in that order, waited for: the frame may still be reaching the pane.
+  std::vector<std::string> lines;
+  PollUntil(
+      [&] {
+        lines = session.Screen();
+        const int first = ListingLineOf(lines, order[0]);
+        for (size_t i = 0; i < order.size(); ++i) {
+          if (first < 0 || static_cast<size_t>(first) + i >= lines.size() ||
+              lines[static_cast<size_t>(first) + i].find("\u2502" + order[i] + " ") ==
+                  std::string::npos) {
+            return false;
+          }
+        }
+        return true;
+      },
+      kPatience);
   const int first = ListingLineOf(lines, order[0]);
   ASSERT_GE(first, 0);
   for (size_t i = 0; i < order.size(); ++i) {
@@ -431,17 +470,28 @@ TEST_F(HostileFoldersTest, UnreadableFolderShowsOnlyTheParentRowAndLeadsBackUp) 
   ASSERT_TRUE(Highlight(session, "[Folder] locked"));
   session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + locked.string() + ")"));
-  std::vector<std::string> lines = session.Screen();
+  // The rows under the new header waited for: until redrawn they show the folder left.
+  const std::string empty_row = "\u2502" + std::string(78, ' ') + "\u2502";
+  std::vector<std::string> lines;
+  PollUntil(
+      [&] {
+        lines = session.Screen();
+        const int parent = ListingLineOf(lines, ".. (parent)");
+        return parent >= 0 && static_cast<size_t>(parent) + 1 < lines.size() &&
+               lines[static_cast<size_t>(parent) + 1] == empty_row;
+      },
+      kPatience);
   const int parent = ListingLineOf(lines, ".. (parent)");
   ASSERT_GE(parent, 0);
-  EXPECT_EQ(lines[static_cast<size_t>(parent) + 1], "\u2502" + std::string(78, ' ') + "\u2502");
+  ASSERT_LT(static_cast<size_t>(parent) + 1, lines.size());
+  EXPECT_EQ(lines[static_cast<size_t>(parent) + 1], empty_row);
   EXPECT_THAT(session.ScreenText(), Not(HasSubstr("hidden away")));
   ASSERT_TRUE(WaitForHighlight(session, ".. (parent)"));
 
   session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitFor("FILE BROWSER (" + dir_.path().string() + ")"));
   ASSERT_TRUE(session.WaitFor("outside.mp3"));
-  EXPECT_THAT(session.ScreenText(), HasSubstr("[Folder] locked"));
+  EXPECT_TRUE(session.WaitFor("[Folder] locked", kPatience)) << session.ScreenText();
   QuitAndCollect(session);
 }
 
@@ -498,7 +548,7 @@ TEST_F(HostileFoldersTest, AFileDeletedAfterTheListingFailsCleanly) {
   ASSERT_TRUE(Highlight(session, "b doomed.mp3"));
   session.SendKeys({"Enter"});
   ASSERT_TRUE(session.WaitFor("Choose audio file"));
-  EXPECT_THAT(session.ScreenText(), HasSubstr("--:--"));
+  EXPECT_TRUE(session.WaitFor("--:--", kPatience)) << session.ScreenText();
   // Still answering keys.
   ASSERT_TRUE(Highlight(session, "a playing.mp3"));
 
