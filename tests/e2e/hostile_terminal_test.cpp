@@ -180,7 +180,7 @@ TEST_F(HostileTerminalTest, OddSizesDrawAndQuitCleanly) {
         PollUntil([&] { return session.OutputBytes().find(kMouseOn) != std::string::npos; }));
     if (height >= 10) {
       ASSERT_TRUE(PollUntil([&] { return ShowsWholeFrame(session, width, height); }));
-      EXPECT_THAT(session.ScreenText(), HasSubstr("\u2502b second.mp3"));
+      EXPECT_TRUE(session.WaitFor("\u2502b second.mp3")) << session.ScreenText();
     }
     // Keys are handled between frames at this size; a full-size frame shows that they were.
     session.SendKeys({"Down"});
@@ -206,13 +206,13 @@ TEST_F(HostileTerminalTest, ResizesWhilePlayingAndWhileTheOverlayIsOpen) {
           << width << "x" << height;
     }
   }
-  EXPECT_THAT(session.ScreenText(), HasSubstr("Now playing: Steady Tone"));
+  EXPECT_TRUE(session.WaitFor("Now playing: Steady Tone")) << session.ScreenText();
   EXPECT_TRUE(ClockMoves(session));
 
   session.SendKeys({"Tab"});
   ASSERT_TRUE(session.WaitFor("Track Metadata"));
   // Nothing of the folder header under it reads on around the window's title.
-  EXPECT_THAT(session.ScreenText(), HasSubstr("\u2502     Track Metadata      \u2502"));
+  EXPECT_TRUE(session.WaitFor("\u2502     Track Metadata      \u2502")) << session.ScreenText();
   for (const auto& [width, height] : sizes) {
     session.Resize(width, height);
     if (height >= 3 && width >= 3) {
@@ -227,7 +227,7 @@ TEST_F(HostileTerminalTest, ResizesWhilePlayingAndWhileTheOverlayIsOpen) {
   EXPECT_TRUE(ClockMoves(session));
   session.SendKeys({"Escape"});
   ASSERT_TRUE(session.WaitUntilGone("Track Metadata"));
-  EXPECT_TRUE(ShowsWholeFrame(session, 80, 24));
+  EXPECT_TRUE(PollUntil([&] { return ShowsWholeFrame(session, 80, 24); })) << session.ScreenText();
   session.SendKeys({"Escape"});
   EXPECT_EQ(session.WaitForExit(), 0);
   ExpectTerminalRestored(session);
@@ -282,14 +282,22 @@ TEST_F(HostileTerminalTest, CtrlZGivesTheTerminalBackUntilContinued) {
   // As `fg` would: the whole screen is drawn again, not only what changed.
   const size_t stopped_at = session.OutputBytes().size();
   kill(pid, SIGCONT);
-  ASSERT_TRUE(PollUntil([&] {
-    const std::string since = session.OutputBytes().substr(stopped_at);
-    return since.find("b second.mp3") != std::string::npos;
-  }));
-  const std::string redrawn = session.OutputBytes().substr(stopped_at);
-  EXPECT_THAT(redrawn, HasSubstr(kEnterAlternate));
-  for (const char* text : {"Now playing: Steady Tone", "Brevalo - v0.3", "FILE BROWSER (",
-                           ".. (parent)", "[Folder] sub", "a first.mp3", "\u256d", "\u256f"}) {
+  // The redraw is waited for whole: it reaches the pane in pieces, and its bottom border comes
+  // after the last row. Later frames send only the cells that changed: these come from it alone.
+  const std::vector<std::string> whole_screen = {kEnterAlternate,  "Now playing: Steady Tone",
+                                                 "Brevalo - v0.3", "FILE BROWSER (",
+                                                 ".. (parent)",    "[Folder] sub",
+                                                 "a first.mp3",    "b second.mp3",
+                                                 "\u256d",         "\u256f"};
+  std::string redrawn;
+  const auto holds_all = [&] {
+    redrawn = session.OutputBytes().substr(stopped_at);
+    return std::all_of(whole_screen.begin(), whole_screen.end(), [&](const std::string& text) {
+      return redrawn.find(text) != std::string::npos;
+    });
+  };
+  PollUntil(holds_all);
+  for (const std::string& text : whole_screen) {
     EXPECT_THAT(redrawn, HasSubstr(text));
   }
   EXPECT_EQ(session.PaneFormat("#{alternate_on}"), "1");
