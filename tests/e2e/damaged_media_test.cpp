@@ -248,7 +248,8 @@ TEST_P(DamagedMediaTest, EachFilePlaysWhatItCanOrFailsAndAGoodFilePlaysAfterward
       const std::string line = FailureOf(ErrorOutput(), pair.damaged_path);
       outcomes << "  " << pair.damage << ": " << line.substr(0, line.size() - 2) << "\n";
       ASSERT_TRUE(session.WaitFor("Choose audio file")) << session.ScreenText();
-      // Nothing starts by itself after a failure: the screen stays as it is.
+      // Nothing starts by itself after a failure: the screen stays as it is. A fixed wait, for
+      // what must not happen: a slow machine can only miss a start, never show one.
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
       EXPECT_NE(session.ScreenText().find("Choose audio file"), std::string::npos)
           << session.ScreenText();
