@@ -47,8 +47,9 @@ constexpr bool kLeakCheckedBuild = false;
 constexpr int kDefaultRounds = 100;
 // Long enough that no file ends within its round, so only the keys change what plays.
 constexpr double kFileSeconds = 30;
-// The file that ends by itself at the close of the session.
-constexpr double kShortFileSeconds = 1;
+// The file that ends by itself at the close of the session: its mark shows while it plays, long
+// enough to be seen by a test that looks slowly.
+constexpr double kShortFileSeconds = 3;
 const std::string kShortFile = "zz short.wav";
 const std::string kPlayingMark = "\u266a\u266a\u266a";
 const std::string kPausedMark = "\u23f8";
