@@ -197,13 +197,6 @@ brevalo_configure_asan() {
 # with its line and output going to a file; `brevalo_join NAME` waits for it, shows what it
 # wrote, adds its tests to the run's counts and returns its status.
 BREVALO_BACKGROUND_DIR=""
-
-# brevalo_ahead COMMAND...: runs COMMAND in the calling shell, which it first puts ahead of the
-# run's other processes for the CPU where the system allows it (as root); else as it is.
-brevalo_ahead() {
-  renice -n -10 -p "$BASHPID" >/dev/null 2>&1 || true
-  "$@"
-}
 # The folder of the run's steps, BREVALO_BACKGROUND_DIR, made at the first call and removed on
 # the way out.
 brevalo_steps_folder() {

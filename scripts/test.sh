@@ -34,9 +34,7 @@ CC=clang CXX=clang++ brevalo_background configure-tsan brevalo_configure build-t
   "${tsan_options[@]}"
 
 brevalo_build build "" -DCMAKE_BUILD_TYPE=RelWithDebInfo
-# They go ahead of the builds beside them: beside a compiler of the same priority, a private
-# sound server's graph was woken up to 45 ms late and left a quantum out of what it played.
-brevalo_background tests brevalo_ahead brevalo_ctest "Running the tests" build -j "$tests_at_once"
+brevalo_background tests brevalo_ctest "Running the tests" build -j "$tests_at_once"
 brevalo_background package brevalo_step --result brevalo_last_line "Checking the Debian package" \
   "$BREVALO_ROOT/scripts/check_package.sh" "$BREVALO_ROOT/build"
 
