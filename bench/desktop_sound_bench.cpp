@@ -362,7 +362,7 @@ bool MakeTone(const fs::path& path, double seconds, int tone) {
 }  // namespace
 
 int RunOn(test_support::ServerKind kind, double seconds) {
-  test_support::SoundServer server(kind);
+  test_support::SoundServer server(kind, test_support::GraphQuantum::kDesktop);
   if (!server.ok()) {
     std::printf(
         "the private sound server did not start (pulseaudio or pipewire, "

@@ -199,7 +199,7 @@ void EndsFound() {
 }
 
 void RunOn(ServerKind kind, const std::string& program, const fs::path& folder) {
-  test_support::SoundServer server(kind);
+  test_support::SoundServer server(kind, test_support::GraphQuantum::kDesktop);
   if (!server.ok()) {
     std::printf("%s: the private server did not start\n", test_support::NameOf(kind).c_str());
     return;

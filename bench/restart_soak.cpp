@@ -166,7 +166,7 @@ void PrintSummary(const char* title, const RestartSeriesReport& report) {
 
 RestartSeriesReport Run(ServerKind kind, test_support::RestartSeriesOptions options,
                         bool with_player) {
-  test_support::SoundServer server(kind);
+  test_support::SoundServer server(kind, test_support::GraphQuantum::kDesktop);
   if (!server.ok()) {
     RestartSeriesReport report;
     report.failure = "the private sound server did not start";

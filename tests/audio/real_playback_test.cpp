@@ -205,9 +205,11 @@ TEST_F(PlayerPlaybackTest, PositionFollowsWhatHasPlayed) {
 class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::ServerKind> {
  protected:
   static void TearDownTestSuite() {
-    for (test_support::SoundServer*& server : servers_) {
-      delete server;
-      server = nullptr;
+    for (auto& of_a_quantum : servers_) {
+      for (test_support::SoundServer*& server : of_a_quantum) {
+        delete server;
+        server = nullptr;
+      }
     }
   }
 
@@ -215,9 +217,10 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
     SKIP_WITHOUT_FFMPEG();
     SKIP_WITHOUT_SOUND_SERVER(GetParam());
     // One server of each kind for the whole suite: starting one takes a while.
-    test_support::SoundServer*& server = servers_[static_cast<size_t>(GetParam())];
+    test_support::SoundServer*& server =
+        servers_[static_cast<size_t>(Quantum())][static_cast<size_t>(GetParam())];
     if (server == nullptr) {
-      server = new test_support::SoundServer(GetParam());
+      server = new test_support::SoundServer(GetParam(), Quantum());
     }
     server_ = server;
     ASSERT_TRUE(server_->ok()) << "the private sound server did not start:\n" << server_->Logs();
@@ -313,14 +316,16 @@ class DesktopPlaybackTest : public ::testing::TestWithParam<test_support::Server
         << "more was heard before the new track than the first one's start";
   }
 
-  static test_support::SoundServer* servers_[4];
+  virtual test_support::GraphQuantum Quantum() const { return test_support::GraphQuantum::kLong; }
+
+  static test_support::SoundServer* servers_[2][4];
   test_support::SoundServer* server_ = nullptr;
   test_support::TempDir dir_;
   PlaybackState playback_;
   bool heard_out_ = false;
 };
 
-test_support::SoundServer* DesktopPlaybackTest::servers_[4] = {};
+test_support::SoundServer* DesktopPlaybackTest::servers_[2][4] = {};
 
 // The sink's own format: the server plays it as it is, so the recording can match exactly.
 MediaRecipe DesktopMedia(MediaFormat format, double seconds, int tone_hz = 440) {
@@ -542,7 +547,13 @@ void ExpectEachResumesAfterTheLastFrameHeard(const std::vector<std::vector<int16
 // The recorder may lose the last fragment the sink played before it went, so a resume may look
 // that much later than it was; it never hides a frame played twice by more than that.
 // Each protocol goes away in its own way: PipeWire's Pulse service too.
-class DesktopRestartTest : public DesktopPlaybackTest {};
+// Resumes are judged in a desktop's quanta.
+class DesktopRestartTest : public DesktopPlaybackTest {
+ protected:
+  test_support::GraphQuantum Quantum() const override {
+    return test_support::GraphQuantum::kDesktop;
+  }
+};
 
 TEST_P(DesktopRestartTest, TenRestartsResumeFromTheLastFrameHeardAndWedgeNothing) {
   const std::string path = dir_ / "counting.wav";

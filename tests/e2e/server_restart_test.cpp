@@ -57,7 +57,8 @@ class ServerTest : public ::testing::TestWithParam<ServerKind> {
     ASSERT_TRUE(test_support::WriteRestartAlbum(album_.path()));
   }
 
-  test_support::SoundServer server_{GetParam()};
+  // Resumes are judged in a desktop's quanta.
+  test_support::SoundServer server_{GetParam(), test_support::GraphQuantum::kDesktop};
   test_support::TempDir album_;
 };
 

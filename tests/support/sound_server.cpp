@@ -110,7 +110,7 @@ bool HaveSoundServer(ServerKind kind) {
   return tools && (IsPipeWire(kind) ? pipewire : pulseaudio);
 }
 
-SoundServer::SoundServer(ServerKind kind) : kind_(kind) {
+SoundServer::SoundServer(ServerKind kind, GraphQuantum quantum) : kind_(kind), quantum_(quantum) {
   for (const char* folder : {"home", "run", "config"}) {
     std::filesystem::create_directories(folder_.path() / folder);
   }
@@ -208,6 +208,20 @@ bool SoundServer::StartPulseAudio(bool record) {
                 "socket=" + folder_ / "run/native"});
 }
 
+namespace {
+
+// The graph's settings for `quantum`, in pipewire.conf's context.properties.
+std::string QuantumLines(GraphQuantum quantum) {
+  if (quantum == GraphQuantum::kDesktop) {
+    return "";
+  }
+  return "  default.clock.quantum = 4096\n"
+         "  default.clock.min-quantum = 4096\n"
+         "  default.clock.max-quantum = 8192\n";
+}
+
+}  // namespace
+
 // The graph with a null sink of the same shape that drives it, the Pulse service without its
 // fallback sink, and a session manager that links streams but looks for no devices.
 bool SoundServer::StartPipeWire(std::chrono::milliseconds apart, bool record) {
@@ -216,12 +230,13 @@ bool SoundServer::StartPipeWire(std::chrono::milliseconds apart, bool record) {
   WriteFile(config / "pipewire/pipewire.conf.d/10-null-sink.conf",
             "context.properties = {\n"
             "  default.clock.rate = 44100\n"
-            "  default.clock.allowed-rates = [ 44100 ]\n"
-            "  support.dbus = false\n"
-            "}\n"
-            "context.objects = [\n"
-            "  { factory = adapter args = {\n"
-            "      factory.name = support.null-audio-sink node.name = " +
+            "  default.clock.allowed-rates = [ 44100 ]\n" +
+                QuantumLines(quantum_) +
+                "  support.dbus = false\n"
+                "}\n"
+                "context.objects = [\n"
+                "  { factory = adapter args = {\n"
+                "      factory.name = support.null-audio-sink node.name = " +
                 std::string(kSink) +
                 " media.class = Audio/Sink\n"
                 "      audio.format = S16LE audio.rate = 44100 audio.channels = 2\n"
