@@ -7,7 +7,9 @@
 # long it took; a step that fails shows its tool's whole output.
 #
 # Most tests wait on real time (a track plays, a server restarts), so they run many at once, and
-# beside the builds that follow theirs: the steps started beside show their lines at the end.
+# beside the build that follows theirs; the tests of one build start once those of the build
+# before have ended, so that no more than one build's tests run at once even where every build
+# is made already. The steps started beside show their lines as they are waited for.
 # doc/testing.md tells where the time goes. BREVALO_TEST_JOBS sets how many tests run at once
 # (four for each core by default).
 set -eu
@@ -38,9 +40,11 @@ brevalo_background tests brevalo_ctest "Running the tests" build -j "$tests_at_o
 brevalo_background package brevalo_step --result brevalo_last_line "Checking the Debian package" \
   "$BREVALO_ROOT/scripts/check_package.sh" "$BREVALO_ROOT/build"
 
+failed=0
 # The load-path fuzzer among its targets: the fuzz minute needs no build of its own.
 brevalo_join configure-asan
 brevalo_build_asan build-asan "tests_unit tests_leak load_fuzzer"
+brevalo_join tests || failed=1
 BREVALO_FUZZ_BUILD=build-asan brevalo_background fuzz "$BREVALO_ROOT/scripts/fuzz.sh" 60
 brevalo_background asan brevalo_ctest "Running the unit tests under AddressSanitizer + UBSan" \
   build-asan -j "$tests_at_once" -L unit
@@ -50,11 +54,11 @@ brevalo_background leak brevalo_ctest "Running a session of the program under Le
 # With clang too, which builds these in half the time GCC takes.
 brevalo_join configure-tsan
 CC=clang CXX=clang++ brevalo_build build-tsan tests_thread "${tsan_options[@]}"
-failed=0
+brevalo_join asan || failed=1
 brevalo_ctest "Running the audio-thread tests under ThreadSanitizer" build-tsan \
   -j "$tests_at_once" -L thread || failed=1
 
-for step in tests package fuzz asan leak; do
+for step in package fuzz leak; do
   brevalo_join "$step" || failed=1
 done
 [ "$failed" -eq 0 ]

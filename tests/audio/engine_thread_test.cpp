@@ -23,7 +23,9 @@ using std::chrono::milliseconds;
 
 constexpr UInt64 kBufferFrames = 32768;
 constexpr microseconds kBufferPeriod{100};
-constexpr milliseconds kPatience{20000};
+// The waits catch a hang, not a slow pace: under ThreadSanitizer, beside other tests on two busy
+// cores, the 200 buffers of a track took more than 20 s to play.
+constexpr milliseconds kPatience{120000};
 
 class EngineThreadTest : public engine_test::FakeEngineTest {
  protected:
