@@ -449,7 +449,9 @@ TEST_P(DesktopPlaybackTest, AStreamGivenUpWhileTheServerHangsEndsWhenItAnswers) 
   const std::string untaken_path = test_support::MakeMedia(untaken);
   const std::string last_path = test_support::MakeMedia(last);
   Play(first);
-  std::this_thread::sleep_for(milliseconds(300));
+  // Stopped once more of the first track than is compared below has been heard, however slowly
+  // its stream started.
+  ASSERT_TRUE(ClockMovesBy(0.2, std::chrono::steady_clock::now() + kPatience));
   // Stopped, the daemons keep their connections and answer nothing.
   const auto signal_daemons = [this](int signal) {
     for (const pid_t pid : server_->daemon_pids()) {
